@@ -1,0 +1,206 @@
+// Engine configuration, the block pipeline, the handshake and the CPU figure.
+#include "engine/engine.h"
+
+#include <chrono>
+#include <cstdlib>
+#include <thread>
+
+#include "engine/engine_internal.h"
+
+EngineState gEngine;
+
+float* engineAllocFloats(uint32_t count) {
+    return static_cast<float*>(std::calloc(count ? count : 1, sizeof(float)));
+}
+
+void engineFreeFloats(float*& buffer) {
+    std::free(buffer);
+    buffer = nullptr;
+}
+
+static void releaseBlockBuffers(EngineState& e) {
+    engineFreeFloats(e.outputL);
+    engineFreeFloats(e.outputR);
+    engineFreeFloats(e.inputL);
+    engineFreeFloats(e.inputR);
+    if (e.accompaniment.release) e.accompaniment.release(e.accompaniment.context);
+    engineFreeFloats(e.gate.ring[0]);
+    engineFreeFloats(e.gate.ring[1]);
+    if (e.recorder.release) e.recorder.release(e.recorder.context);
+}
+
+EngineState::~EngineState() {
+    releaseBlockBuffers(*this);
+    engineFreeFloats(dcRemover.ring[0]);
+    engineFreeFloats(dcRemover.ring[1]);
+}
+
+// A failed allocation leaves the engine unconfigured, and forgets the last
+// configuration so that the next attempt rebuilds instead of answering 1.
+static int32_t failConfiguration(EngineState& e, int32_t result) {
+    releaseBlockBuffers(e);
+    e.lastConfiguredRate = 0;
+    e.lastConfiguredBlockSize = 0;
+    return result;
+}
+
+int32_t engineConfigure(EngineState& e, uint32_t rate, bool stereo) {
+    e.engineStatus.fetch_and(kStatusRecorderBits);
+    if (static_cast<int32_t>(rate) == e.lastConfiguredRate &&
+        static_cast<int32_t>(e.blockSize) == e.lastConfiguredBlockSize)
+        return kConfigureUnchanged;
+    e.lastConfiguredRate = static_cast<int32_t>(rate);
+    e.lastConfiguredBlockSize = static_cast<int32_t>(e.blockSize);
+
+    releaseBlockBuffers(e);
+    if (e.blockSize == 0) return 0;
+
+    metronomeReset(e);
+    if (e.recorder.reset) e.recorder.reset(e.recorder.context);
+    if (e.recorder.setup) {
+        int32_t result = e.recorder.setup(e.recorder.context, e, rate);
+        if (result != 0) return failConfiguration(e, result);
+    }
+    if (e.accompaniment.setup) {
+        int32_t result = e.accompaniment.setup(e.accompaniment.context, e, rate);
+        if (result != 0) return failConfiguration(e, result);
+    }
+
+    e.outputL = engineAllocFloats(e.blockSize);
+    e.inputL = engineAllocFloats(e.blockSize);
+    if (!e.outputL || !e.inputL) return failConfiguration(e, kConfigureNoMemory);
+    if (stereo) {
+        e.outputR = engineAllocFloats(e.blockSize);
+        e.inputR = engineAllocFloats(e.blockSize);
+        if (!e.outputR || !e.inputR) return failConfiguration(e, kConfigureNoMemory);
+    }
+
+    if (gateConfigure(e, rate, stereo) != 0) return failConfiguration(e, kConfigureNoMemory);
+    metronomeConfigure(e, rate);
+    if (dcRemoverConfigure(e, rate) != 0) return failConfiguration(e, kConfigureNoMemory);
+
+    if (e.accompaniment.reset) e.accompaniment.reset(e.accompaniment.context);
+
+    for (uint32_t i = 0; i < e.wrapperCount && i < kMaxWrappers; ++i) {
+        WrapperDispatcherFn dispatch = e.wrappers[i].dispatcher;
+        if (!dispatch) continue;
+        dispatch(WD_SET_SAMPLE_RATE, 0, static_cast<intptr_t>(rate));
+        dispatch(WD_SET_BLOCK_SIZE, 0, static_cast<intptr_t>(e.blockSize));
+    }
+    return 0;
+}
+
+void engineRelease(EngineState& e) {
+    uint32_t savedBlockSize = e.blockSize;
+    e.blockSize = 0;
+    engineConfigure(e, 0, false);
+    e.blockSize = savedBlockSize;
+    e.inputPeakL.store(0.0f, std::memory_order_relaxed);
+    e.inputPeakR.store(0.0f, std::memory_order_relaxed);
+    e.outputPeakL.store(0.0f, std::memory_order_relaxed);
+    e.outputPeakR.store(0.0f, std::memory_order_relaxed);
+    e.cpuUsagePercent.store(0.0f, std::memory_order_relaxed);
+}
+
+static float peakOf(const float* samples, uint32_t count) {
+    float peak = 0.0f;
+    for (uint32_t i = 0; i < count; ++i) {
+        float a = samples[i] < 0.0f ? -samples[i] : samples[i];
+        peak = a > peak ? a : peak;
+    }
+    return peak;
+}
+
+static void scale(float* samples, uint32_t count, float gain) {
+    for (uint32_t i = 0; i < count; ++i) samples[i] *= gain;
+}
+
+static void clip(float* samples, uint32_t count) {
+    for (uint32_t i = 0; i < count; ++i) {
+        float x = samples[i];
+        x = x > 1.0f ? 1.0f : x;
+        x = x < -1.0f ? -1.0f : x;
+        samples[i] = x;
+    }
+}
+
+static void copySamples(float* to, const float* from, uint32_t count) {
+    for (uint32_t i = 0; i < count; ++i) to[i] = from[i];
+}
+
+static void runChain(EngineState& e) {
+    for (const ChainSlot& slot : e.chain) {
+        if (slot.instance == 0) continue;
+        uint32_t index = slot.wrapperIndex & 0xFF;
+        if (index >= e.wrapperCount || index >= kMaxWrappers) continue;
+        WrapperProcessFn process = e.wrappers[index].processPlugin;
+        if (process) process(slot.instance, e.outputL, e.outputR);
+    }
+}
+
+static void runStage(EngineStage& stage, EngineState& e) {
+    if (stage.process) stage.process(stage.context, e);
+}
+
+void processBlock(EngineState& e) {
+    // An unconfigured engine has nothing to work on.
+    if (!e.inputL || !e.outputL) return;
+    const uint32_t n = e.blockSize;
+    const bool stereo = e.inputR && e.outputR;
+
+    if (e.dcRemoverOn.load(std::memory_order_relaxed)) dcRemoverProcess(e);
+    gateProcess(e);
+
+    float peakL = peakOf(e.inputL, n);
+    e.inputPeakL.store(peakL, std::memory_order_relaxed);
+    e.inputPeakR.store(stereo ? peakOf(e.inputR, n) : peakL, std::memory_order_relaxed);
+
+    copySamples(e.outputL, e.inputL, n);
+    if (stereo) copySamples(e.outputR, e.inputR, n);
+
+    runChain(e);
+
+    const float master = e.masterGain.load(std::memory_order_relaxed);
+    scale(e.outputL, n, master);
+    if (stereo) scale(e.outputR, n, master);
+
+    const bool dryOnly = e.recordDryOnly.load(std::memory_order_relaxed);
+    if (dryOnly) runStage(e.recorder, e);
+    runStage(e.accompaniment, e);
+    if (!dryOnly) runStage(e.recorder, e);
+
+    if (e.metronomeOn.load(std::memory_order_relaxed)) metronomeProcess(e);
+
+    clip(e.outputL, n);
+    peakL = peakOf(e.outputL, n);
+    e.outputPeakL.store(peakL, std::memory_order_relaxed);
+    if (stereo) clip(e.outputR, n);
+    e.outputPeakR.store(stereo ? peakOf(e.outputR, n) : peakL, std::memory_order_relaxed);
+}
+
+// Marking the block busy before testing the enable flag, both sequentially
+// consistent, means a UI thread that cleared the flag and then saw the block
+// idle can be sure no block is inside the chain or about to enter it.
+bool engineBlockBegin(EngineState& e) {
+    e.blockInProgress.store(true);
+    return e.processingEnabled.load();
+}
+
+void engineBlockEnd(EngineState& e) { e.blockInProgress.store(false); }
+
+void engineChainPause(EngineState& e) {
+    e.processingEnabled.store(false);
+    while (e.blockInProgress.load()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+}
+
+void engineChainResume(EngineState& e) { e.processingEnabled.store(true); }
+
+void engineMeasureCpu(EngineState& e, uint64_t start, uint64_t end) {
+    if (!e.cpuMeterReady.load(std::memory_order_relaxed)) return;
+    // Both differences are taken modulo 2^32, as the counter's low word.
+    uint32_t period = static_cast<uint32_t>(start - e.cpuPreviousStart);
+    uint32_t busy = static_cast<uint32_t>(end - start);
+    if (period != 0)
+        e.cpuUsagePercent.store(static_cast<float>(100.0 * busy / period), std::memory_order_relaxed);
+    e.cpuPreviousStart = start;
+}

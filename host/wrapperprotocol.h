@@ -1,0 +1,83 @@
+// The one contract between the host and every wrapper module.
+//
+// A wrapper exports exactly two functions, `wrapperDispatcher` and
+// `processPlugin`; the host hands it one callback. Every argument and result
+// is a machine word (pointer-sized), so the same binary contract holds on
+// 32- and 64-bit builds. Wrappers are separate deliverables: nothing in this
+// header may change meaning without breaking modules built against it.
+#pragma once
+
+#include <cstdint>
+
+#if defined(_WIN32) && !defined(_WIN64)
+#define WRAPPER_CALL __stdcall
+#else
+#define WRAPPER_CALL
+#endif
+
+#if defined(_WIN32)
+#define WRAPPER_EXPORT extern "C" __declspec(dllexport)
+#else
+#define WRAPPER_EXPORT extern "C" __attribute__((visibility("default")))
+#endif
+
+using WrapperDispatcherFn = intptr_t(WRAPPER_CALL*)(intptr_t opcode, intptr_t a1, intptr_t a2);
+using WrapperProcessFn = void(WRAPPER_CALL*)(intptr_t handle, float* left, float* right);
+using HostCallbackFn = intptr_t(WRAPPER_CALL*)(intptr_t opcode, intptr_t a1, intptr_t a2);
+
+// Commands from the host to a wrapper (`wrapperDispatcher`).
+enum : intptr_t {
+    WD_SET_HOST_CALLBACK = 0,
+    WD_OPEN = 1,
+    WD_REFRESH_LIST = 2,
+    WD_GET_NAME = 3,
+    WD_SET_PROCESSING = 4,
+    WD_GET_AVAILABLE_COUNT = 5,
+    WD_GET_AVAILABLE_NAME = 6,
+    WD_CREATE_INSTANCE = 7,
+    WD_REPLACE_INSTANCE = 8,
+    WD_DESTROY_INSTANCE = 9,
+    WD_DESTROY_ALL = 10,
+    WD_GET_INSTANCE_COUNT = 11,
+    WD_GET_INSTANCE_NAME = 12,
+    WD_SET_INSTANCE_ACTIVE = 13,
+    WD_GET_INSTANCE_ACTIVE = 14,
+    WD_GET_INSTANCE = 15,
+    WD_SHOW_EDITOR = 16,
+    WD_CLOSE_EDITOR = 17,
+    WD_IS_INSTANCE = 18,
+    WD_GET_USER_DATA = 19,
+    WD_SET_USER_DATA = 20,
+    WD_CLOSE = 21,
+    WD_SET_SAMPLE_RATE = 22,
+    WD_SET_BLOCK_SIZE = 23,
+    WD_LOAD_STATE = 24,
+    WD_SAVE_STATE = 25,
+    WD_SET_TEMPO = 26,
+};
+
+// Requests from a wrapper to the host (`hostCallback`).
+enum : intptr_t {
+    HC_GET_HOST_NAME = 0,
+    HC_GET_HOST_VERSION = 1,
+    HC_REPAINT_CHAIN = 2,
+    HC_INSTANCE_DESTROYED = 3,
+    HC_ALL_INSTANCES_DESTROYED = 4,
+    HC_EDITOR_CLOSED = 5,
+    HC_SCAN_PROGRESS = 6,
+    HC_WRAPPER_CLOSED = 7,
+};
+
+// The record behind WD_GET_USER_DATA and WD_SET_USER_DATA: three words.
+struct WrapperUserData {
+    intptr_t handle;
+    intptr_t data;  // pointer to the bytes
+    intptr_t size;  // in bytes
+};
+static_assert(sizeof(WrapperUserData) == 3 * sizeof(void*), "three machine words");
+
+constexpr unsigned kHostVersion = 121;
+constexpr const char* kHostName = "Quorvane Live";
+constexpr int kWrapperNameBuffer = 100;
+constexpr int kMaxWrappers = 10;
+constexpr int kChainSlots = 8;
