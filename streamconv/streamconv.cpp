@@ -9,10 +9,11 @@
 // one step beyond the largest positive 8-, 16- and 32-bit sample, so wrapping
 // would turn every clipped sample into a full-scale spike of the other sign.
 // A value that is not a number is written as silence.
-#define STREAMCONV_BUILDING
 #include "streamconv/streamconv.h"
 
 #include <cstring>
+
+#include "streamconv/fastpaths.h"
 
 namespace {
 
@@ -416,6 +417,15 @@ STREAMCONV_EXPORT int32_t STREAMCONV_CALL processStream(const StreamFormat* form
     Layout layout = channels == 2 ? (right ? kTwoToTwo : kTwoToOne) : (right ? kOneToTwo : kOneToOne);
     Call c{static_cast<uint8_t*>(deviceData), left, right, deviceFrames, floatFrames, stride, secondAt};
     const bool write = (toDevice & 0xFF) != 0;
+
+    // The everyday device case: packed stereo, one float buffer per channel.
+    if (layout == kTwoToTwo && deviceFrames == floatFrames && (codec == Codec::kS16 || codec == Codec::kS24) &&
+        stride == 2 * sampleBytes) {
+        const unsigned bits = 8 * sampleBytes;
+        if (write ? fastWritePacked(bits, c.device, left, right, deviceFrames)
+                  : fastReadPacked(bits, c.device, left, right, deviceFrames))
+            return 1;
+    }
     switch (codec) {
         case Codec::kU8: convert<PcmU8>(c, layout, write); break;
         case Codec::kS16: convert<PcmS16>(c, layout, write); break;

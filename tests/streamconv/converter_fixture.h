@@ -10,7 +10,7 @@
 
 class ConverterTest : public ::testing::Test {
 protected:
-    const StreamConverter& lib = streamConverter();
+    const StreamConverter& lib = converterUnderTest();
 
     void SetUp() override {
         ASSERT_NE(nullptr, lib.process) << "streamconv not found in the stage";

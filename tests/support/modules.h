@@ -16,3 +16,7 @@ struct StreamConverter {
     SetStreamHistoryFn setHistory = nullptr;
 };
 const StreamConverter& streamConverter();
+
+// The converter a converter test program drives: the staged library, or the
+// converter's code linked into the program.
+const StreamConverter& converterUnderTest();

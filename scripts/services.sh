@@ -1,0 +1,50 @@
+# Sourced by the test and run scripts: starts the services the Windows tests
+# use (an X display, a PulseAudio daemon with two null sinks, the project's
+# Wine prefix) and stops what it started when the calling shell exits.
+# shellcheck shell=bash
+
+qv_root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+export WINEPREFIX="$qv_root/build/wineprefix"
+export WINEDEBUG=-all
+export WINEDLLOVERRIDES="mscoree=;mshtml="
+export QV_WINEPREFIX="$WINEPREFIX"
+
+qv_started=()
+
+# X display for windows and dialogs.
+if [ -z "${DISPLAY:-}" ]; then
+  export DISPLAY=:97
+  if [ ! -S /tmp/.X11-unix/X97 ]; then
+    Xvfb "$DISPLAY" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
+    qv_started+=($!)
+  fi
+fi
+
+# Sound: two null sinks; a sink's monitor is a loopback capture device.
+export XDG_RUNTIME_DIR="${XDG_RUNTIME_DIR:-$qv_root/build/runtime}"
+mkdir -p "$XDG_RUNTIME_DIR" && chmod 700 "$XDG_RUNTIME_DIR"
+if ! pactl info >/dev/null 2>&1; then
+  pulseaudio --daemonize=yes --exit-idle-time=-1 -n \
+    --load=module-native-protocol-unix \
+    --load="module-null-sink sink_name=a" \
+    --load="module-null-sink sink_name=b" >/dev/null 2>&1 || true
+  for _ in $(seq 50); do pactl info >/dev/null 2>&1 && break; sleep 0.1; done
+  pactl set-default-source b.monitor >/dev/null 2>&1 || true
+  qv_pulse_started=1
+fi
+
+# The Wine prefix, created once; a persistent server spares every test
+# program Wine's start-up.
+mkdir -p "$WINEPREFIX"
+if [ ! -f "$WINEPREFIX/system.reg" ]; then
+  echo "services: creating the Wine prefix"
+  wineboot -i >/dev/null 2>&1 || true
+fi
+wineserver -p >/dev/null 2>&1 || true
+
+qv_stop_services() {
+  wineserver -k >/dev/null 2>&1 || true
+  [ -n "${qv_pulse_started:-}" ] && pulseaudio --kill >/dev/null 2>&1 || true
+  for pid in "${qv_started[@]}"; do kill "$pid" >/dev/null 2>&1 || true; done
+}
+trap qv_stop_services EXIT

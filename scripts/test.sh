@@ -1,0 +1,26 @@
+#!/usr/bin/env bash
+# Sets up a fresh Debian machine, builds both builds and runs every test:
+# the native tests optimised and under the sanitizers, the Windows tests
+# under Wine.
+set -uo pipefail
+cd "$(dirname "$0")/.."
+scripts/setup.sh || exit 1
+# shellcheck source=scripts/services.sh
+source scripts/services.sh
+scripts/build.sh windows native native-asan || exit 1
+
+mkdir -p build
+log=build/test-summary.log
+: >"$log"
+status=0
+for preset in native native-asan windows; do
+  echo "== test $preset"
+  ctest --preset "$preset" -j2 2>&1 | tee -a "$log"
+  [ "${PIPESTATUS[0]}" -eq 0 ] || status=1
+done
+
+# One closing line over all three runs.
+read -r passed failed < <(awk '/tests passed, .* tests failed out of/ {
+    total += $NF; failed += $(NF-5) } END { print total - failed, failed + 0 }' "$log")
+echo "tests: ${passed} passed, ${failed} failed"
+exit "$status"

@@ -1,0 +1,3 @@
+#include "tests/support/modules.h"
+
+const StreamConverter& converterUnderTest() { return streamConverter(); }
