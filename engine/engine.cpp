@@ -131,7 +131,7 @@ static void copySamples(float* to, const float* from, uint32_t count) {
 static void runChain(EngineState& e) {
     for (const ChainSlot& slot : e.chain) {
         if (slot.instance == 0) continue;
-        uint32_t index = slot.wrapperIndex & 0xFF;
+        const uint32_t index = static_cast<uint32_t>(slot.wrapperIndex) & 0xFF;
         if (index >= e.wrapperCount || index >= kMaxWrappers) continue;
         WrapperProcessFn process = e.wrappers[index].processPlugin;
         if (process) process(slot.instance, e.outputL, e.outputR);

@@ -63,8 +63,8 @@ struct EngineWrapper {
 };
 
 struct ChainSlot {
-    intptr_t instance = 0;      // 0 = empty
-    uint32_t wrapperIndex = 0;  // only the low byte counts
+    intptr_t instance = 0;     // 0 = empty
+    int32_t wrapperIndex = 0;  // only the low byte counts; -1 after "Select None"
 };
 
 // Noise gate and DC offset remover (input conditioning).

@@ -3,6 +3,7 @@
 // header for these facilities.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 // High-resolution counter for the CPU figure: the performance counter on
@@ -20,3 +21,29 @@ void* platformFindSymbol(PlatformModule module, const char* name);
 void platformUnloadModule(PlatformModule module);
 // The platform's library file suffix with its dot: ".dll" or ".so".
 const char* platformModuleSuffix();
+
+// The separator that ends the application directory and joins folder names:
+// '\\' on Windows, '/' elsewhere.
+char platformPathSeparator();
+
+// Calls `visit` for every entry of `directory` (which ends with the
+// separator) in the order the platform's directory search gives them; the
+// native build sorts by name, as NTFS does. `visit` returns false to stop.
+// Returns false when the directory cannot be searched.
+using PlatformVisitFn = bool (*)(void* context, const char* name, bool isDirectory);
+bool platformListDirectory(const char* directory, PlatformVisitFn visit, void* context);
+
+// A message box without owner. `flags` are the Windows MB_* values; the
+// result is the button pressed (1 = OK). The native build has no windows: a
+// test program may answer through `qvTestMessageHook`; otherwise the message
+// goes to standard error and the answer is OK.
+constexpr unsigned kMessageIconError = 0x10;
+constexpr unsigned kMessageIconInformation = 0x40;
+int platformMessageBox(const char* text, const char* caption, unsigned flags);
+
+// Files for private module copies.
+bool platformFileExists(const char* path);
+bool platformCopyFile(const char* from, const char* to);
+bool platformDeleteFile(const char* path);
+// A new, unused path in the temporary folder whose name ends with `suffix`.
+bool platformTemporaryPath(const char* suffix, char* out, size_t size);

@@ -1,5 +1,15 @@
+#include <dirent.h>
 #include <dlfcn.h>
+#include <sys/stat.h>
 #include <time.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
 
 #include "platform/platform.h"
 
@@ -21,3 +31,73 @@ void platformUnloadModule(PlatformModule module) {
 }
 
 const char* platformModuleSuffix() { return ".so"; }
+
+char platformPathSeparator() { return '/'; }
+
+bool platformListDirectory(const char* directory, PlatformVisitFn visit, void* context) {
+    DIR* dir = opendir(directory);
+    if (!dir) return false;
+    std::vector<std::pair<std::string, bool>> entries;
+    while (dirent* entry = readdir(dir)) {
+        std::string path = std::string(directory) + entry->d_name;
+        struct stat info;
+        bool isDirectory = stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+        entries.emplace_back(entry->d_name, isDirectory);
+    }
+    closedir(dir);
+    std::sort(entries.begin(), entries.end());
+    for (const auto& [name, isDirectory] : entries)
+        if (!visit(context, name.c_str(), isDirectory)) break;
+    return true;
+}
+
+// A test program defines this to see and answer message boxes.
+using MessageHookFn = int (*)(const char* text, const char* caption, unsigned flags);
+
+int platformMessageBox(const char* text, const char* caption, unsigned flags) {
+    auto hook = reinterpret_cast<MessageHookFn>(dlsym(RTLD_DEFAULT, "qvTestMessageHook"));
+    if (hook) return hook(text, caption, flags);
+    std::fprintf(stderr, "%s: %s\n", caption, text);
+    return 1;
+}
+
+bool platformFileExists(const char* path) {
+    struct stat info;
+    return stat(path, &info) == 0 && S_ISREG(info.st_mode);
+}
+
+bool platformCopyFile(const char* from, const char* to) {
+    FILE* in = std::fopen(from, "rb");
+    if (!in) return false;
+    FILE* out = std::fopen(to, "wb");
+    if (!out) {
+        std::fclose(in);
+        return false;
+    }
+    char buffer[65536];
+    bool ok = true;
+    size_t n;
+    while ((n = std::fread(buffer, 1, sizeof buffer, in)) > 0)
+        if (std::fwrite(buffer, 1, n, out) != n) ok = false;
+    if (std::ferror(in)) ok = false;
+    std::fclose(in);
+    if (std::fclose(out) != 0) ok = false;
+    if (!ok) std::remove(to);
+    return ok;
+}
+
+bool platformDeleteFile(const char* path) { return std::remove(path) == 0; }
+
+bool platformTemporaryPath(const char* suffix, char* out, size_t size) {
+    static std::atomic<unsigned> counter{0};
+    const char* folder = std::getenv("TMPDIR");
+    if (!folder || !*folder) folder = "/tmp";
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        unsigned n = ++counter;
+        int written = std::snprintf(out, size, "%s/qv%d_%u%s", folder, static_cast<int>(getpid()), n, suffix);
+        if (written < 0 || static_cast<size_t>(written) >= size) return false;
+        struct stat info;
+        if (stat(out, &info) != 0) return true;
+    }
+    return false;
+}

@@ -1,5 +1,7 @@
 #include <windows.h>
 
+#include <cstdio>
+
 #include "platform/platform.h"
 
 bool platformReadCounter(uint64_t& value) {
@@ -27,3 +29,45 @@ void platformUnloadModule(PlatformModule module) {
 }
 
 const char* platformModuleSuffix() { return ".dll"; }
+
+char platformPathSeparator() { return '\\'; }
+
+bool platformListDirectory(const char* directory, PlatformVisitFn visit, void* context) {
+    char pattern[MAX_PATH + 2];
+    if (std::snprintf(pattern, sizeof pattern, "%s*", directory) >= static_cast<int>(sizeof pattern)) return false;
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA(pattern, &found);
+    if (search == INVALID_HANDLE_VALUE) return false;
+    do {
+        if (!visit(context, found.cFileName, (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0)) break;
+    } while (FindNextFileA(search, &found));
+    FindClose(search);
+    return true;
+}
+
+int platformMessageBox(const char* text, const char* caption, unsigned flags) {
+    return MessageBoxA(nullptr, text, caption, flags);
+}
+
+bool platformFileExists(const char* path) {
+    DWORD attributes = GetFileAttributesA(path);
+    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool platformCopyFile(const char* from, const char* to) { return CopyFileA(from, to, FALSE) != 0; }
+
+bool platformDeleteFile(const char* path) { return DeleteFileA(path) != 0; }
+
+bool platformTemporaryPath(const char* suffix, char* out, size_t size) {
+    static LONG counter = 0;
+    char folder[MAX_PATH + 1];
+    DWORD length = GetTempPathA(sizeof folder, folder);
+    if (length == 0 || length > MAX_PATH) return false;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        LONG n = InterlockedIncrement(&counter);
+        int written = std::snprintf(out, size, "%sqv%lu_%ld%s", folder, GetCurrentProcessId(), n, suffix);
+        if (written < 0 || static_cast<size_t>(written) >= size) return false;
+        if (GetFileAttributesA(out) == INVALID_FILE_ATTRIBUTES) return true;
+    }
+    return false;
+}

@@ -1,0 +1,361 @@
+// Wrapper table, wrapper loading, the host's operations and the chain.
+#include "host/host.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "app/report.h"
+
+Host gHost;
+
+namespace {
+
+constexpr const char* kNoName = "<noname>";
+
+EngineState& engine() { return *gHost.engine; }
+
+bool usable(int w) {
+    const EngineState& e = engine();
+    return w >= 0 && w < static_cast<int>(e.wrapperCount) && w < kMaxWrappers && gHost.modules[w] &&
+           e.wrappers[w].dispatcher;
+}
+
+intptr_t dispatch(int w, intptr_t opcode, intptr_t a1, intptr_t a2) {
+    return engine().wrappers[w].dispatcher(opcode, a1, a2);
+}
+
+// 0 when the wrapper answered non-zero, else -1; -1 for an unusable index.
+int command(int w, intptr_t opcode, intptr_t a1, intptr_t a2) {
+    if (!usable(w)) return -1;
+    return dispatch(w, opcode, a1, a2) ? 0 : -1;
+}
+
+void repaintChain() {
+    if (gHost.repaintChain) gHost.repaintChain();
+}
+
+void clearEntry(int w) {
+    gHost.modules[w] = nullptr;
+    engine().wrappers[w] = EngineWrapper{};
+}
+
+ChainSlot& slotAt(int slot) {
+    if (slot < 0) slot = 0;
+    if (slot >= kChainSlots) slot = kChainSlots - 1;
+    return engine().chain[slot];
+}
+
+int slotWrapper(const ChainSlot& s) { return static_cast<int>(static_cast<uint32_t>(s.wrapperIndex) & 0xFF); }
+
+bool hasLibrarySuffix(const char* name) {
+    const char* dot = std::strrchr(name, '.');
+    return dot && std::strcmp(dot, platformModuleSuffix()) == 0;
+}
+
+// Application directory + "Wrappers" + separator + file name; false when it
+// does not fit (a cut path would name another file).
+bool wrappersPath(char* out, size_t size, const char* fileName) {
+    int written = std::snprintf(out, size, "%sWrappers%c%s", gHost.applicationDirectory, platformPathSeparator(),
+                                fileName);
+    return written > 0 && static_cast<size_t>(written) < size;
+}
+
+struct SearchState {
+    int32_t result = 0;
+};
+
+bool visitWrapperFile(void* context, const char* name, bool isDirectory) {
+    if (isDirectory || std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0 || !hasLibrarySuffix(name))
+        return true;
+    auto* state = static_cast<SearchState*>(context);
+    state->result = wrapperLoad(name);
+    return state->result == 0;
+}
+
+}  // namespace
+
+void hostReset(EngineState& e, const char* applicationDirectory) {
+    gHost = Host{};
+    gHost.engine = &e;
+    std::snprintf(gHost.applicationDirectory, sizeof gHost.applicationDirectory, "%s", applicationDirectory);
+}
+
+intptr_t WRAPPER_CALL hostCallback(intptr_t opcode, intptr_t a1, intptr_t) {
+    switch (opcode) {
+        case HC_GET_HOST_NAME:
+            if (a1) *reinterpret_cast<const char**>(a1) = kHostName;
+            return 1;
+        case HC_GET_HOST_VERSION:
+            if (a1) *reinterpret_cast<uint16_t*>(a1) = kHostVersion;
+            return 1;
+        case HC_REPAINT_CHAIN:
+            repaintChain();
+            return 1;
+        case HC_INSTANCE_DESTROYED:
+            for (ChainSlot& s : engine().chain) {
+                if (s.instance == a1) {
+                    s = ChainSlot{};
+                    break;
+                }
+            }
+            repaintChain();
+            return 1;
+        case HC_ALL_INSTANCES_DESTROYED:
+            for (ChainSlot& s : engine().chain) s = ChainSlot{};
+            repaintChain();
+            return 1;
+        case HC_EDITOR_CLOSED:
+        case HC_WRAPPER_CLOSED:
+            return 1;
+        case HC_SCAN_PROGRESS:
+            if (a1 && gHost.scanProgress) return gHost.scanProgress(reinterpret_cast<const char*>(a1)) ? 1 : 0;
+            return 1;
+        default:
+            return 0;
+    }
+}
+
+int32_t wrappersLoadAll() {
+    for (int w = 0; w < kMaxWrappers; ++w) clearEntry(w);
+    engine().wrapperCount = 0;
+    char folder[kPathBuffer];
+    SearchState state;
+    if (!wrappersPath(folder, sizeof folder, "") || !platformListDirectory(folder, visitWrapperFile, &state))
+        return kResultNoWrappersDirectory;
+    return state.result;
+}
+
+int32_t wrapperLoad(const char* fileName) {
+    EngineState& e = engine();
+    if (e.wrapperCount >= kMaxWrappers) return kResultTooManyWrappers;
+    const int w = static_cast<int>(e.wrapperCount);
+    char path[kPathBuffer];
+    PlatformModule module = wrappersPath(path, sizeof path, fileName) ? platformLoadModule(path) : nullptr;
+    if (!module) {
+        ReportResult(kResultCannotLoadWrapper);
+        return 0;
+    }
+    auto dispatcher = reinterpret_cast<WrapperDispatcherFn>(platformFindSymbol(module, "wrapperDispatcher"));
+    if (!dispatcher) {
+        platformUnloadModule(module);
+        clearEntry(w);
+        ReportResult(kResultNoDispatcher);
+        return 0;
+    }
+    auto process = reinterpret_cast<WrapperProcessFn>(platformFindSymbol(module, "processPlugin"));
+    if (!process) {
+        platformUnloadModule(module);
+        clearEntry(w);
+        ReportResult(kResultNoProcessFunction);
+        return 0;
+    }
+    dispatcher(WD_SET_HOST_CALLBACK, reinterpret_cast<intptr_t>(hostCallback), 4);
+    if (dispatcher(WD_OPEN, reinterpret_cast<intptr_t>(gHost.applicationDirectory), 0) == 0) {
+        dispatcher(WD_CLOSE, 0, 0);
+        platformUnloadModule(module);
+        clearEntry(w);
+        ReportResult(kResultWrapperInitFailed);
+        return 0;
+    }
+    dispatcher(WD_SET_SAMPLE_RATE, 0, 44100);
+    dispatcher(WD_SET_BLOCK_SIZE, 0, 44);
+    gHost.modules[w] = module;
+    e.wrappers[w] = EngineWrapper{dispatcher, process};
+    e.wrapperCount = static_cast<uint32_t>(w + 1);
+    return 0;
+}
+
+void wrappersUnloadAll() {
+    EngineState& e = engine();
+    for (int w = static_cast<int>(e.wrapperCount) - 1; w >= 0; --w) {
+        if (e.wrappers[w].dispatcher) e.wrappers[w].dispatcher(WD_CLOSE, 0, 0);
+        platformUnloadModule(gHost.modules[w]);
+        clearEntry(w);
+    }
+    e.wrapperCount = 0;
+}
+
+int wrapperCount() { return static_cast<int>(engine().wrapperCount); }
+
+const char* wrapperName(int w) {
+    if (!usable(w)) return nullptr;
+    std::strcpy(gHost.wrapperName, kNoName);
+    if (!dispatch(w, WD_GET_NAME, reinterpret_cast<intptr_t>(gHost.wrapperName), kWrapperNameBuffer)) return nullptr;
+    gHost.wrapperName[kWrapperNameBuffer - 1] = '\0';
+    return gHost.wrapperName;
+}
+
+int wrapperAvailableCount(int w) {
+    int32_t n = 0;
+    if (!usable(w) || !dispatch(w, WD_GET_AVAILABLE_COUNT, reinterpret_cast<intptr_t>(&n), 4)) return -1;
+    return n;
+}
+
+const char* wrapperAvailableName(int w, int index) {
+    if (!usable(w)) return nullptr;
+    std::strcpy(gHost.pluginName, kNoName);
+    if (!dispatch(w, WD_GET_AVAILABLE_NAME, reinterpret_cast<intptr_t>(gHost.pluginName), index)) return nullptr;
+    gHost.pluginName[kWrapperNameBuffer - 1] = '\0';
+    return gHost.pluginName;
+}
+
+intptr_t wrapperCreateInstance(int w, int index) {
+    intptr_t handle = 0;
+    if (!usable(w) || !dispatch(w, WD_CREATE_INSTANCE, reinterpret_cast<intptr_t>(&handle), index)) return 0;
+    return handle;
+}
+
+int wrapperInstanceCount(int w) {
+    int32_t n = 0;
+    if (!usable(w) || !dispatch(w, WD_GET_INSTANCE_COUNT, reinterpret_cast<intptr_t>(&n), 4)) return -1;
+    return n;
+}
+
+const char* wrapperInstanceName(int w, intptr_t handle) {
+    if (!usable(w)) return nullptr;
+    std::strcpy(gHost.pluginName, kNoName);
+    if (!dispatch(w, WD_GET_INSTANCE_NAME, handle, reinterpret_cast<intptr_t>(gHost.pluginName))) return nullptr;
+    gHost.pluginName[kWrapperNameBuffer - 1] = '\0';
+    return gHost.pluginName;
+}
+
+int wrapperDestroyInstance(int w, intptr_t handle) { return command(w, WD_DESTROY_INSTANCE, handle, 4); }
+int wrapperSetSampleRate(int w, uint32_t rate) { return command(w, WD_SET_SAMPLE_RATE, 0, rate); }
+int wrapperSetBlockSize(int w, uint32_t frames) { return command(w, WD_SET_BLOCK_SIZE, 0, frames); }
+int wrapperSetInstanceActive(int w, intptr_t handle, bool active) {
+    return command(w, WD_SET_INSTANCE_ACTIVE, handle, active ? 1 : 0);
+}
+int wrapperSetProcessing(int w, bool on) { return command(w, WD_SET_PROCESSING, 0, on ? 1 : 0); }
+int wrapperRefreshList(int w) { return command(w, WD_REFRESH_LIST, 0, 0); }
+int wrapperDestroyAll(int w) { return command(w, WD_DESTROY_ALL, 0, 0); }
+int wrapperShowEditor(int w, intptr_t handle, void* mdiClient) {
+    return command(w, WD_SHOW_EDITOR, handle, reinterpret_cast<intptr_t>(mdiClient));
+}
+
+void wrapperProcessSlot(int w, intptr_t handle, float* left, float* right) {
+    if (handle == 0 || w < 0 || w >= static_cast<int>(engine().wrapperCount) || w >= kMaxWrappers) return;
+    WrapperProcessFn process = engine().wrappers[w].processPlugin;
+    if (process) process(handle, left, right);
+}
+
+int wrapperLoadState(int w, const uint8_t* blob, uint32_t size) {
+    return command(w, WD_LOAD_STATE, reinterpret_cast<intptr_t>(blob), size);
+}
+
+const uint8_t* wrapperSaveState(int w, uint32_t& size) {
+    if (!usable(w)) return nullptr;
+    uint8_t* blob = nullptr;
+    intptr_t n = dispatch(w, WD_SAVE_STATE, reinterpret_cast<intptr_t>(&blob), 4);
+    if (n == 0) return nullptr;
+    size = static_cast<uint32_t>(n);
+    return blob;
+}
+
+int wrapperReplaceInstance(int w, intptr_t handle, int index) { return command(w, WD_REPLACE_INSTANCE, handle, index); }
+
+int wrapperInstanceActive(int w, intptr_t handle) {
+    if (!usable(w)) return -1;
+    return static_cast<int>(dispatch(w, WD_GET_INSTANCE_ACTIVE, handle, 4)) - 1;
+}
+
+int wrapperCloseEditor(int w, intptr_t handle) { return command(w, WD_CLOSE_EDITOR, handle, 4); }
+
+int wrapperGetInstance(int w, int index, intptr_t& handle) {
+    return command(w, WD_GET_INSTANCE, reinterpret_cast<intptr_t>(&handle), index);
+}
+
+int wrapperIsInstance(int w, intptr_t handle) { return command(w, WD_IS_INSTANCE, handle, 4); }
+
+int wrapperSetUserData(int w, intptr_t handle, const uint8_t* data, uint32_t size) {
+    WrapperUserData record{handle, reinterpret_cast<intptr_t>(data), static_cast<intptr_t>(size)};
+    return command(w, WD_SET_USER_DATA, reinterpret_cast<intptr_t>(&record), 12);
+}
+
+const uint8_t* wrapperGetUserData(int w, intptr_t handle, uint32_t& size) {
+    size = 0;
+    WrapperUserData record{handle, 0, 0};
+    if (command(w, WD_GET_USER_DATA, reinterpret_cast<intptr_t>(&record), 12) != 0) return nullptr;
+    size = static_cast<uint32_t>(record.size);
+    return reinterpret_cast<const uint8_t*>(record.data);
+}
+
+int wrapperSetTempo(int w, float bpm) {
+    float limited = bpm < 50.0f ? 50.0f : (bpm > 250.0f ? 250.0f : bpm);
+    return command(w, WD_SET_TEMPO, reinterpret_cast<intptr_t>(&limited), 4);
+}
+
+// ---- chain operations ----
+
+int32_t chainAttach(int slot, int w, int index) {
+    if (w < 0 || index < 0) return 0;
+    const intptr_t handle = wrapperCreateInstance(w, index);
+    if (handle == 0) {
+        ReportResult(kResultAttachFailed);
+        return kResultAttachFailed;
+    }
+    int32_t result = 0;
+    engineChainPause(engine());
+    ChainSlot& s = slotAt(slot);
+    if (s.instance != 0 && wrapperDestroyInstance(slotWrapper(s), s.instance) != 0) {
+        ReportResult(kResultDetachFailed);
+        result = kResultDetachFailed;
+    }
+    s = ChainSlot{handle, w};
+    engineChainResume(engine());
+    repaintChain();
+    return result;
+}
+
+int32_t chainDetach(int slot) {
+    int32_t result = 0;
+    engineChainPause(engine());
+    ChainSlot& s = slotAt(slot);
+    if (s.instance != 0 && wrapperDestroyInstance(slotWrapper(s), s.instance) != 0) {
+        ReportResult(kResultDetachFailed);
+        result = kResultDetachFailed;
+    }
+    s = ChainSlot{0, -1};
+    engineChainResume(engine());
+    repaintChain();
+    return result;
+}
+
+static void swapSlots(int a, int b) {
+    engineChainPause(engine());
+    ChainSlot held = engine().chain[a];
+    engine().chain[a] = engine().chain[b];
+    engine().chain[b] = held;
+    engineChainResume(engine());
+    repaintChain();
+}
+
+void chainMoveUp(int slot) {
+    if (slot < 0) slot = 0;
+    if (slot >= kChainSlots) slot = kChainSlots - 1;
+    if (slot > 0) swapSlots(slot - 1, slot);
+}
+
+void chainMoveDown(int slot) {
+    if (slot < 0) slot = 0;
+    if (slot >= kChainSlots) slot = kChainSlots - 1;
+    if (slot < kChainSlots - 1) swapSlots(slot, slot + 1);
+}
+
+void chainToggleBypass(int slot) {
+    const ChainSlot s = slotAt(slot);
+    const int w = slotWrapper(s);
+    const int active = wrapperInstanceActive(w, s.instance);
+    if (active == 1) wrapperSetInstanceActive(w, s.instance, false);
+    if (active == 0) wrapperSetInstanceActive(w, s.instance, true);
+    repaintChain();
+}
+
+int32_t chainShowEditor(int slot, void* mdiClient) {
+    const ChainSlot s = slotAt(slot);
+    if (s.instance == 0) return 0;
+    if (wrapperShowEditor(slotWrapper(s), s.instance, mdiClient) != 0) {
+        ReportResult(kResultShowEditorFailed);
+        return kResultShowEditorFailed;
+    }
+    return 0;
+}

@@ -1,0 +1,106 @@
+// The host side of plug-in hosting: the wrapper table, loading and
+// unloading wrapper modules, the host's thin operations over each wrapper
+// command, the host callback, and the chain operations.
+//
+// Threads: everything here runs on the UI thread, except wrapperRefreshList
+// and wrapperAvailableCount, which the scan runs on its own thread while the
+// UI waits. The engine's audio thread only reads the chain and the wrappers'
+// processPlugin entries.
+#pragma once
+
+#include <cstdint>
+
+#include "engine/engine.h"
+#include "host/wrapperprotocol.h"
+#include "platform/platform.h"
+
+// Result codes of this layer (message ids; negative = notice).
+constexpr int32_t kResultNoWrappersDirectory = 214;
+constexpr int32_t kResultTooManyWrappers = -215;
+constexpr int32_t kResultCannotLoadWrapper = 216;
+constexpr int32_t kResultNoDispatcher = 217;
+constexpr int32_t kResultNoProcessFunction = 227;
+constexpr int32_t kResultWrapperInitFailed = 228;
+constexpr int32_t kResultShowEditorFailed = 224;
+constexpr int32_t kResultDetachFailed = 225;
+constexpr int32_t kResultAttachFailed = 226;
+
+constexpr int kPathBuffer = 1024;
+
+struct Host {
+    // The engine whose chain and wrapper entries this host fills.
+    EngineState* engine = &gEngine;
+    PlatformModule modules[kMaxWrappers] = {};
+    // Application directory, ending with the path separator.
+    char applicationDirectory[kPathBuffer] = "";
+    // Name buffers: one for wrapper names, one shared by plug-in and instance
+    // names; a returned name stays valid until the next query of its kind.
+    char wrapperName[kWrapperNameBuffer] = "";
+    char pluginName[kWrapperNameBuffer] = "";
+    // The chain window's repaint and the scan dialog's progress line (null:
+    // no window). `scanProgress` returns false once the user aborted.
+    void (*repaintChain)() = nullptr;
+    bool (*scanProgress)(const char* text) = nullptr;
+};
+
+// The program's host. Tests reset it with hostReset.
+extern Host gHost;
+
+// Clears the host (the wrapper table must be empty) and binds it to `engine`
+// and the application directory.
+void hostReset(EngineState& engine, const char* applicationDirectory);
+
+// The host callback handed to every wrapper.
+intptr_t WRAPPER_CALL hostCallback(intptr_t opcode, intptr_t a1, intptr_t a2);
+
+// Loads every wrapper module of Wrappers in directory order. Returns 0,
+// kResultNoWrappersDirectory, or kResultTooManyWrappers (both for the caller
+// to report); failures of single files are reported here and skipped.
+int32_t wrappersLoadAll();
+// Loads one file of Wrappers; 0, or kResultTooManyWrappers when the table is full.
+int32_t wrapperLoad(const char* fileName);
+// Closes and unloads every wrapper, the last loaded first.
+void wrappersUnloadAll();
+
+// The host's operations over the wrapper commands. Each checks that `w`
+// names a loaded wrapper first. Results: a count or -1, a name or null, a
+// handle or 0, otherwise 0 for success and -1 for failure.
+int wrapperCount();
+const char* wrapperName(int w);
+int wrapperAvailableCount(int w);
+const char* wrapperAvailableName(int w, int index);
+intptr_t wrapperCreateInstance(int w, int index);
+int wrapperInstanceCount(int w);
+const char* wrapperInstanceName(int w, intptr_t handle);
+int wrapperDestroyInstance(int w, intptr_t handle);
+int wrapperSetSampleRate(int w, uint32_t rate);
+int wrapperSetBlockSize(int w, uint32_t frames);
+int wrapperSetInstanceActive(int w, intptr_t handle, bool active);
+int wrapperSetProcessing(int w, bool on);
+int wrapperRefreshList(int w);
+int wrapperDestroyAll(int w);
+int wrapperShowEditor(int w, intptr_t handle, void* mdiClient);
+void wrapperProcessSlot(int w, intptr_t handle, float* left, float* right);
+int wrapperLoadState(int w, const uint8_t* blob, uint32_t size);
+// The wrapper's blob (owned by it) and its size, or null (size untouched).
+const uint8_t* wrapperSaveState(int w, uint32_t& size);
+int wrapperReplaceInstance(int w, intptr_t handle, int index);
+// 1 active, 0 bypassed, -1 no such instance.
+int wrapperInstanceActive(int w, intptr_t handle);
+int wrapperCloseEditor(int w, intptr_t handle);
+int wrapperGetInstance(int w, int index, intptr_t& handle);
+int wrapperIsInstance(int w, intptr_t handle);
+int wrapperSetUserData(int w, intptr_t handle, const uint8_t* data, uint32_t size);
+// The instance's user data (owned by the wrapper) and its size, or null.
+const uint8_t* wrapperGetUserData(int w, intptr_t handle, uint32_t& size);
+// Sends a copy of the tempo limited to 50 ... 250 beats per minute.
+int wrapperSetTempo(int w, float bpm);
+
+// Chain operations on slot `slot` (limited to 0 ... 7). Each reports its own
+// failures and returns the code it reported (0 when none).
+int32_t chainAttach(int slot, int w, int index);
+int32_t chainDetach(int slot);
+void chainMoveUp(int slot);
+void chainMoveDown(int slot);
+void chainToggleBypass(int slot);
+int32_t chainShowEditor(int slot, void* mdiClient);
