@@ -14,4 +14,8 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
     wineserver -w
   ) 9>"$WINEPREFIX/.create.lock"
 fi
+# Wine's background services (started by the first program of a server's
+# life) inherit that program's output; started here, they hold /dev/null
+# instead of the test runner's pipe, which would otherwise never close.
+wineboot >/dev/null 2>&1 </dev/null
 exec wine "$@"

@@ -41,6 +41,8 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
   wineboot -i >/dev/null 2>&1 || true
 fi
 wineserver -p >/dev/null 2>&1 || true
+# Services started now hold /dev/null, not a test runner's pipe.
+wineboot >/dev/null 2>&1 </dev/null || true
 
 qv_stop_services() {
   wineserver -k >/dev/null 2>&1 || true

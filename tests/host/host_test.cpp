@@ -1,0 +1,276 @@
+// Loading wrapper modules, the host's operations and the chain, over a
+// throwaway application folder with test wrappers and the real default
+// wrapper.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "app/report.h"
+#include "host/host.h"
+#include "tests/support/appfolder.h"
+
+namespace {
+
+std::vector<int32_t> reported;
+void recordReport(int32_t code) { reported.push_back(code); }
+
+struct TestCommand {
+    intptr_t opcode, a1, a2;
+};
+
+class HostTest : public ::testing::Test {
+protected:
+    AppFolder app;
+    EngineState engine;
+    ReporterFn previous = nullptr;
+    int repaints = 0;
+    static HostTest* current;
+
+    void SetUp() override {
+        reported.clear();
+        previous = setReporter(recordReport);
+        hostReset(engine, app.path().c_str());
+        current = this;
+        gHost.repaintChain = [] { ++current->repaints; };
+    }
+    void TearDown() override {
+        wrappersUnloadAll();
+        setReporter(previous);
+        hostReset(gEngine, "");
+    }
+
+    void addTestWrapper(const std::string& variant, const std::string& name) {
+        app.addWrapper(testModulePath(variant), name + librarySuffix());
+    }
+    void addDefaultWrapper() {
+        app.addWrapper(stagedModule("Wrappers", "defwrapper"), "defwrapper" + librarySuffix());
+        app.addStagedEffects();
+    }
+
+    // The command log a loaded test wrapper keeps.
+    std::vector<TestCommand> commands(int w) {
+        auto* log = static_cast<TestCommand*>(platformFindSymbol(gHost.modules[w], "testCommands"));
+        auto* count = static_cast<int*>(platformFindSymbol(gHost.modules[w], "testCommandCount"));
+        return log && count ? std::vector<TestCommand>(log, log + *count) : std::vector<TestCommand>{};
+    }
+
+    int defaultWrapperIndex() {
+        for (int w = 0; w < wrapperCount(); ++w)
+            if (std::string(wrapperName(w) ? wrapperName(w) : "") == "Quorvane Plugins") return w;
+        return -1;
+    }
+    int pluginIndex(int w, const std::string& name) {
+        for (int i = 0; i < wrapperAvailableCount(w); ++i)
+            if (name == wrapperAvailableName(w, i)) return i;
+        return -1;
+    }
+    // Loads the default wrapper and lists its effects.
+    int loadDefault() {
+        addDefaultWrapper();
+        EXPECT_EQ(0, wrappersLoadAll());
+        int w = defaultWrapperIndex();
+        EXPECT_EQ(0, wrapperRefreshList(w));
+        return w;
+    }
+};
+HostTest* HostTest::current = nullptr;
+
+}  // namespace
+
+TEST_F(HostTest, MissingWrappersFolderIsReturnedForTheCallerToReport) {
+    app.removeFolder("Wrappers");
+    EXPECT_EQ(kResultNoWrappersDirectory, wrappersLoadAll());
+    EXPECT_EQ(0, wrapperCount());
+    EXPECT_TRUE(reported.empty());
+}
+
+TEST_F(HostTest, TenWrappersAtMostAndTheRestIsNotLookedAt) {
+    for (int i = 0; i < 12; ++i) addTestWrapper("testwrap_ok", "w" + std::to_string(i / 10) + std::to_string(i % 10));
+    EXPECT_EQ(kResultTooManyWrappers, wrappersLoadAll());
+    EXPECT_EQ(10, wrapperCount());
+    EXPECT_TRUE(reported.empty());
+}
+
+TEST_F(HostTest, OnlyTheExactLowerCaseSuffixIsLoaded) {
+    const std::string suffix = librarySuffix();
+    std::string upper = suffix;
+    for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    app.addWrapper(testModulePath("testwrap_ok"), "a" + upper);
+    app.addWrapper(testModulePath("testwrap_ok"), "b" + suffix.substr(0, suffix.size() - 1));
+    app.addWrapper(testModulePath("testwrap_ok"), "c" + suffix + ".bak");
+    std::filesystem::create_directories(app.path() + "Wrappers/d" + suffix);
+    EXPECT_EQ(0, wrappersLoadAll());
+    EXPECT_EQ(0, wrapperCount());
+    EXPECT_TRUE(reported.empty());
+}
+
+TEST_F(HostTest, BrokenWrappersAreReportedAndSkipped) {
+    addTestWrapper("testwrap_nodispatcher", "a");
+    addTestWrapper("testwrap_noprocess", "b");
+    addTestWrapper("testwrap_refuse", "c");
+    std::ofstream(app.path() + "Wrappers/d" + librarySuffix()) << "not a library";
+    addTestWrapper("testwrap_ok", "e");
+    EXPECT_EQ(0, wrappersLoadAll());
+    EXPECT_EQ(1, wrapperCount());
+    // Directory order is the platform's; compare as a set.
+    std::vector<int32_t> sorted = reported;
+    std::sort(sorted.begin(), sorted.end());
+    EXPECT_EQ((std::vector<int32_t>{kResultCannotLoadWrapper, kResultNoDispatcher, kResultNoProcessFunction,
+                                    kResultWrapperInitFailed}),
+              sorted);
+    // The wrapper that refused to open was closed before it was unloaded.
+    std::ifstream closed(app.path() + "closed.log");
+    std::string line;
+    EXPECT_TRUE(std::getline(closed, line));
+    EXPECT_EQ("Test Wrapper", std::string(wrapperName(0)));
+}
+
+TEST_F(HostTest, LoadingSendsCallbackOpenAndProvisionalSettingsAndUnloadingCloses) {
+    addTestWrapper("testwrap_ok", "a");
+    ASSERT_EQ(0, wrappersLoadAll());
+    std::vector<TestCommand> log = commands(0);
+    ASSERT_EQ(4u, log.size());
+    EXPECT_EQ(WD_SET_HOST_CALLBACK, log[0].opcode);
+    EXPECT_EQ(reinterpret_cast<intptr_t>(hostCallback), log[0].a1);
+    EXPECT_EQ(WD_OPEN, log[1].opcode);
+    EXPECT_EQ(app.path(), std::string(reinterpret_cast<const char*>(log[1].a1)));
+    EXPECT_EQ(WD_SET_SAMPLE_RATE, log[2].opcode);
+    EXPECT_EQ(44100, log[2].a2);
+    EXPECT_EQ(WD_SET_BLOCK_SIZE, log[3].opcode);
+    EXPECT_EQ(44, log[3].a2);
+    wrappersUnloadAll();
+    EXPECT_EQ(0, wrapperCount());
+    EXPECT_TRUE(std::filesystem::exists(app.path() + "closed.log"));
+}
+
+TEST_F(HostTest, OperationsCheckTheWrapperIndexAndTempoIsLimited) {
+    addTestWrapper("testwrap_ok", "a");
+    ASSERT_EQ(0, wrappersLoadAll());
+    EXPECT_EQ(nullptr, wrapperName(1));
+    EXPECT_EQ(-1, wrapperAvailableCount(-1));
+    EXPECT_EQ(0, wrapperCreateInstance(5, 0));
+    EXPECT_EQ(-1, wrapperSetTempo(3, 120.0f));
+    auto* tempo = static_cast<float*>(platformFindSymbol(gHost.modules[0], "testLastTempo"));
+    ASSERT_NE(nullptr, tempo);
+    float bpm = 20.0f;
+    EXPECT_EQ(0, wrapperSetTempo(0, bpm));
+    EXPECT_EQ(50.0f, *tempo);
+    EXPECT_EQ(20.0f, bpm);
+    EXPECT_EQ(0, wrapperSetTempo(0, 400.0f));
+    EXPECT_EQ(250.0f, *tempo);
+    EXPECT_EQ(0, wrapperSetTempo(0, 97.5f));
+    EXPECT_EQ(97.5f, *tempo);
+}
+
+TEST_F(HostTest, EngineConfigurationReachesEveryLoadedWrapper) {
+    addTestWrapper("testwrap_ok", "a");
+    addTestWrapper("testwrap_ok", "b");
+    ASSERT_EQ(0, wrappersLoadAll());
+    engine.blockSize = 128;
+    ASSERT_EQ(0, engineConfigure(engine, 48000, true));
+    for (int w = 0; w < 2; ++w) {
+        std::vector<TestCommand> log = commands(w);
+        ASSERT_GE(log.size(), 6u);
+        EXPECT_EQ(WD_SET_SAMPLE_RATE, log[4].opcode);
+        EXPECT_EQ(48000, log[4].a2);
+        EXPECT_EQ(WD_SET_BLOCK_SIZE, log[5].opcode);
+        EXPECT_EQ(128, log[5].a2);
+    }
+}
+
+TEST_F(HostTest, AttachReplacesTheSlotsInstanceAndAFailedCreateKeepsIt) {
+    const int w = loadDefault();
+    ASSERT_GE(w, 0);
+    EXPECT_EQ(0, chainAttach(3, w, pluginIndex(w, "echo")));
+    const intptr_t first = engine.chain[3].instance;
+    ASSERT_NE(0, first);
+    EXPECT_EQ(w, engine.chain[3].wrapperIndex);
+    EXPECT_EQ(0, chainAttach(3, w, pluginIndex(w, "reverb")));
+    EXPECT_NE(first, engine.chain[3].instance);
+    EXPECT_EQ(1, wrapperInstanceCount(w));
+    EXPECT_EQ(std::string("reverb"), wrapperInstanceName(w, engine.chain[3].instance));
+
+    const intptr_t kept = engine.chain[3].instance;
+    EXPECT_EQ(kResultAttachFailed, chainAttach(3, w, 99));
+    EXPECT_EQ(kept, engine.chain[3].instance);
+    EXPECT_EQ((std::vector<int32_t>{kResultAttachFailed}), reported);
+    EXPECT_EQ(0, chainAttach(3, -1, 0));  // a wrapper node, not a plug-in
+    EXPECT_EQ(kept, engine.chain[3].instance);
+    EXPECT_TRUE(engine.processingEnabled.load());
+    EXPECT_GE(repaints, 2);
+}
+
+TEST_F(HostTest, DetachMoveAndBypass) {
+    const int w = loadDefault();
+    chainAttach(0, w, pluginIndex(w, "echo"));
+    chainAttach(5, w, pluginIndex(w, "flanger"));
+    const ChainSlot zero = engine.chain[0], five = engine.chain[5];
+
+    chainMoveUp(0);
+    chainMoveDown(7);
+    EXPECT_EQ(zero.instance, engine.chain[0].instance);
+    chainMoveDown(0);
+    EXPECT_EQ(zero.instance, engine.chain[1].instance);
+    EXPECT_EQ(0, engine.chain[0].instance);
+    chainMoveUp(5);
+    EXPECT_EQ(five.instance, engine.chain[4].instance);
+
+    EXPECT_EQ(1, wrapperInstanceActive(w, five.instance));
+    chainToggleBypass(4);
+    EXPECT_EQ(0, wrapperInstanceActive(w, five.instance));
+    chainToggleBypass(4);
+    EXPECT_EQ(1, wrapperInstanceActive(w, five.instance));
+    chainToggleBypass(6);  // empty slot: nothing is sent
+
+    EXPECT_EQ(0, chainDetach(1));
+    EXPECT_EQ(0, engine.chain[1].instance);
+    EXPECT_EQ(-1, engine.chain[1].wrapperIndex);
+    EXPECT_EQ(1, wrapperInstanceCount(w));
+    EXPECT_EQ(kResultShowEditorFailed, chainShowEditor(4, nullptr));
+    EXPECT_EQ(0, chainShowEditor(2, nullptr));
+}
+
+TEST_F(HostTest, WrapperSideDestructionEmptiesTheSlot) {
+    const int w = loadDefault();
+    chainAttach(3, w, pluginIndex(w, "chorus"));
+    chainAttach(6, w, pluginIndex(w, "echo"));
+    EXPECT_EQ(0, wrapperDestroyInstance(w, engine.chain[3].instance));
+    EXPECT_EQ(0, engine.chain[3].instance);
+    EXPECT_NE(0, engine.chain[6].instance);
+    EXPECT_EQ(0, wrapperDestroyAll(w));
+    for (const ChainSlot& s : engine.chain) EXPECT_EQ(0, s.instance);
+}
+
+TEST_F(HostTest, TheEngineRunsTheChainThroughTheRealWrapper) {
+    const int w = loadDefault();
+    engine.blockSize = 64;
+    ASSERT_EQ(0, engineConfigure(engine, 44100, true));
+    engine.gateThreshold = 0.0f;
+    engine.gateAttackMs = 0;
+    engine.dcRemoverOn = false;
+    wrapperSetProcessing(w, false);
+    wrapperSetProcessing(w, true);
+    chainAttach(2, w, pluginIndex(w, "echo"));  // default: 500 ms, level 0.3
+    std::vector<float> out;
+    for (int block = 0; block < 400; ++block) {
+        for (uint32_t i = 0; i < 64; ++i) engine.inputL[i] = engine.inputR[i] = 0.0f;
+        if (block == 0) engine.inputL[0] = engine.inputR[0] = 0.5f;
+        processBlock(engine);
+        out.insert(out.end(), engine.outputL, engine.outputL + 64);
+    }
+    EXPECT_EQ(0.5f, out[0]);
+    EXPECT_EQ(0.0f, out[22049]);
+    EXPECT_EQ(0.5f * 0.3f, out[22050]);
+
+    const uint8_t* data = nullptr;
+    uint32_t size = 0;
+    data = wrapperSaveState(w, size);
+    ASSERT_NE(nullptr, data);
+    EXPECT_EQ(0, std::memcmp(data, "DEFWRAP_", 8));
+}
