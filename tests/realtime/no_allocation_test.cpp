@@ -1,11 +1,14 @@
 // The block path allocates nothing: the engine's block with every stage on,
-// the handshake, the CPU figure and every converter path, counted at the
-// allocator itself.
+// the handshake, the CPU figure, every converter path and a full chain of
+// the built-in effects, counted at the allocator itself.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <string>
 #include <vector>
 
 #include "engine/engine.h"
+#include "host/host.h"
 #include "platform/platform.h"
 #include "tests/support/allocation_counter.h"
 #include "tests/support/modules.h"
@@ -72,4 +75,45 @@ TEST(NoAllocation, ConverterInBothDirectionsWithAndWithoutResampling) {
         }
     }
     EXPECT_EQ(0, allocationCountingStop());
+}
+
+TEST(NoAllocation, FullChainOfBuiltInEffectsThroughTheDefaultWrapper) {
+    EngineState engine;
+    hostReset(engine, stagePath("").c_str());
+    ASSERT_EQ(0, wrappersLoadAll());
+    ASSERT_EQ(1, wrapperCount());
+    ASSERT_EQ(0, wrapperRefreshList(0));
+    const char* order[] = {"reverb", "echo", "flanger", "chorus"};
+    for (int slot = 0; slot < kChainSlots; ++slot) {
+        int index = -1;
+        for (int i = 0; i < wrapperAvailableCount(0); ++i)
+            if (std::string(wrapperAvailableName(0, i)) == order[slot % 4]) index = i;
+        ASSERT_EQ(0, chainAttach(slot, 0, index));
+    }
+    engine.blockSize = 64;
+    ASSERT_EQ(0, engineConfigure(engine, 48000, true));
+    wrapperSetProcessing(0, false);
+    wrapperSetProcessing(0, true);
+    chainToggleBypass(3);  // one bypassed instance on the way
+
+    allocationCountingStart();
+    for (int block = 0; block < 2000; ++block) {
+        for (uint32_t i = 0; i < engine.blockSize; ++i)
+            engine.inputL[i] = engine.inputR[i] = (block % 40 < 20) ? 0.25f : -0.25f;
+        processBlock(engine);
+    }
+    EXPECT_EQ(0, allocationCountingStop());
+    wrappersUnloadAll();
+    hostReset(gEngine, "");
+}
+
+TEST(NoAllocation, TheCounterSeesAllocations) {
+    allocationCountingStart();
+    void* volatile p = std::malloc(16);
+    int* q = new int(3);
+    std::string s(100, 'x');
+    const long counted = allocationCountingStop();
+    std::free(p);
+    delete q;
+    EXPECT_GE(counted, 3);
 }
