@@ -1,0 +1,284 @@
+// The performance file writer and reader, and the change snapshot.
+//
+// File: "PERF", float 121.0, "ACCOMP", u16 L, L bytes of path (NUL
+// included), then per wrapper "WRAPPER", u16 N, N bytes of name (NUL
+// included), "STATE", i32 S, S bytes of the wrapper's state blob.
+#include "host/performance.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "app/report.h"
+#include "common/bytes.h"
+
+Performance gPerformance;
+
+namespace {
+
+const char* accompanimentPath() {
+    const char* path = gPerformance.accompanimentPath ? gPerformance.accompanimentPath() : nullptr;
+    return path ? path : "";
+}
+
+void closeAccompaniment() {
+    if (gPerformance.closeAccompaniment) gPerformance.closeAccompaniment();
+}
+
+void setCurrentPath(const char* path) {
+    std::snprintf(gPerformance.currentPath, sizeof gPerformance.currentPath, "%s", path);
+    if (gPerformance.pathChanged) gPerformance.pathChanged();
+}
+
+// Every write must write all of its bytes; the first failure sticks.
+struct Writer {
+    FILE* file;
+    bool ok = true;
+    void bytes(const void* data, size_t size) {
+        if (ok && size && std::fwrite(data, 1, size, file) != size) ok = false;
+    }
+    void u16(uint16_t v) {
+        uint8_t b[2];
+        putU16(b, v);
+        bytes(b, 2);
+    }
+    void u32(uint32_t v) {
+        uint8_t b[4];
+        putU32(b, v);
+        bytes(b, 4);
+    }
+};
+
+// Gives every instance of wrapper `w` its slot byte.
+void refreshSlotBytes(int w) {
+    const EngineState& e = *gHost.engine;
+    const int n = wrapperInstanceCount(w);
+    for (int i = 0; i < n; ++i) {
+        intptr_t handle = 0;
+        if (wrapperGetInstance(w, i, handle) != 0 || handle == 0) continue;
+        uint8_t slotByte = kSlotNone;
+        for (int s = 0; s < kChainSlots; ++s) {
+            if (e.chain[s].instance == handle) {
+                const int owner = static_cast<int>(static_cast<uint32_t>(e.chain[s].wrapperIndex) & 0xFF);
+                slotByte = static_cast<uint8_t>(s | (wrapperInstanceActive(owner, handle) > 0 ? kSlotActive : 0));
+                break;
+            }
+        }
+        wrapperSetUserData(w, handle, &slotByte, 1);
+    }
+}
+
+// Reads exactly `size` bytes, checked against what the file has left.
+struct Reader {
+    FILE* file;
+    long remaining;
+    bool exact(void* data, size_t size) {
+        if (static_cast<long>(size) > remaining) return false;
+        if (size && std::fread(data, 1, size, file) != size) return false;
+        remaining -= static_cast<long>(size);
+        return true;
+    }
+    bool u16(uint16_t& v) {
+        uint8_t b[2];
+        if (!exact(b, 2)) return false;
+        v = getU16(b);
+        return true;
+    }
+    bool i32(int32_t& v) {
+        uint8_t b[4];
+        if (!exact(b, 4)) return false;
+        v = static_cast<int32_t>(getU32(b));
+        return true;
+    }
+};
+
+long fileSize(FILE* file) {
+    if (std::fseek(file, 0, SEEK_END) != 0) return -1;
+    long size = std::ftell(file);
+    if (std::fseek(file, 0, SEEK_SET) != 0) return -1;
+    return size;
+}
+
+int findWrapper(const char* name) {
+    for (int w = 0; w < wrapperCount(); ++w) {
+        const char* loaded = wrapperName(w);
+        if (loaded && std::strcmp(loaded, name) == 0) return w;
+    }
+    return -1;
+}
+
+// Puts every instance of wrapper `w` back into the slot its user data names.
+void restoreSlots(int w) {
+    const int n = wrapperInstanceCount(w);
+    for (int i = 0; i < n; ++i) {
+        intptr_t handle = 0;
+        if (wrapperGetInstance(w, i, handle) != 0) {
+            ReportResult(kResultNoInstance);
+            return;
+        }
+        uint32_t size = 0;
+        const uint8_t* data = wrapperGetUserData(w, handle, size);
+        if (!data || size == 0) {
+            ReportResult(kResultNoUserData);
+            return;
+        }
+        const int slot = data[0] & 0x7F;
+        const bool active = (data[0] & kSlotActive) != 0;
+        if (slot < kChainSlots && size == 1) {
+            gHost.engine->chain[slot] = ChainSlot{handle, w};
+            wrapperSetInstanceActive(w, handle, active);
+        }
+    }
+}
+
+int32_t readChunks(Reader& in) {
+    for (;;) {
+        char tag[7];
+        if (in.remaining < 7) {
+            // Fewer than seven bytes left: the end of the file.
+            return std::ferror(in.file) ? kResultDamaged : 0;
+        }
+        if (!in.exact(tag, 7)) return kResultDamaged;
+        if (std::memcmp(tag, "WRAPPER", 7) != 0) return kResultDamaged;
+        uint16_t nameLength = 0;
+        if (!in.u16(nameLength) || nameLength > kPathMax) return kResultDamaged;
+        char name[kPathMax + 1] = {};
+        if (!in.exact(name, nameLength)) return kResultDamaged;
+        char stateTag[5];
+        if (!in.exact(stateTag, 5)) return kResultDamaged;
+        int32_t size = 0;
+        if (!in.i32(size)) return kResultDamaged;
+        if (size <= 0) continue;
+        if (size > in.remaining) return kResultDamaged;
+        auto* blob = static_cast<uint8_t*>(std::malloc(static_cast<size_t>(size)));
+        if (!blob || !in.exact(blob, static_cast<size_t>(size))) {
+            std::free(blob);
+            return kResultDamaged;
+        }
+        const int w = findWrapper(name);
+        if (w >= 0) {
+            if (wrapperLoadState(w, blob, static_cast<uint32_t>(size)) != 0)
+                ReportResult(kResultWrapperRejected);
+            else
+                restoreSlots(w);
+        }
+        std::free(blob);
+    }
+}
+
+int32_t readFile(FILE* file) {
+    Reader in{file, fileSize(file)};
+    if (in.remaining < 0) return kResultDamaged;
+    char tag[6];
+    if (!in.exact(tag, 4)) return kResultDamaged;
+    if (std::memcmp(tag, "PERF", 4) != 0) return kResultNotPerformance;
+    uint8_t version[4];
+    if (!in.exact(version, 4)) return kResultDamaged;
+    if (!in.exact(tag, 6)) return kResultDamaged;
+    if (std::memcmp(tag, "ACCOMP", 6) != 0) return kResultNoAccompTag;
+    uint16_t pathLength = 0;
+    if (!in.u16(pathLength)) return kResultDamaged;
+    if (pathLength != 0) {
+        closeAccompaniment();
+        char path[kPathMax + 1] = {};
+        if (pathLength > kPathMax || !in.exact(path, pathLength)) return kResultDamaged;
+        if (!gPerformance.openAccompaniment || !gPerformance.openAccompaniment(path)) closeAccompaniment();
+    }
+    return readChunks(in);
+}
+
+}  // namespace
+
+int32_t performanceWrite(const char* path) {
+    FILE* file = std::fopen(path, "wb");
+    if (!file) return kResultCannotCreate;
+    Writer out{file};
+    out.bytes("PERF", 4);
+    out.bytes("\x00\x00\xF2\x42", 4);  // 121.0f
+    out.bytes("ACCOMP", 6);
+    const char* accompaniment = accompanimentPath();
+    const size_t length = std::strlen(accompaniment);
+    if (length == 0) {
+        out.u16(0);
+    } else {
+        out.u16(static_cast<uint16_t>(length + 1));
+        out.bytes(accompaniment, length + 1);
+    }
+    for (int w = 0; out.ok && w < wrapperCount(); ++w) {
+        refreshSlotBytes(w);
+        out.bytes("WRAPPER", 7);
+        const char* name = wrapperName(w);
+        if (!name) {
+            out.ok = false;
+            break;
+        }
+        const size_t n = std::strlen(name) + 1;
+        out.u16(static_cast<uint16_t>(n));
+        out.bytes(name, n);
+        uint32_t size = 0;
+        const uint8_t* blob = wrapperSaveState(w, size);
+        if (!blob) size = 0;
+        out.bytes("STATE", 5);
+        out.u32(size);
+        if (size) out.bytes(blob, size);
+    }
+    const bool closed = std::fclose(file) == 0;
+    if (!out.ok || !closed) return kResultWriteFailed;
+    setCurrentPath(path);
+    performanceTakeSnapshot();
+    return 0;
+}
+
+int32_t performanceRead(const char* path) {
+    FILE* file = std::fopen(path, "rb");
+    if (!file) return kResultCannotOpen;
+    int32_t result = readFile(file);
+    std::fclose(file);
+    if (result != 0) return result;
+    setCurrentPath(path);
+    performanceTakeSnapshot();
+    return 0;
+}
+
+void performanceFreeSnapshot() {
+    for (int w = 0; w < kMaxWrappers; ++w) {
+        std::free(gPerformance.snapshotBlob[w]);
+        gPerformance.snapshotBlob[w] = nullptr;
+        gPerformance.snapshotSize[w] = 0;
+    }
+}
+
+void performanceTakeSnapshot() {
+    for (int s = 0; s < kChainSlots; ++s) gPerformance.snapshotSlots[s] = gHost.engine->chain[s].instance;
+    performanceFreeSnapshot();
+    for (int w = 0; w < wrapperCount() && w < kMaxWrappers; ++w) {
+        uint32_t size = 0;
+        const uint8_t* blob = wrapperSaveState(w, size);
+        if (!blob || size == 0) continue;
+        gPerformance.snapshotBlob[w] = static_cast<uint8_t*>(std::malloc(size));
+        if (!gPerformance.snapshotBlob[w]) continue;
+        std::memcpy(gPerformance.snapshotBlob[w], blob, size);
+        gPerformance.snapshotSize[w] = size;
+    }
+    std::snprintf(gPerformance.snapshotAccompaniment, sizeof gPerformance.snapshotAccompaniment, "%s",
+                  accompanimentPath());
+}
+
+bool performanceChanged() {
+    const EngineState& e = *gHost.engine;
+    bool anyInstance = false;
+    for (const ChainSlot& s : e.chain) anyInstance |= s.instance != 0;
+    const char* accompaniment = accompanimentPath();
+    if (!anyInstance && accompaniment[0] == '\0') return false;
+    if (std::strcmp(accompaniment, gPerformance.snapshotAccompaniment) != 0) return true;
+    for (int s = 0; s < kChainSlots; ++s)
+        if (e.chain[s].instance != gPerformance.snapshotSlots[s]) return true;
+    for (int w = 0; w < wrapperCount() && w < kMaxWrappers; ++w) {
+        uint32_t size = 0;
+        const uint8_t* blob = wrapperSaveState(w, size);
+        if (!blob) continue;
+        if (size != gPerformance.snapshotSize[w]) return true;
+        if (size && std::memcmp(blob, gPerformance.snapshotBlob[w], size) != 0) return true;
+    }
+    return false;
+}

@@ -1,0 +1,59 @@
+// Performance files: the accompaniment in use and every wrapper's instances
+// with their plug-in states and chain positions, and the change detection
+// behind "Performance was changed. Do you want to save it?".
+//
+// UI thread only; live input is stopped before a performance is read.
+#pragma once
+
+#include <cstdint>
+
+#include "host/host.h"
+
+constexpr int32_t kResultCannotCreate = 203;      // "Can't create file. Disk error"
+constexpr int32_t kResultCannotOpen = 204;        // "Can't create file. Disk error"
+constexpr int32_t kResultNotPerformance = 205;    // "File is damaged"
+constexpr int32_t kResultDamaged = 206;           // "File is damaged or disk error"
+constexpr int32_t kResultWriteFailed = 209;       // "Disk error occured while saving file"
+constexpr int32_t kResultNoAccompTag = 259;       // "File is damaged"
+constexpr int32_t kResultWrapperRejected = 234;   // "Wrapper error while loading performance"
+constexpr int32_t kResultNoInstance = 235;
+constexpr int32_t kResultNoUserData = 236;
+
+constexpr int kPathMax = 260;
+
+// The slot byte kept as each instance's user data: bits 0-6 the chain slot,
+// bit 7 set when the instance is active. An instance in no slot is saved as
+// 0x7F, which reading leaves out of the chain.
+constexpr uint8_t kSlotNone = 0x7F;
+constexpr uint8_t kSlotActive = 0x80;
+
+struct Performance {
+    char currentPath[kPathMax + 1] = "";
+    // The accompaniment is the player's; the performance reaches it through
+    // these (null: no player, nothing opens and the path stays empty).
+    const char* (*accompanimentPath)() = nullptr;    // "" when none is open
+    bool (*openAccompaniment)(const char* path) = nullptr;
+    void (*closeAccompaniment)() = nullptr;
+    // Called after the current path changed (the main window's title).
+    void (*pathChanged)() = nullptr;
+
+    // The state right after the last save, open or new.
+    intptr_t snapshotSlots[kChainSlots] = {};
+    char snapshotAccompaniment[kPathMax + 1] = "";
+    uint8_t* snapshotBlob[kMaxWrappers] = {};
+    uint32_t snapshotSize[kMaxWrappers] = {};
+};
+
+extern Performance gPerformance;
+
+// Writes the current performance to `path`: 0, kResultCannotCreate or
+// kResultWriteFailed. On success the path becomes current and the snapshot is taken.
+int32_t performanceWrite(const char* path);
+// Reads `path` into the (cleared) chain: 0, kResultCannotOpen,
+// kResultNotPerformance, kResultDamaged or kResultNoAccompTag. Errors of
+// single wrappers are reported on the way and do not end the read.
+int32_t performanceRead(const char* path);
+// Whether anything differs from the snapshot.
+bool performanceChanged();
+void performanceTakeSnapshot();
+void performanceFreeSnapshot();

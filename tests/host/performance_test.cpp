@@ -1,0 +1,254 @@
+// Performance files written and read through the real default wrapper.
+#include <cstring>
+#include <fstream>
+#include <iterator>
+
+#include "common/bytes.h"
+#include "host/performance.h"
+#include "tests/host/host_fixture.h"
+
+namespace {
+
+std::string openAccompaniment;  // what the fake player holds
+bool playerOpens = true;
+
+class PerformanceTest : public HostTest {
+protected:
+    int w = -1;
+
+    void SetUp() override {
+        HostTest::SetUp();
+        gPerformance = Performance{};
+        openAccompaniment.clear();
+        playerOpens = true;
+        gPerformance.accompanimentPath = [] { return openAccompaniment.c_str(); };
+        gPerformance.openAccompaniment = [](const char* path) {
+            if (!playerOpens) return false;
+            openAccompaniment = path;
+            return true;
+        };
+        gPerformance.closeAccompaniment = [] { openAccompaniment.clear(); };
+        w = loadDefault();
+        ASSERT_GE(w, 0);
+        performanceTakeSnapshot();
+    }
+    void TearDown() override {
+        performanceFreeSnapshot();
+        gPerformance = Performance{};
+        HostTest::TearDown();
+    }
+
+    std::string file(const std::string& name) { return app.path() + name; }
+
+    static std::vector<uint8_t> bytesOf(const std::string& path) {
+        std::ifstream in(path, std::ios::binary);
+        return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
+    }
+    static void writeBytes(const std::string& path, const std::vector<uint8_t>& bytes) {
+        std::ofstream out(path, std::ios::binary);
+        out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    }
+
+    // Forgets the chain as New and Open do before reading.
+    void clearAll() {
+        wrapperDestroyAll(w);
+        for (ChainSlot& s : engine.chain) s = ChainSlot{};
+        openAccompaniment.clear();
+    }
+
+    // Echo in slot 5 bypassed, reverb in slot 0, a chorus in no slot.
+    void buildChain() {
+        chainAttach(5, w, pluginIndex(w, "echo"));
+        chainToggleBypass(5);
+        chainAttach(0, w, pluginIndex(w, "reverb"));
+        ASSERT_NE(0, wrapperCreateInstance(w, pluginIndex(w, "chorus")));
+    }
+
+    static std::vector<uint8_t> header(const std::string& accompaniment = "") {
+        std::vector<uint8_t> h = {'P', 'E', 'R', 'F', 0x00, 0x00, 0xF2, 0x42, 'A', 'C', 'C', 'O', 'M', 'P'};
+        const uint16_t length = accompaniment.empty() ? 0 : static_cast<uint16_t>(accompaniment.size() + 1);
+        h.push_back(static_cast<uint8_t>(length));
+        h.push_back(static_cast<uint8_t>(length >> 8));
+        if (length) h.insert(h.end(), accompaniment.c_str(), accompaniment.c_str() + length);
+        return h;
+    }
+    static void addChunk(std::vector<uint8_t>& f, const std::string& wrapper, const std::vector<uint8_t>& blob) {
+        f.insert(f.end(), {'W', 'R', 'A', 'P', 'P', 'E', 'R'});
+        uint8_t n[2];
+        putU16(n, static_cast<uint16_t>(wrapper.size() + 1));
+        f.insert(f.end(), n, n + 2);
+        f.insert(f.end(), wrapper.c_str(), wrapper.c_str() + wrapper.size() + 1);
+        f.insert(f.end(), {'S', 'T', 'A', 'T', 'E'});
+        uint8_t s[4];
+        putU32(s, static_cast<uint32_t>(blob.size()));
+        f.insert(f.end(), s, s + 4);
+        f.insert(f.end(), blob.begin(), blob.end());
+    }
+};
+
+}  // namespace
+
+TEST_F(PerformanceTest, WrittenChainReadsBackIntoTheSameSlotsAndBypassState) {
+    buildChain();
+    const intptr_t unchained = [&] {
+        intptr_t h = 0;
+        wrapperGetInstance(w, 2, h);
+        return h;
+    }();
+    openAccompaniment = "song.wav";
+    ASSERT_EQ(0, performanceWrite(file("a.qvp").c_str()));
+    EXPECT_EQ(file("a.qvp"), std::string(gPerformance.currentPath));
+
+    // The slot bytes: echo 0x05 (bypassed), reverb 0x80, the chorus 0x7F.
+    uint32_t size = 0;
+    intptr_t echo = engine.chain[5].instance, reverb = engine.chain[0].instance;
+    EXPECT_EQ(0x05, wrapperGetUserData(w, echo, size)[0]);
+    EXPECT_EQ(0x80, wrapperGetUserData(w, reverb, size)[0]);
+    EXPECT_EQ(kSlotNone, wrapperGetUserData(w, unchained, size)[0]);
+
+    const std::vector<uint8_t> bytes = bytesOf(file("a.qvp"));
+    std::vector<uint8_t> expectedStart = header("song.wav");
+    ASSERT_GE(bytes.size(), expectedStart.size() + 7);
+    EXPECT_TRUE(std::equal(expectedStart.begin(), expectedStart.end(), bytes.begin()));
+    EXPECT_EQ(0, std::memcmp(&bytes[expectedStart.size()], "WRAPPER\x11\x00Quorvane Plugins", 9 + 16));
+
+    clearAll();
+    ASSERT_EQ(0, performanceRead(file("a.qvp").c_str()));
+    EXPECT_EQ("song.wav", openAccompaniment);
+    EXPECT_EQ(3, wrapperInstanceCount(w));
+    ASSERT_NE(0, engine.chain[5].instance);
+    EXPECT_EQ(std::string("echo"), wrapperInstanceName(w, engine.chain[5].instance));
+    EXPECT_EQ(0, wrapperInstanceActive(w, engine.chain[5].instance));
+    EXPECT_EQ(std::string("reverb"), wrapperInstanceName(w, engine.chain[0].instance));
+    EXPECT_EQ(1, wrapperInstanceActive(w, engine.chain[0].instance));
+    int filled = 0;
+    for (const ChainSlot& s : engine.chain) filled += s.instance != 0;
+    EXPECT_EQ(2, filled);  // the chorus stays out of the chain
+    EXPECT_TRUE(reported.empty());
+}
+
+TEST_F(PerformanceTest, SavingTwiceIsByteIdenticalAndOpenThenSaveAsksNothing) {
+    buildChain();
+    ASSERT_EQ(0, performanceWrite(file("a.qvp").c_str()));
+    ASSERT_EQ(0, performanceWrite(file("b.qvp").c_str()));
+    EXPECT_EQ(bytesOf(file("a.qvp")), bytesOf(file("b.qvp")));
+    EXPECT_FALSE(performanceChanged());
+
+    clearAll();
+    ASSERT_EQ(0, performanceRead(file("a.qvp").c_str()));
+    EXPECT_FALSE(performanceChanged());
+    ASSERT_EQ(0, performanceWrite(file("c.qvp").c_str()));
+    EXPECT_EQ(bytesOf(file("a.qvp")), bytesOf(file("c.qvp")));
+    EXPECT_FALSE(performanceChanged());
+}
+
+TEST_F(PerformanceTest, ChangesAreDetected) {
+    EXPECT_FALSE(performanceChanged());  // nothing in the chain, no accompaniment
+    buildChain();
+    EXPECT_TRUE(performanceChanged());
+    ASSERT_EQ(0, performanceWrite(file("a.qvp").c_str()));
+    EXPECT_FALSE(performanceChanged());
+    chainMoveUp(5);
+    EXPECT_TRUE(performanceChanged());
+    chainMoveDown(4);
+    EXPECT_FALSE(performanceChanged());
+    openAccompaniment = "other.wav";
+    EXPECT_TRUE(performanceChanged());
+}
+
+TEST_F(PerformanceTest, HeaderOnlyFileIsAnEmptyPerformance) {
+    writeBytes(file("empty.qvp"), header());
+    EXPECT_EQ(0, performanceRead(file("empty.qvp").c_str()));
+    EXPECT_EQ(0, wrapperInstanceCount(w));
+}
+
+TEST_F(PerformanceTest, UnknownWrappersAndEmptyStatesAreSkipped) {
+    buildChain();
+    ASSERT_EQ(0, performanceWrite(file("a.qvp").c_str()));
+    std::vector<uint8_t> original = bytesOf(file("a.qvp"));
+    std::vector<uint8_t> edited = header();
+    addChunk(edited, "VST Plugins", {1, 2, 3});
+    addChunk(edited, "Quorvane Plugins", {});
+    edited.insert(edited.end(), original.begin() + 16, original.end());
+    writeBytes(file("b.qvp"), edited);
+    clearAll();
+    EXPECT_EQ(0, performanceRead(file("b.qvp").c_str()));
+    EXPECT_EQ(3, wrapperInstanceCount(w));
+    EXPECT_TRUE(reported.empty());
+}
+
+TEST_F(PerformanceTest, TruncationInsideAChunkIsDamageButNotInsideItsTag) {
+    chainAttach(2, w, pluginIndex(w, "flanger"));
+    ASSERT_EQ(0, performanceWrite(file("a.qvp").c_str()));
+    const std::vector<uint8_t> whole = bytesOf(file("a.qvp"));
+    for (size_t n = 16; n <= whole.size(); ++n) {
+        writeBytes(file("cut.qvp"), std::vector<uint8_t>(whole.begin(), whole.begin() + n));
+        clearAll();
+        const int32_t expected = (n < 16 + 7 || n == whole.size()) ? 0 : kResultDamaged;
+        ASSERT_EQ(expected, performanceRead(file("cut.qvp").c_str())) << n;
+    }
+    for (size_t n : {size_t{0}, size_t{3}, size_t{7}, size_t{13}, size_t{15}}) {
+        writeBytes(file("cut.qvp"), std::vector<uint8_t>(whole.begin(), whole.begin() + n));
+        EXPECT_EQ(kResultDamaged, performanceRead(file("cut.qvp").c_str())) << n;
+    }
+}
+
+TEST_F(PerformanceTest, DamagedFilesGiveTheirMessages) {
+    EXPECT_EQ(kResultCannotOpen, performanceRead(file("missing.qvp").c_str()));
+    EXPECT_EQ(kResultCannotCreate, performanceWrite(app.path().c_str()));
+
+    std::vector<uint8_t> bad = header();
+    bad[0] = 'X';
+    writeBytes(file("x.qvp"), bad);
+    EXPECT_EQ(kResultNotPerformance, performanceRead(file("x.qvp").c_str()));
+
+    bad = header();
+    bad[8] = 'a';
+    writeBytes(file("x.qvp"), bad);
+    EXPECT_EQ(kResultNoAccompTag, performanceRead(file("x.qvp").c_str()));
+
+    bad = header();
+    bad[14] = 0x05;  // L = 261
+    bad[15] = 0x01;
+    bad.resize(bad.size() + 300, 'a');
+    writeBytes(file("x.qvp"), bad);
+    EXPECT_EQ(kResultDamaged, performanceRead(file("x.qvp").c_str()));
+
+    bad = header();
+    bad[14] = 40;  // more than the file holds
+    writeBytes(file("x.qvp"), bad);
+    EXPECT_EQ(kResultDamaged, performanceRead(file("x.qvp").c_str()));
+
+    bad = header();
+    addChunk(bad, std::string(300, 'n'), {1});
+    writeBytes(file("x.qvp"), bad);
+    EXPECT_EQ(kResultDamaged, performanceRead(file("x.qvp").c_str()));
+
+    bad = header();
+    addChunk(bad, "Quorvane Plugins", {1, 2, 3, 4});
+    putU32(&bad[bad.size() - 8], 0x7FFFFFF0u);  // a state far longer than the file
+    writeBytes(file("x.qvp"), bad);
+    EXPECT_EQ(kResultDamaged, performanceRead(file("x.qvp").c_str()));
+
+    bad = header();
+    addChunk(bad, "Quorvane Plugins", {});
+    bad[16] = 'w';
+    writeBytes(file("x.qvp"), bad);
+    EXPECT_EQ(kResultDamaged, performanceRead(file("x.qvp").c_str()));
+    EXPECT_STREQ("", gPerformance.currentPath);  // only a successful read makes a path current
+}
+
+TEST_F(PerformanceTest, RejectedStateIsReportedAndTheReadGoesOn) {
+    std::vector<uint8_t> f = header();
+    addChunk(f, "Quorvane Plugins", {'n', 'o', 'p', 'e'});
+    writeBytes(file("x.qvp"), f);
+    EXPECT_EQ(0, performanceRead(file("x.qvp").c_str()));
+    EXPECT_EQ((std::vector<int32_t>{kResultWrapperRejected}), reported);
+}
+
+TEST_F(PerformanceTest, AnAccompanimentThatDoesNotOpenIsClosed) {
+    playerOpens = false;
+    writeBytes(file("x.qvp"), header("gone.wav"));
+    EXPECT_EQ(0, performanceRead(file("x.qvp").c_str()));
+    EXPECT_EQ("", openAccompaniment);
+}
