@@ -2,13 +2,17 @@
 
 #include <cstdio>
 
+#include "app/messages.h"
+
 namespace {
 
+// Until a window shows them: one line on standard error.
 void printReport(int32_t code) {
+    const char* text = messageText(code);
     if (code > 0)
-        std::fprintf(stderr, "Error #%d\n", code);
+        std::fprintf(stderr, "Error #%d: %s\n", code, text ? text : "");
     else
-        std::fprintf(stderr, "Notice #%d\n", -code);
+        std::fprintf(stderr, "%s\n", text ? text : "");
 }
 
 ReporterFn current = printReport;

@@ -34,9 +34,10 @@ using PlatformVisitFn = bool (*)(void* context, const char* name, bool isDirecto
 bool platformListDirectory(const char* directory, PlatformVisitFn visit, void* context);
 
 // A message box without owner. `flags` are the Windows MB_* values; the
-// result is the button pressed (1 = OK). The native build has no windows: a
-// test program may answer through `qvTestMessageHook`; otherwise the message
-// goes to standard error and the answer is OK.
+// result is the button pressed (1 = OK). A program that exports
+// `qvMessageHook` (a console tool, a test) sees and answers every box
+// itself. Otherwise the native build, which has no windows, writes the
+// message to standard error and answers OK.
 constexpr unsigned kMessageIconError = 0x10;
 constexpr unsigned kMessageIconInformation = 0x40;
 int platformMessageBox(const char* text, const char* caption, unsigned flags);
@@ -47,3 +48,19 @@ bool platformCopyFile(const char* from, const char* to);
 bool platformDeleteFile(const char* path);
 // A new, unused path in the temporary folder whose name ends with `suffix`.
 bool platformTemporaryPath(const char* suffix, char* out, size_t size);
+
+// Sound files: the multimedia file calls on Windows, plain files elsewhere.
+// Reads and writes return the byte count moved (-1 on failure); a seek
+// returns the new position from the file's start, or -1.
+using PlatformFile = void*;
+enum PlatformFileMode { kFileRead, kFileCreate };
+PlatformFile platformFileOpen(const char* path, PlatformFileMode mode);
+long platformFileRead(PlatformFile file, void* data, long size);
+long platformFileWrite(PlatformFile file, const void* data, long size);
+long platformFileSeek(PlatformFile file, long offset);
+void platformFileClose(PlatformFile file);
+// The size of the file at `path` in bytes, or -1 when it cannot be opened.
+int64_t platformFileSize(const char* path);
+
+// The folder of the running program, ending with the separator.
+bool platformExecutableDirectory(char* out, size_t size);

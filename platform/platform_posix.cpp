@@ -8,6 +8,7 @@
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -51,11 +52,11 @@ bool platformListDirectory(const char* directory, PlatformVisitFn visit, void* c
     return true;
 }
 
-// A test program defines this to see and answer message boxes.
+// A test or console program defines this to see and answer message boxes.
 using MessageHookFn = int (*)(const char* text, const char* caption, unsigned flags);
 
 int platformMessageBox(const char* text, const char* caption, unsigned flags) {
-    auto hook = reinterpret_cast<MessageHookFn>(dlsym(RTLD_DEFAULT, "qvTestMessageHook"));
+    auto hook = reinterpret_cast<MessageHookFn>(dlsym(RTLD_DEFAULT, "qvMessageHook"));
     if (hook) return hook(text, caption, flags);
     std::fprintf(stderr, "%s: %s\n", caption, text);
     return 1;
@@ -100,4 +101,45 @@ bool platformTemporaryPath(const char* suffix, char* out, size_t size) {
         if (stat(out, &info) != 0) return true;
     }
     return false;
+}
+
+PlatformFile platformFileOpen(const char* path, PlatformFileMode mode) {
+    return std::fopen(path, mode == kFileRead ? "rb" : "wb");
+}
+
+long platformFileRead(PlatformFile file, void* data, long size) {
+    if (!file || size < 0) return -1;
+    size_t n = std::fread(data, 1, static_cast<size_t>(size), static_cast<FILE*>(file));
+    return std::ferror(static_cast<FILE*>(file)) ? -1 : static_cast<long>(n);
+}
+
+long platformFileWrite(PlatformFile file, const void* data, long size) {
+    if (!file || size < 0) return -1;
+    return static_cast<long>(std::fwrite(data, 1, static_cast<size_t>(size), static_cast<FILE*>(file)));
+}
+
+long platformFileSeek(PlatformFile file, long offset) {
+    if (!file || std::fseek(static_cast<FILE*>(file), offset, SEEK_SET) != 0) return -1;
+    return std::ftell(static_cast<FILE*>(file));
+}
+
+void platformFileClose(PlatformFile file) {
+    if (file) std::fclose(static_cast<FILE*>(file));
+}
+
+int64_t platformFileSize(const char* path) {
+    struct stat info;
+    if (stat(path, &info) != 0 || !S_ISREG(info.st_mode)) return -1;
+    return static_cast<int64_t>(info.st_size);
+}
+
+bool platformExecutableDirectory(char* out, size_t size) {
+    char path[4096];
+    ssize_t length = readlink("/proc/self/exe", path, sizeof path - 1);
+    if (length <= 0) return false;
+    path[length] = '\0';
+    char* slash = std::strrchr(path, '/');
+    if (!slash) return false;
+    slash[1] = '\0';
+    return std::snprintf(out, size, "%s", path) < static_cast<int>(size);
 }

@@ -1,6 +1,8 @@
 #include <windows.h>
+#include <mmsystem.h>
 
 #include <cstdio>
+#include <cstring>
 
 #include "platform/platform.h"
 
@@ -45,7 +47,13 @@ bool platformListDirectory(const char* directory, PlatformVisitFn visit, void* c
     return true;
 }
 
+// A console program answers message boxes itself by exporting this.
+using MessageHookFn = int (*)(const char* text, const char* caption, unsigned flags);
+
 int platformMessageBox(const char* text, const char* caption, unsigned flags) {
+    auto hook = reinterpret_cast<MessageHookFn>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA(nullptr), "qvMessageHook")));
+    if (hook) return hook(text, caption, flags);
     return MessageBoxA(nullptr, text, caption, flags);
 }
 
@@ -70,4 +78,42 @@ bool platformTemporaryPath(const char* suffix, char* out, size_t size) {
         if (GetFileAttributesA(out) == INVALID_FILE_ATTRIBUTES) return true;
     }
     return false;
+}
+
+PlatformFile platformFileOpen(const char* path, PlatformFileMode mode) {
+    DWORD flags = mode == kFileRead ? MMIO_READ : (MMIO_CREATE | MMIO_WRITE | MMIO_ALLOCBUF);
+    return reinterpret_cast<PlatformFile>(mmioOpenA(const_cast<char*>(path), nullptr, flags));
+}
+
+long platformFileRead(PlatformFile file, void* data, long size) {
+    return mmioRead(static_cast<HMMIO>(file), static_cast<HPSTR>(data), size);
+}
+
+long platformFileWrite(PlatformFile file, const void* data, long size) {
+    return mmioWrite(static_cast<HMMIO>(file), static_cast<const char*>(data), size);
+}
+
+long platformFileSeek(PlatformFile file, long offset) { return mmioSeek(static_cast<HMMIO>(file), offset, SEEK_SET); }
+
+void platformFileClose(PlatformFile file) {
+    if (file) mmioClose(static_cast<HMMIO>(file), 0);
+}
+
+int64_t platformFileSize(const char* path) {
+    HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return -1;
+    LARGE_INTEGER size;
+    BOOL ok = GetFileSizeEx(file, &size);
+    CloseHandle(file);
+    return ok ? size.QuadPart : -1;
+}
+
+bool platformExecutableDirectory(char* out, size_t size) {
+    char path[MAX_PATH];
+    DWORD length = GetModuleFileNameA(nullptr, path, sizeof path);
+    if (length == 0 || length >= sizeof path) return false;
+    char* slash = std::strrchr(path, '\\');
+    if (!slash) return false;
+    slash[1] = '\0';
+    return std::snprintf(out, size, "%s", path) < static_cast<int>(size);
 }

@@ -65,7 +65,7 @@ std::vector<ShownMessage> messagesTaken() {
 #else
 
 // Found by the platform layer's message box through the dynamic symbol table.
-extern "C" __attribute__((visibility("default"))) int qvTestMessageHook(const char* text, const char* caption,
+extern "C" __attribute__((visibility("default"))) int qvMessageHook(const char* text, const char* caption,
                                                                         unsigned) {
     record(text, caption);
     return 1;

@@ -1,0 +1,342 @@
+// The accompaniment player and the recorder, driven through the engine with
+// the staged converter.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <new>
+#include <string>
+#include <vector>
+
+#include "audiofiles/accompaniment.h"
+#include "audiofiles/recorder.h"
+#include "common/bytes.h"
+#include "streamconv/binding.h"
+#include "tests/support/appfolder.h"
+#include "tests/support/modules.h"
+
+namespace {
+
+struct WavSpec {
+    uint16_t tag = 1, channels = 1;
+    uint32_t rate = 44100;
+    uint16_t bits = 16;
+    uint16_t align = 0;      // 0: channels * bits / 8
+    std::string between;     // a chunk between "fmt " and "data"
+    int64_t dataSizeField = -1;  // -1: the real size
+};
+
+std::vector<uint8_t> wavBytes(const WavSpec& s, const std::vector<uint8_t>& data) {
+    const uint16_t align = s.align ? s.align : static_cast<uint16_t>(s.channels * s.bits / 8);
+    std::vector<uint8_t> f(44);
+    std::memcpy(&f[0], "RIFF", 4);
+    putU32(&f[4], static_cast<uint32_t>(36 + data.size()));
+    std::memcpy(&f[8], "WAVEfmt ", 8);
+    putU32(&f[16], 16);
+    putU16(&f[20], s.tag);
+    putU16(&f[22], s.channels);
+    putU32(&f[24], s.rate);
+    putU32(&f[28], s.rate * align);
+    putU16(&f[32], align);
+    putU16(&f[34], s.bits);
+    f.resize(36);
+    f.insert(f.end(), s.between.begin(), s.between.end());
+    uint8_t header[8];
+    std::memcpy(header, "data", 4);
+    putU32(header + 4, s.dataSizeField >= 0 ? static_cast<uint32_t>(s.dataSizeField) : static_cast<uint32_t>(data.size()));
+    f.insert(f.end(), header, header + 8);
+    f.insert(f.end(), data.begin(), data.end());
+    return f;
+}
+
+std::vector<uint8_t> pcm16(const std::vector<int16_t>& samples) {
+    std::vector<uint8_t> bytes(samples.size() * 2);
+    for (size_t i = 0; i < samples.size(); ++i) putU16(&bytes[2 * i], static_cast<uint16_t>(samples[i]));
+    return bytes;
+}
+
+void writeFile(const std::string& path, const std::vector<uint8_t>& bytes) {
+    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
+                                                static_cast<std::streamsize>(bytes.size()));
+}
+
+std::vector<uint8_t> readFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
+}
+
+class AudioFilesTest : public ::testing::Test {
+protected:
+    AppFolder folder;
+    EngineState engine;
+
+    void SetUp() override {
+        ASSERT_TRUE(converterBind(stagePath(std::string("streamconv") + librarySuffix()).c_str()));
+        accompanimentClose();
+        fresh(gAccompaniment);
+        fresh(gRecorder);
+        accompanimentAttach(engine);
+        recorderAttach(engine);
+        engine.gateThreshold = 0.0f;
+        engine.gateAttackMs = 0;
+        engine.dcRemoverOn = false;
+    }
+    void TearDown() override {
+        engineRelease(engine);
+        accompanimentClose();
+        fresh(gRecorder);
+    }
+
+    // The records hold atomics, so they are rebuilt in place.
+    template <class T>
+    static void fresh(T& record) {
+        record.~T();
+        new (&record) T();
+    }
+
+    std::string path(const std::string& name) { return folder.path() + name; }
+
+    // Runs `blocks` blocks of a constant input; returns the left output.
+    std::vector<float> run(int blocks, float input = 0.0f) {
+        std::vector<float> out;
+        for (int b = 0; b < blocks; ++b) {
+            for (uint32_t i = 0; i < engine.blockSize; ++i) {
+                engine.inputL[i] = input;
+                if (engine.inputR) engine.inputR[i] = input;
+            }
+            processBlock(engine);
+            out.insert(out.end(), engine.outputL, engine.outputL + engine.blockSize);
+            right.insert(right.end(), engine.outputR ? engine.outputR : engine.outputL,
+                         (engine.outputR ? engine.outputR : engine.outputL) + engine.blockSize);
+        }
+        return out;
+    }
+    std::vector<float> right;
+};
+
+using Accomp = AudioFilesTest;
+using Record = AudioFilesTest;
+
+}  // namespace
+
+TEST_F(Accomp, EveryDamageHasItsMessageAndLeavesNothingOpen) {
+    const std::vector<uint8_t> data = pcm16({1, 2, 3, 4});
+    struct Case {
+        std::vector<uint8_t> bytes;
+        int32_t expected;
+    };
+    std::vector<uint8_t> notRiff = wavBytes({}, data), notWave = notRiff, notFmt = notRiff;
+    notRiff[0] = 'X';
+    notWave[8] = 'X';
+    notFmt[12] = 'X';
+    WavSpec list;
+    list.between = std::string("LIST\x04\x00\x00\x00abcd", 12);
+    WavSpec threeChannels;
+    threeChannels.channels = 3;
+    WavSpec zero;
+    WavSpec beyond;
+    beyond.dataSizeField = 0xFFFFFFF0;  // 64-bit arithmetic: no wrap past the check
+    WavSpec odd;
+    odd.align = 3;
+    WavSpec noAlign;
+    noAlign.align = 0;
+    noAlign.bits = 0;
+    const Case cases[] = {
+        {notRiff, kAccompNoRiff},
+        {notWave, kAccompNoWave},
+        {notFmt, kAccompNoFmt},
+        {wavBytes(list, data), kAccompNoData},
+        {wavBytes(threeChannels, pcm16({1, 2, 3, 4, 5, 6})), kAccompUnsupported},
+        {wavBytes(zero, {}), kAccompEmpty},
+        {wavBytes(beyond, data), kAccompBeyondFile},
+        {wavBytes(odd, data), kAccompBadAlignment},
+        {wavBytes(noAlign, data), kAccompBadAlignment},
+        {std::vector<uint8_t>(notRiff.begin(), notRiff.begin() + 2), kAccompCannotOpen},
+        {std::vector<uint8_t>(data.begin(), data.begin()), kAccompCannotOpen},
+    };
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        writeFile(path("bad.wav"), cases[i].bytes);
+        EXPECT_EQ(cases[i].expected, accompanimentLoad(path("bad.wav").c_str())) << "case " << i;
+        EXPECT_FALSE(accompanimentIsOpen()) << "case " << i;
+    }
+    EXPECT_EQ(kAccompCannotOpen, accompanimentLoad(path("missing.wav").c_str()));
+}
+
+TEST_F(Accomp, LoadSetsTheTitleAndCloseForgetsThePath) {
+    writeFile(path("song.wav"), wavBytes({}, pcm16({1, 2})));
+    ASSERT_EQ(0, accompanimentLoad(path("song.wav").c_str()));
+    EXPECT_STREQ("song", gAccompaniment.title);
+    EXPECT_EQ(path("song.wav"), std::string(gAccompaniment.path));
+    accompanimentClose();
+    EXPECT_STREQ("", gAccompaniment.path);
+    EXPECT_STREQ("<no accompaniment>", gAccompaniment.title);
+}
+
+TEST_F(Accomp, LoopsWithASilentTailAndStopsAfterTheRequestedBlock) {
+    // 100 frames of 0.5 at the engine's rate, 64-frame blocks: blocks of 64,
+    // then 36 frames and 28 of silence, then from the start again.
+    WavSpec stereo;
+    stereo.channels = 2;
+    writeFile(path("loop.wav"), wavBytes(stereo, pcm16(std::vector<int16_t>(200, 16384))));
+    ASSERT_EQ(0, accompanimentLoad(path("loop.wav").c_str()));
+    engine.blockSize = 64;
+    ASSERT_EQ(0, engineConfigure(engine, 44100, true));
+    std::vector<float> out = run(1);
+    EXPECT_EQ(std::vector<float>(64, 0.0f), out);  // not playing yet
+    accompanimentToggle();
+    out = run(3);
+    for (int i = 0; i < 100; ++i) ASSERT_EQ(0.5f, out[i]) << i;
+    for (int i = 100; i < 128; ++i) ASSERT_EQ(0.0f, out[i]) << i;
+    for (int i = 128; i < 192; ++i) ASSERT_EQ(0.5f, out[i]) << i;
+    EXPECT_EQ(0.5f, right[191 + 64]);
+
+    accompanimentToggle();  // stop: the next block still plays
+    out = run(2);
+    EXPECT_EQ(0.5f, out[0]);
+    EXPECT_EQ(0.0f, out[64]);
+    EXPECT_FALSE(gAccompaniment.playing.load());
+}
+
+TEST_F(Accomp, HalfRateMonoReadsHalfABlockAndFillsBothChannels) {
+    writeFile(path("half.wav"), wavBytes({1, 1, 22050, 16}, pcm16(std::vector<int16_t>(22050, 8192))));
+    ASSERT_EQ(0, accompanimentLoad(path("half.wav").c_str()));
+    engine.blockSize = 512;
+    ASSERT_EQ(0, engineConfigure(engine, 44100, true));
+    accompanimentToggle();
+    run(2);
+    EXPECT_EQ(2u * 256 * 2, gAccompaniment.position.load());  // 256 frames of 2 bytes per block
+    EXPECT_EQ(0.25f, right[700]);
+    EXPECT_EQ(0.25f, right[700 - 1]);
+}
+
+TEST_F(Accomp, FractionalFramesPerBlockKeepTime) {
+    // 44.1 kHz into a 48 kHz engine at 512 frames: 470.4 source frames per
+    // block on average, never a frame lost.
+    writeFile(path("a.wav"), wavBytes({}, pcm16(std::vector<int16_t>(441000, 100))));
+    ASSERT_EQ(0, accompanimentLoad(path("a.wav").c_str()));
+    engine.blockSize = 512;
+    ASSERT_EQ(0, engineConfigure(engine, 48000, false));
+    accompanimentToggle();
+    run(500);
+    EXPECT_EQ(500ull * 512 * 44100 / 48000 * 2, gAccompaniment.position.load());
+}
+
+TEST_F(Accomp, StartPositionFallsOnAFrameAndAnyStatusBitMutes) {
+    WavSpec stereo;
+    stereo.channels = 2;
+    std::vector<int16_t> ramp;
+    for (int i = 0; i < 1000; ++i) ramp.push_back(static_cast<int16_t>(i)), ramp.push_back(0);
+    writeFile(path("ramp.wav"), wavBytes(stereo, pcm16(ramp)));
+    ASSERT_EQ(0, accompanimentLoad(path("ramp.wav").c_str()));
+    accompanimentSetStart(333);
+    EXPECT_EQ(333u * 4, gAccompaniment.startPosition.load());
+    engine.blockSize = 16;
+    ASSERT_EQ(0, engineConfigure(engine, 44100, true));
+    accompanimentToggle();
+    engine.engineStatus = STATUS_RESTART_REQUEST;
+    EXPECT_EQ(std::vector<float>(16, 0.0f), run(1));
+    engine.engineStatus = 0;
+    std::vector<float> out = run(1);
+    EXPECT_EQ(333.0f / 32768, out[0]);
+    EXPECT_EQ(348.0f / 32768, out[15]);
+}
+
+TEST_F(Record, FormatTableRowsAndHeader) {
+    StreamFormat f = recordStreamFormat(13);
+    EXPECT_EQ(44100u, f.nSamplesPerSec);
+    EXPECT_EQ(6, f.nBlockAlign);
+    EXPECT_EQ(264600u, f.nAvgBytesPerSec);
+    EXPECT_EQ(24, f.wBitsPerSample);
+    EXPECT_EQ(2, f.nChannels);
+    f = recordStreamFormat(2);
+    EXPECT_EQ(48000u, f.nSamplesPerSec);
+    EXPECT_EQ(1, f.nChannels);
+    EXPECT_EQ(16, f.wBitsPerSample);
+    EXPECT_EQ(10, recorderLimitSeconds(5));
+    EXPECT_EQ(600, recorderLimitSeconds(1000));
+}
+
+TEST_F(Record, FileRecordingHoldsEveryBlockWithFinalSizes) {
+    std::snprintf(gRecorder.target, sizeof gRecorder.target, "%s", path("take.wav").c_str());
+    gRecorder.formatIndex = 5;  // 44100, 16-bit, stereo
+    ASSERT_EQ(0, recorderStart());
+    engine.blockSize = 64;
+    ASSERT_EQ(0, engineConfigure(engine, 44100, true));
+    run(10, 0.25f);
+    ASSERT_EQ(0, recorderStop());
+    std::vector<uint8_t> file = readFile(path("take.wav"));
+    ASSERT_EQ(44u + 640 * 4, file.size());
+    EXPECT_EQ(0, std::memcmp(file.data(), "RIFF", 4));
+    EXPECT_EQ(640u * 4 + 36, getU32(&file[4]));
+    EXPECT_EQ(640u * 4, getU32(&file[40]));
+    EXPECT_EQ(176400u, getU32(&file[28]));
+    EXPECT_EQ(8192, static_cast<int16_t>(getU16(&file[44])));
+    EXPECT_EQ(8192, static_cast<int16_t>(getU16(&file[file.size() - 2])));
+}
+
+TEST_F(Record, RecordingAtAnotherRateKeepsTime) {
+    std::snprintf(gRecorder.target, sizeof gRecorder.target, "%s", path("rate.wav").c_str());
+    gRecorder.formatIndex = 1;  // 44100 mono
+    ASSERT_EQ(0, recorderStart());
+    engine.blockSize = 512;
+    ASSERT_EQ(0, engineConfigure(engine, 48000, true));
+    run(100, 0.5f);
+    EXPECT_EQ(100u * 512 * 44100 / 48000, gRecorder.framesRecorded.load());
+    ASSERT_EQ(0, recorderStop());
+    EXPECT_EQ(44u + 47040 * 2, readFile(path("rate.wav")).size());
+}
+
+TEST_F(Record, MemoryRecordingStopsWhenFullAndIsStoredOrDiscarded) {
+    for (bool store : {true, false}) {
+        std::snprintf(gRecorder.target, sizeof gRecorder.target, "%s", path("ram.wav").c_str());
+        gRecorder.formatIndex = 5;
+        gRecorder.ramMode = true;
+        gRecorder.maxSeconds = 10;
+        static bool answer;
+        answer = store;
+        gRecorder.askStore = [] { return answer; };
+        ASSERT_EQ(0, recorderStart());
+        EXPECT_EQ(1764000u, gRecorder.poolSize);
+        engine.blockSize = 1000;  // 441 blocks fill the pool exactly
+        ASSERT_EQ(0, engineConfigure(engine, 44100, true));
+        run(440, 0.5f);
+        EXPECT_EQ(0u, engine.engineStatus.load() & STATUS_RECORD_FULL);
+        run(3, 0.5f);
+        EXPECT_NE(0u, engine.engineStatus.load() & STATUS_RECORD_FULL);
+        EXPECT_EQ(441000u, gRecorder.framesRecorded.load());
+        ASSERT_EQ(0, recorderStop());
+        EXPECT_EQ(store, std::filesystem::exists(path("ram.wav")));
+        if (store) EXPECT_EQ(44u + 1764000, std::filesystem::file_size(path("ram.wav")));
+        std::filesystem::remove(path("ram.wav"));
+        engineRelease(engine);
+    }
+}
+
+TEST_F(Record, ALastBlockThatDoesNotFitIsShortened) {
+    std::snprintf(gRecorder.target, sizeof gRecorder.target, "%s", path("short.wav").c_str());
+    gRecorder.formatIndex = 4;  // 32000, 16-bit stereo
+    gRecorder.ramMode = true;
+    gRecorder.maxSeconds = 10;  // 320000 frames
+    ASSERT_EQ(0, recorderStart());
+    engine.blockSize = 700;
+    ASSERT_EQ(0, engineConfigure(engine, 32000, true));
+    run(460, 0.5f);
+    EXPECT_EQ(320000u, gRecorder.framesRecorded.load());
+    EXPECT_NE(0u, engine.engineStatus.load() & STATUS_RECORD_FULL);
+    run(3, 0.5f);
+    EXPECT_EQ(320000u, gRecorder.framesRecorded.load());
+    ASSERT_EQ(0, recorderStop());
+}
+
+TEST_F(Record, RefusesTheAccompanimentsFileAndAnUncreatableOne) {
+    writeFile(path("song.wav"), wavBytes({}, pcm16({1, 2})));
+    ASSERT_EQ(0, accompanimentLoad(path("song.wav").c_str()));
+    gRecorder.accompanimentPath = [] { return static_cast<const char*>(gAccompaniment.path); };
+    std::snprintf(gRecorder.target, sizeof gRecorder.target, "%s", path("song.wav").c_str());
+    EXPECT_EQ(kRecordIsAccompaniment, recorderStart());
+    std::snprintf(gRecorder.target, sizeof gRecorder.target, "%s", folder.path().c_str());
+    EXPECT_EQ(kRecordCannotCreate, recorderStart());
+    EXPECT_FALSE(gRecorder.recording.load());
+}
