@@ -132,7 +132,7 @@ TEST_F(Accomp, EveryDamageHasItsMessageAndLeavesNothingOpen) {
     notWave[8] = 'X';
     notFmt[12] = 'X';
     WavSpec list;
-    list.between = std::string("LIST\x04\x00\x00\x00abcd", 12);
+    list.between = std::string("LIST\x04\x00\x00\x00" "abcd", 12);
     WavSpec threeChannels;
     threeChannels.channels = 3;
     WavSpec zero;

@@ -241,9 +241,11 @@ void showProgress(uint64_t done, uint64_t total) {
 }  // namespace
 
 // Message boxes of the wrappers become lines on standard error: no modal box
-// ever appears.
+// ever appears. Each one means the render would not be what was asked for
+// (a module that does not load, say), so the run fails after loading.
 QV_EXPORT int qvMessageHook(const char* text, const char* caption, unsigned) {
     std::fprintf(stderr, "qvrender: %s: %s\n", caption ? caption : "", text ? text : "");
+    failed = true;
     return 1;
 }
 

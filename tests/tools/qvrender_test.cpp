@@ -1,0 +1,127 @@
+// qvrender from the stage, run as a user runs it.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#if !defined(_WIN32)
+#include <sys/wait.h>
+#endif
+
+#include "common/bytes.h"
+#include "tests/support/appfolder.h"
+#include "tests/support/modules.h"
+
+namespace {
+
+class QvRender : public ::testing::Test {
+protected:
+    AppFolder folder;
+
+    std::string path(const std::string& name) { return folder.path() + name; }
+
+    // Runs the staged tool; returns its exit code and keeps its error output.
+    int run(const std::string& arguments) {
+        const std::string tool = stagePath(std::string("qvrender") + (librarySuffix() == ".dll" ? ".exe" : ""));
+        const std::string command = "\"" + tool + "\" " + arguments + " 2> \"" + path("err.txt") + "\"";
+#if defined(_WIN32)
+        int status = std::system(("\"" + command + "\"").c_str());
+#else
+        int status = std::system(command.c_str());
+        status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+#endif
+        std::ifstream in(path("err.txt"));
+        errors.assign(std::istreambuf_iterator<char>(in), {});
+        return status;
+    }
+
+    // A 16-bit WAV of the given samples (interleaved).
+    void writeWav(const std::string& name, uint16_t channels, uint32_t rate, const std::vector<int16_t>& samples) {
+        std::vector<uint8_t> f(44 + samples.size() * 2);
+        std::memcpy(&f[0], "RIFF", 4);
+        putU32(&f[4], static_cast<uint32_t>(f.size() - 8));
+        std::memcpy(&f[8], "WAVEfmt ", 8);
+        putU32(&f[16], 16);
+        putU16(&f[20], 1);
+        putU16(&f[22], channels);
+        putU32(&f[24], rate);
+        putU32(&f[28], rate * channels * 2);
+        putU16(&f[32], static_cast<uint16_t>(channels * 2));
+        putU16(&f[34], 16);
+        std::memcpy(&f[36], "data", 4);
+        putU32(&f[40], static_cast<uint32_t>(samples.size() * 2));
+        for (size_t i = 0; i < samples.size(); ++i) putU16(&f[44 + 2 * i], static_cast<uint16_t>(samples[i]));
+        std::ofstream(path(name), std::ios::binary).write(reinterpret_cast<const char*>(f.data()),
+                                                          static_cast<std::streamsize>(f.size()));
+    }
+
+    std::vector<uint8_t> read(const std::string& name) {
+        std::ifstream in(path(name), std::ios::binary);
+        return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
+    }
+
+    std::string errors;
+};
+
+}  // namespace
+
+TEST_F(QvRender, NeutralSettingsGiveTheInputBackAt24BitsWithItsLength) {
+    std::vector<int16_t> samples;
+    for (int i = 0; i < 3000; ++i) samples.push_back(static_cast<int16_t>((i * 37) % 20000 - 10000));
+    writeWav("in.wav", 1, 48000, samples);
+    ASSERT_EQ(0, run("--quiet --gate-threshold 0 --gate-attack 0 --dc-remover off --block 256 \"" + path("in.wav") +
+                     "\" \"" + path("out.wav") + "\""))
+        << errors;
+    std::vector<uint8_t> out = read("out.wav");
+    ASSERT_EQ(44u + 3000 * 3, out.size());
+    EXPECT_EQ(1, getU16(&out[22]));
+    EXPECT_EQ(48000u, getU32(&out[24]));
+    EXPECT_EQ(24, getU16(&out[34]));
+    EXPECT_EQ(3000u * 3, getU32(&out[40]));
+    for (int i = 0; i < 3000; ++i) {
+        const uint8_t* p = &out[44 + 3 * i];
+        const int32_t v = static_cast<int32_t>((p[0] << 8) | (p[1] << 16) | (static_cast<uint32_t>(p[2]) << 24)) >> 8;
+        const int32_t expected = static_cast<int32_t>(static_cast<double>(samples[i] / 32768.0f) * 8388607.0);
+        ASSERT_EQ(expected, v) << i;
+    }
+}
+
+TEST_F(QvRender, FailuresPrintTheirMessageAndExitNonZero) {
+    EXPECT_EQ(2, run("--block x a.wav b.wav"));
+    EXPECT_EQ(2, run("only-one.wav"));
+    EXPECT_NE(0, run("\"" + path("missing.wav") + "\" \"" + path("o.wav") + "\""));
+    writeWav("in.wav", 2, 44100, std::vector<int16_t>(200, 0));
+    std::ofstream(path("bad.qvp"), std::ios::binary) << "PERX";
+    EXPECT_EQ(1, run("--quiet --performance \"" + path("bad.qvp") + "\" \"" + path("in.wav") + "\" \"" +
+                     path("o.wav") + "\""));
+    EXPECT_NE(std::string::npos, errors.find("File is damaged")) << errors;
+    EXPECT_EQ(1, run("--quiet --accompaniment \"" + path("in.wav") + "x\" \"" + path("in.wav") + "\" \"" +
+                     path("o.wav") + "\""));
+    EXPECT_NE(std::string::npos, errors.find("Unable to open accompaniment file")) << errors;
+}
+
+TEST_F(QvRender, PerformanceNamingAMissingModuleFailsWithoutAWindow) {
+    // A performance of the default wrapper holding one "nosuch.dll".
+    std::vector<uint8_t> blob = {'D', 'E', 'F', 'W', 'R', 'A', 'P', '_', 'P', 'L', 'U', 'G', 10, 0};
+    for (char c : std::string("nosuch.dll")) blob.push_back(static_cast<uint8_t>(c));
+    blob.insert(blob.end(), {0, 0, 0, 0, 1, 0, 0, 0, 0x80});
+    std::vector<uint8_t> perf = {'P', 'E', 'R', 'F', 0, 0, 0xF2, 0x42, 'A', 'C', 'C', 'O', 'M', 'P', 0, 0,
+                                 'W', 'R', 'A', 'P', 'P', 'E', 'R', 17, 0};
+    for (char c : std::string("Quorvane Plugins")) perf.push_back(static_cast<uint8_t>(c));
+    perf.push_back(0);
+    perf.insert(perf.end(), {'S', 'T', 'A', 'T', 'E'});
+    uint8_t size[4];
+    putU32(size, static_cast<uint32_t>(blob.size()));
+    perf.insert(perf.end(), size, size + 4);
+    perf.insert(perf.end(), blob.begin(), blob.end());
+    std::ofstream(path("p.qvp"), std::ios::binary).write(reinterpret_cast<const char*>(perf.data()),
+                                                        static_cast<std::streamsize>(perf.size()));
+    writeWav("in.wav", 2, 44100, std::vector<int16_t>(200, 0));
+    EXPECT_EQ(1, run("--quiet --performance \"" + path("p.qvp") + "\" \"" + path("in.wav") + "\" \"" +
+                     path("o.wav") + "\""));
+    EXPECT_NE(std::string::npos, errors.find("Unable to load plugin library!")) << errors;
+}
