@@ -282,3 +282,97 @@ bool performanceChanged() {
     }
     return false;
 }
+
+// ---- the file commands ----
+
+PerformanceShell gPerformanceShell;
+
+namespace {
+
+PerformanceShell& shell() { return gPerformanceShell; }
+
+bool liveInputRunning() { return shell().liveInputRunning && shell().liveInputRunning(); }
+
+void stopLiveInput() {
+    if (shell().stopLiveInput) ReportResult(shell().stopLiveInput());
+}
+
+void restartLiveInput(bool wasRunning) {
+    if (wasRunning && shell().startLiveInput) ReportResult(shell().startLiveInput());
+}
+
+// The save question when something changed; false when the user cancelled.
+bool offerSave(bool withCancel) {
+    if (!performanceChanged()) return true;
+    const int answer = shell().askSave ? shell().askSave(withCancel) : kAnswerNo;
+    if (answer == kAnswerCancel && withCancel) return false;
+    if (answer == kAnswerYes) performanceSaveAs();
+    return true;
+}
+
+// Destroys every instance and empties the chain and the accompaniment.
+void clearPerformance() {
+    for (int w = 0; w < wrapperCount(); ++w) wrapperDestroyAll(w);
+    for (ChainSlot& s : gHost.engine->chain) s = ChainSlot{};
+    closeAccompaniment();
+}
+
+void refreshMasterSection() {
+    if (shell().refreshMasterSection) shell().refreshMasterSection();
+}
+
+}  // namespace
+
+void performanceNew() {
+    const bool running = liveInputRunning();
+    stopLiveInput();
+    if (!offerSave(true)) return;
+    clearPerformance();
+    setCurrentPath("");
+    performanceTakeSnapshot();
+    refreshMasterSection();
+    restartLiveInput(running);
+}
+
+void performanceOpen() {
+    const bool running = liveInputRunning();
+    stopLiveInput();
+    char path[kPathMax + 1];
+    std::snprintf(path, sizeof path, "%s", shell().lastOpenPath);
+    if (!shell().chooseOpenPath || !shell().chooseOpenPath(path, sizeof path)) {
+        restartLiveInput(running);
+        return;
+    }
+    std::snprintf(shell().lastOpenPath, sizeof shell().lastOpenPath, "%s", path);
+    stopLiveInput();
+    if (!offerSave(true)) return;
+    clearPerformance();
+    ReportResult(performanceRead(path));
+    refreshMasterSection();
+    restartLiveInput(running);
+}
+
+void performanceSave() {
+    if (gPerformance.currentPath[0] == '\0') {
+        performanceSaveAs();
+        return;
+    }
+    ReportResult(performanceWrite(gPerformance.currentPath));
+}
+
+void performanceSaveAs() {
+    const bool running = liveInputRunning();
+    stopLiveInput();
+    char path[kPathMax + 1];
+    std::snprintf(path, sizeof path, "%s", shell().lastSavePath);
+    if (shell().chooseSavePath && shell().chooseSavePath(path, sizeof path)) {
+        std::snprintf(shell().lastSavePath, sizeof shell().lastSavePath, "%s", path);
+        ReportResult(performanceWrite(path));
+    }
+    restartLiveInput(running);
+}
+
+void performanceClosing() {
+    stopLiveInput();
+    offerSave(false);
+}

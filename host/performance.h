@@ -57,3 +57,39 @@ int32_t performanceRead(const char* path);
 bool performanceChanged();
 void performanceTakeSnapshot();
 void performanceFreeSnapshot();
+
+// ---- the file commands ----
+
+// Answers of the save question.
+constexpr int kAnswerYes = 6;
+constexpr int kAnswerNo = 7;
+constexpr int kAnswerCancel = 2;
+
+// What the commands need from the shell: live input, the question box
+// ("Performance was changed. Do you want to save it?", Yes/No/Cancel or
+// Yes/No), the file dialogs (the buffer holds the initial file name and
+// receives the choice; false when cancelled) and the Master Section's
+// refresh. Null entries are skipped (no live input, no question: No, no
+// dialog: cancelled).
+struct PerformanceShell {
+    bool (*liveInputRunning)() = nullptr;
+    int32_t (*stopLiveInput)() = nullptr;
+    int32_t (*startLiveInput)() = nullptr;
+    int (*askSave)(bool withCancel) = nullptr;
+    bool (*chooseOpenPath)(char* path, size_t size) = nullptr;
+    bool (*chooseSavePath)(char* path, size_t size) = nullptr;
+    void (*refreshMasterSection)() = nullptr;
+    char lastOpenPath[kPathMax + 1] = "";
+    char lastSavePath[kPathMax + 1] = "";
+};
+
+extern PerformanceShell gPerformanceShell;
+
+// "&New Performance", "&Open Performance", "&Save Performance", "Save
+// Performance &As..." and the question when the program closes. Each
+// reports its own results.
+void performanceNew();
+void performanceOpen();
+void performanceSave();
+void performanceSaveAs();
+void performanceClosing();

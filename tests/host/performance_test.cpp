@@ -1,5 +1,6 @@
 // Performance files written and read through the real default wrapper.
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 
@@ -251,4 +252,118 @@ TEST_F(PerformanceTest, AnAccompanimentThatDoesNotOpenIsClosed) {
     writeBytes(file("x.qvp"), header("gone.wav"));
     EXPECT_EQ(0, performanceRead(file("x.qvp").c_str()));
     EXPECT_EQ("", openAccompaniment);
+}
+
+namespace {
+
+// A shell that logs what the commands ask of it.
+std::vector<std::string> shellLog;
+int nextAnswer = kAnswerNo;
+std::string chosenPath;
+bool running = false;
+
+class PerformanceCommands : public PerformanceTest {
+protected:
+    void SetUp() override {
+        PerformanceTest::SetUp();
+        shellLog.clear();
+        nextAnswer = kAnswerNo;
+        chosenPath.clear();
+        running = true;
+        gPerformanceShell = PerformanceShell{};
+        PerformanceShell& s = gPerformanceShell;
+        s.liveInputRunning = [] { return running; };
+        s.stopLiveInput = [] {
+            shellLog.push_back("stop");
+            running = false;
+            return 0;
+        };
+        s.startLiveInput = [] {
+            shellLog.push_back("start");
+            running = true;
+            return 0;
+        };
+        s.askSave = [](bool withCancel) {
+            shellLog.push_back(withCancel ? "ask yes/no/cancel" : "ask yes/no");
+            return nextAnswer;
+        };
+        auto choose = [](char* path, size_t size) {
+            shellLog.push_back(std::string("dialog ") + path);
+            if (chosenPath.empty()) return false;
+            std::snprintf(path, size, "%s", chosenPath.c_str());
+            return true;
+        };
+        s.chooseOpenPath = choose;
+        s.chooseSavePath = choose;
+    }
+    void TearDown() override {
+        gPerformanceShell = PerformanceShell{};
+        PerformanceTest::TearDown();
+    }
+};
+
+}  // namespace
+
+TEST_F(PerformanceCommands, NewAsksOnlyAfterAChangeAndCancelKeepsEverything) {
+    performanceNew();
+    EXPECT_EQ((std::vector<std::string>{"stop", "start"}), shellLog);
+
+    buildChain();
+    shellLog.clear();
+    nextAnswer = kAnswerCancel;
+    performanceNew();
+    EXPECT_EQ((std::vector<std::string>{"stop", "ask yes/no/cancel"}), shellLog);  // stays stopped
+    EXPECT_NE(0, engine.chain[5].instance);
+
+    shellLog.clear();
+    running = true;
+    nextAnswer = kAnswerYes;
+    chosenPath = file("kept.qvp");
+    performanceNew();
+    EXPECT_EQ((std::vector<std::string>{"stop", "ask yes/no/cancel", "stop", "dialog ", "start"}), shellLog);
+    EXPECT_TRUE(std::filesystem::exists(file("kept.qvp")));
+    EXPECT_EQ(0, wrapperInstanceCount(w));
+    EXPECT_STREQ("", gPerformance.currentPath);
+    EXPECT_FALSE(performanceChanged());
+}
+
+TEST_F(PerformanceCommands, OpenReadsTheChosenFileAndRemembersIt) {
+    buildChain();
+    ASSERT_EQ(0, performanceWrite(file("a.qvp").c_str()));
+    clearAll();
+    performanceTakeSnapshot();
+
+    chosenPath.clear();
+    performanceOpen();  // cancelled
+    EXPECT_EQ((std::vector<std::string>{"stop", "dialog ", "start"}), shellLog);
+
+    shellLog.clear();
+    chosenPath = file("a.qvp");
+    performanceOpen();
+    EXPECT_EQ((std::vector<std::string>{"stop", "dialog ", "stop", "start"}), shellLog);
+    EXPECT_EQ(3, wrapperInstanceCount(w));
+    EXPECT_EQ(file("a.qvp"), std::string(gPerformanceShell.lastOpenPath));
+    EXPECT_EQ(file("a.qvp"), std::string(gPerformance.currentPath));
+
+    shellLog.clear();
+    performanceOpen();  // unchanged: no question; the dialog starts at the last file
+    EXPECT_EQ((std::vector<std::string>{"stop", "dialog " + file("a.qvp"), "stop", "start"}), shellLog);
+}
+
+TEST_F(PerformanceCommands, SaveUsesTheCurrentPathAndClosingAsksYesOrNo) {
+    buildChain();
+    chosenPath = file("first.qvp");
+    performanceSave();  // untitled: Save As
+    EXPECT_EQ(file("first.qvp"), std::string(gPerformance.currentPath));
+    shellLog.clear();
+    chainMoveUp(5);
+    performanceSave();
+    EXPECT_TRUE(shellLog.empty());
+    EXPECT_FALSE(performanceChanged());
+
+    chainMoveUp(4);
+    nextAnswer = kAnswerNo;
+    performanceClosing();
+    EXPECT_EQ((std::vector<std::string>{"stop", "ask yes/no"}), shellLog);
+    EXPECT_TRUE(reported.empty());
 }
