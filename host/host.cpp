@@ -135,27 +135,21 @@ int32_t wrapperLoad(const char* fileName) {
         ReportResult(kResultCannotLoadWrapper);
         return 0;
     }
+    // A refused file is unloaded and reported; the search goes on.
+    auto refuse = [&](int32_t code) {
+        platformUnloadModule(module);
+        clearEntry(w);
+        ReportResult(code);
+        return 0;
+    };
     auto dispatcher = reinterpret_cast<WrapperDispatcherFn>(platformFindSymbol(module, "wrapperDispatcher"));
-    if (!dispatcher) {
-        platformUnloadModule(module);
-        clearEntry(w);
-        ReportResult(kResultNoDispatcher);
-        return 0;
-    }
+    if (!dispatcher) return refuse(kResultNoDispatcher);
     auto process = reinterpret_cast<WrapperProcessFn>(platformFindSymbol(module, "processPlugin"));
-    if (!process) {
-        platformUnloadModule(module);
-        clearEntry(w);
-        ReportResult(kResultNoProcessFunction);
-        return 0;
-    }
+    if (!process) return refuse(kResultNoProcessFunction);
     dispatcher(WD_SET_HOST_CALLBACK, reinterpret_cast<intptr_t>(hostCallback), 4);
     if (dispatcher(WD_OPEN, reinterpret_cast<intptr_t>(gHost.applicationDirectory), 0) == 0) {
         dispatcher(WD_CLOSE, 0, 0);
-        platformUnloadModule(module);
-        clearEntry(w);
-        ReportResult(kResultWrapperInitFailed);
-        return 0;
+        return refuse(kResultWrapperInitFailed);
     }
     dispatcher(WD_SET_SAMPLE_RATE, 0, 44100);
     dispatcher(WD_SET_BLOCK_SIZE, 0, 44);
