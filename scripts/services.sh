@@ -14,9 +14,12 @@ qv_started=()
 # X display for windows and dialogs.
 if [ -z "${DISPLAY:-}" ]; then
   export DISPLAY=:97
-  if [ ! -S /tmp/.X11-unix/X97 ]; then
+  if ! pgrep -f "Xvfb :97" >/dev/null 2>&1; then
+    # A server that died leaves its lock and socket behind.
+    rm -f /tmp/.X97-lock /tmp/.X11-unix/X97
     Xvfb "$DISPLAY" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
     qv_started+=($!)
+    for _ in $(seq 50); do [ -S /tmp/.X11-unix/X97 ] && break; sleep 0.1; done
   fi
 fi
 
