@@ -8,6 +8,7 @@ packages=(
   g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix
   wine wine64
   googletest libbenchmark-dev
+  clang libclang-rt-14-dev
   xvfb pulseaudio pulseaudio-utils procps
   sox
 )

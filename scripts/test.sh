@@ -7,7 +7,7 @@ cd "$(dirname "$0")/.."
 scripts/setup.sh || exit 1
 # shellcheck source=scripts/services.sh
 source scripts/services.sh
-scripts/build.sh windows native native-asan || exit 1
+scripts/build.sh windows native native-asan fuzz || exit 1
 
 mkdir -p build
 log=build/test-summary.log
@@ -19,7 +19,26 @@ for preset in native native-asan windows; do
   [ "${PIPESTATUS[0]}" -eq 0 ] || status=1
 done
 
-# One closing line over all three runs.
+# Coverage-guided fuzzing of the parsers, a short bounded run each from the
+# seed corpus (copied: the runs add their finds to a scratch corpus).
+for target in performance accompaniment; do
+  corpus=$(mktemp -d)
+  fuzzlog=$(mktemp)
+  cp tests/fuzz/corpus/$target/* "$corpus"/
+  echo "== fuzz $target"
+  (cd build/fuzz/fuzzers && ./fuzz_$target -max_total_time=20 -timeout=10 -artifact_prefix="$corpus/" \
+      "$corpus" >"$fuzzlog" 2>&1)
+  rc=$?
+  grep -E '^Done|ERROR|SUMMARY' "$fuzzlog"
+  if [ "$rc" -ne 0 ]; then
+    echo "fuzz $target: failed (exit $rc), input in $corpus, log $fuzzlog"
+    status=1
+  else
+    rm -rf "$corpus" "$fuzzlog"
+  fi
+done
+
+# One closing line over all three test runs.
 read -r passed failed < <(awk '/tests passed, .* tests failed out of/ {
     total += $NF; failed += $(NF-5) } END { print total - failed, failed + 0 }' "$log")
 echo "tests: ${passed} passed, ${failed} failed"

@@ -48,7 +48,6 @@ inline void storeLe16(uint8_t* p, int64_t v) {
 // value is scaled and stored. `Raw` values are what the resampler interpolates
 // for reads and what the history of a read slot holds.
 struct PcmU8 {
-    static constexpr unsigned kBytes = 1;
     static double load(const uint8_t* p) { return p[0]; }
     static float toFloat(const uint8_t* p) { return static_cast<float>(static_cast<int>(p[0]) - 128) / 127.0f; }
     static float scaleRaw(double v) { return static_cast<float>((v - 128.0) / 127.0); }
@@ -62,7 +61,6 @@ struct PcmU8 {
 };
 
 struct PcmS16 {
-    static constexpr unsigned kBytes = 2;
     static double load(const uint8_t* p) { return loadLe16(p); }
     static float toFloat(const uint8_t* p) { return static_cast<float>(loadLe16(p)) / 32768.0f; }
     static float scaleRaw(double v) { return static_cast<float>(v / 32768.0); }
@@ -75,7 +73,6 @@ struct PcmS16 {
 
 // 24-bit data is scaled by 2^23 - 1, not 2^23, and clamps to +-(2^23 - 1).
 struct PcmS24 {
-    static constexpr unsigned kBytes = 3;
     static int32_t raw(const uint8_t* p) {
         uint32_t u = static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
                      (static_cast<uint32_t>(p[2]) << 16);
@@ -97,7 +94,6 @@ struct PcmS24 {
 };
 
 struct PcmS32 {
-    static constexpr unsigned kBytes = 4;
     static int32_t raw(const uint8_t* p) {
         uint32_t u;
         std::memcpy(&u, p, 4);
@@ -118,7 +114,6 @@ struct PcmS32 {
 };
 
 struct Float32 {
-    static constexpr unsigned kBytes = 4;
     static float raw(const uint8_t* p) {
         float f;
         std::memcpy(&f, p, 4);
@@ -137,7 +132,6 @@ struct Float32 {
 };
 
 struct Float64 {
-    static constexpr unsigned kBytes = 8;
     static double load(const uint8_t* p) {
         double d;
         std::memcpy(&d, p, 8);
