@@ -39,6 +39,16 @@ void clearEntry(int w) {
     engine().wrappers[w] = EngineWrapper{};
 }
 
+// Asks wrapper `w` for a name into `buffer` (100 bytes), which holds
+// "<noname>" until the wrapper writes; null when it fails.
+const char* queryName(char* buffer, int w, intptr_t opcode, intptr_t a1, intptr_t a2) {
+    if (!usable(w)) return nullptr;
+    std::strcpy(buffer, kNoName);
+    if (!dispatch(w, opcode, a1, a2)) return nullptr;
+    buffer[kWrapperNameBuffer - 1] = '\0';
+    return buffer;
+}
+
 ChainSlot& slotAt(int slot) {
     if (slot < 0) slot = 0;
     if (slot >= kChainSlots) slot = kChainSlots - 1;
@@ -172,11 +182,8 @@ void wrappersUnloadAll() {
 int wrapperCount() { return static_cast<int>(engine().wrapperCount); }
 
 const char* wrapperName(int w) {
-    if (!usable(w)) return nullptr;
-    std::strcpy(gHost.wrapperName, kNoName);
-    if (!dispatch(w, WD_GET_NAME, reinterpret_cast<intptr_t>(gHost.wrapperName), kWrapperNameBuffer)) return nullptr;
-    gHost.wrapperName[kWrapperNameBuffer - 1] = '\0';
-    return gHost.wrapperName;
+    return queryName(gHost.wrapperName, w, WD_GET_NAME, reinterpret_cast<intptr_t>(gHost.wrapperName),
+                     kWrapperNameBuffer);
 }
 
 int wrapperAvailableCount(int w) {
@@ -186,11 +193,7 @@ int wrapperAvailableCount(int w) {
 }
 
 const char* wrapperAvailableName(int w, int index) {
-    if (!usable(w)) return nullptr;
-    std::strcpy(gHost.pluginName, kNoName);
-    if (!dispatch(w, WD_GET_AVAILABLE_NAME, reinterpret_cast<intptr_t>(gHost.pluginName), index)) return nullptr;
-    gHost.pluginName[kWrapperNameBuffer - 1] = '\0';
-    return gHost.pluginName;
+    return queryName(gHost.pluginName, w, WD_GET_AVAILABLE_NAME, reinterpret_cast<intptr_t>(gHost.pluginName), index);
 }
 
 intptr_t wrapperCreateInstance(int w, int index) {
@@ -206,11 +209,7 @@ int wrapperInstanceCount(int w) {
 }
 
 const char* wrapperInstanceName(int w, intptr_t handle) {
-    if (!usable(w)) return nullptr;
-    std::strcpy(gHost.pluginName, kNoName);
-    if (!dispatch(w, WD_GET_INSTANCE_NAME, handle, reinterpret_cast<intptr_t>(gHost.pluginName))) return nullptr;
-    gHost.pluginName[kWrapperNameBuffer - 1] = '\0';
-    return gHost.pluginName;
+    return queryName(gHost.pluginName, w, WD_GET_INSTANCE_NAME, handle, reinterpret_cast<intptr_t>(gHost.pluginName));
 }
 
 int wrapperDestroyInstance(int w, intptr_t handle) { return command(w, WD_DESTROY_INSTANCE, handle, 4); }

@@ -12,6 +12,14 @@ using Echo = EffectTest;
 using Flanger = EffectTest;
 using Chorus = EffectTest;
 
+// A flanger chunk: delay and range in ms, feedback, mix, phase offset, rate.
+std::vector<uint8_t> flangerChunk(std::vector<uint8_t> chunk, float delay, float range, float feedback, float mix,
+                                  float phase, float rate) {
+    const float values[6] = {delay, range, feedback, mix, phase, rate};
+    for (int k = 0; k < 6; ++k) putFloatAt(chunk, 6 + 4 * k, values[k]);
+    return chunk;
+}
+
 size_t firstNonZeroAfter(const std::vector<float>& v, size_t from) {
     for (size_t i = from; i < v.size(); ++i)
         if (v[i] != 0.0f) return i;
@@ -68,11 +76,7 @@ TEST_F(Reverb, PredelayLimitsAndWetZero) {
     query(PQ_SUSPEND, 0, 0);
     putFloatAt(chunk, 19, 0.0f);  // wet out 0
     ASSERT_EQ(1, setState(chunk));
-    std::vector<float> tone(4096);
-    for (size_t i = 0; i < tone.size(); ++i) tone[i] = std::sin(i * 0.01f);
-    std::vector<float> out = tone;
-    run(out);
-    EXPECT_EQ(tone, out);
+    expectToneUnchanged(0.01f);
 }
 
 TEST_F(Echo, ImpulseRepeatsAtTheRingLengthWithFallingFeedback) {
@@ -131,14 +135,7 @@ TEST_F(Flanger, StaticCombAtTheLongestDelayWithRateZero) {
     open("flanger", 44100);
     // Delay 5, range 5: base 220 + depth 220; phase 0.5 shifts neither
     // channel; mix 1 is wet only.
-    std::vector<uint8_t> chunk = state();
-    putFloatAt(chunk, 6, 5.0f);    // delay
-    putFloatAt(chunk, 10, 5.0f);   // range
-    putFloatAt(chunk, 14, 0.0f);   // feedback
-    putFloatAt(chunk, 18, 1.0f);   // mix
-    putFloatAt(chunk, 22, 0.5f);   // phase offset
-    putFloatAt(chunk, 26, 0.0f);   // rate
-    ASSERT_EQ(1, setState(chunk));
+    ASSERT_EQ(1, setState(flangerChunk(state(), 5.0f, 5.0f, 0.0f, 1.0f, 0.5f, 0.0f)));
     std::vector<float> left = impulse(1024), right = impulse(1024);
     run(left, &right);
     EXPECT_EQ(0.0f, left[0]);  // wet only
@@ -149,14 +146,7 @@ TEST_F(Flanger, StaticCombAtTheLongestDelayWithRateZero) {
 
 TEST_F(Flanger, PhaseOffsetZeroShiftsTheLeftOscillatorByFourRadians) {
     open("flanger", 44100);
-    std::vector<uint8_t> chunk = state();
-    putFloatAt(chunk, 6, 5.0f);
-    putFloatAt(chunk, 10, 5.0f);
-    putFloatAt(chunk, 14, 0.0f);
-    putFloatAt(chunk, 18, 1.0f);
-    putFloatAt(chunk, 22, 0.0f);
-    putFloatAt(chunk, 26, 0.0f);
-    ASSERT_EQ(1, setState(chunk));
+    ASSERT_EQ(1, setState(flangerChunk(state(), 5.0f, 5.0f, 0.0f, 1.0f, 0.0f, 0.0f)));
     std::vector<float> left = impulse(1024), right = impulse(1024);
     run(left, &right);
     // Left: 220 * |cos 4| + 220 = 363.8 samples; right unshifted at 440.
@@ -184,11 +174,7 @@ TEST_F(Flanger, MixZeroIsTheDrySignal) {
     std::vector<uint8_t> chunk = state();
     putFloatAt(chunk, 18, 0.0f);
     ASSERT_EQ(1, setState(chunk));
-    std::vector<float> tone(4096);
-    for (size_t i = 0; i < tone.size(); ++i) tone[i] = std::sin(i * 0.03f);
-    std::vector<float> out = tone;
-    run(out);
-    EXPECT_EQ(tone, out);
+    expectToneUnchanged(0.03f);
 }
 
 TEST_F(Chorus, VoiceWithLevelMinusOnePanLeftInvertsTheImpulse) {
@@ -219,11 +205,7 @@ TEST_F(Chorus, VoicePannedRightIsSilentInMono) {
     putFloatAt(chunk, 30 + 8, 0.5f);   // voice 2 fully right
     putFloatAt(chunk, 30 + 12, 1.0f);  // at full level
     ASSERT_EQ(1, setState(chunk));
-    std::vector<float> tone(4096);
-    for (size_t i = 0; i < tone.size(); ++i) tone[i] = std::sin(i * 0.02f);
-    std::vector<float> out = tone;
-    run(out);
-    EXPECT_EQ(tone, out);
+    expectToneUnchanged(0.02f);
 }
 
 TEST_F(Chorus, DamagedChunkValuesNeitherHangNorLeaveTheLine) {

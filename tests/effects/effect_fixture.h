@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -66,6 +67,15 @@ protected:
     void run(std::vector<float>& left, std::vector<float>* right = nullptr) {
         for (size_t at = 0; at + blockSize <= left.size(); at += blockSize)
             fx.process(&left[at], right ? &(*right)[at] : nullptr, 0);
+    }
+
+    // A settings chunk that must leave a tone untouched, mono.
+    void expectToneUnchanged(float step) {
+        std::vector<float> tone(4096);
+        for (size_t i = 0; i < tone.size(); ++i) tone[i] = std::sin(i * step);
+        std::vector<float> out = tone;
+        run(out);
+        EXPECT_EQ(tone, out);
     }
 
     static std::vector<float> impulse(size_t length, float value = 1.0f) {
