@@ -64,3 +64,12 @@ int64_t platformFileSize(const char* path);
 
 // The folder of the running program, ending with the separator.
 bool platformExecutableDirectory(char* out, size_t size);
+
+// The program's per-user string settings: values under the current user's
+// key "SOFTWARE\Quorvane Software\Quorvane Live\1" on Windows; the native
+// build, which has no registry, reads the environment variable
+// "QUORVANE_<NAME>" (the name in upper case) instead. A read fails for a
+// missing value, one of another type, or one that does not fit `size` with
+// its terminator. Writing a null value deletes it.
+bool platformReadSetting(const char* name, char* out, size_t size);
+bool platformWriteSetting(const char* name, const char* value);

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
+#include <cctype>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -142,4 +143,28 @@ bool platformExecutableDirectory(char* out, size_t size) {
     if (!slash) return false;
     slash[1] = '\0';
     return std::snprintf(out, size, "%s", path) < static_cast<int>(size);
+}
+
+namespace {
+bool settingVariable(const char* name, char* out, size_t size) {
+    int written = std::snprintf(out, size, "QUORVANE_%s", name);
+    if (written < 0 || static_cast<size_t>(written) >= size) return false;
+    for (char* c = out; *c; ++c) *c = static_cast<char>(std::toupper(static_cast<unsigned char>(*c)));
+    return true;
+}
+}  // namespace
+
+bool platformReadSetting(const char* name, char* out, size_t size) {
+    char variable[128];
+    if (!out || size == 0 || !settingVariable(name, variable, sizeof variable)) return false;
+    const char* value = std::getenv(variable);
+    if (!value || std::strlen(value) >= size) return false;
+    std::strcpy(out, value);
+    return true;
+}
+
+bool platformWriteSetting(const char* name, const char* value) {
+    char variable[128];
+    if (!settingVariable(name, variable, sizeof variable)) return false;
+    return (value ? setenv(variable, value, 1) : unsetenv(variable)) == 0;
 }

@@ -117,3 +117,35 @@ bool platformExecutableDirectory(char* out, size_t size) {
     slash[1] = '\0';
     return std::snprintf(out, size, "%s", path) < static_cast<int>(size);
 }
+
+namespace {
+constexpr const char* kSettingsKey = "SOFTWARE\\Quorvane Software\\Quorvane Live\\1";
+}
+
+bool platformReadSetting(const char* name, char* out, size_t size) {
+    if (!out || size == 0) return false;
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, kSettingsKey, 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
+    DWORD type = 0;
+    DWORD bytes = static_cast<DWORD>(size > 0xFFFF ? 0xFFFF : size);
+    LONG status = RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE*>(out), &bytes);
+    RegCloseKey(key);
+    if (status != ERROR_SUCCESS || type != REG_SZ) return false;
+    // A stored string need not carry its terminator.
+    if (bytes > 0 && out[bytes - 1] == '\0') return true;
+    if (bytes >= size) return false;
+    out[bytes] = '\0';
+    return true;
+}
+
+bool platformWriteSetting(const char* name, const char* value) {
+    HKEY key;
+    if (RegCreateKeyExA(HKEY_CURRENT_USER, kSettingsKey, 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr) !=
+        ERROR_SUCCESS)
+        return false;
+    LONG status = value ? RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value),
+                                         static_cast<DWORD>(std::strlen(value)))
+                        : RegDeleteValueA(key, name);
+    RegCloseKey(key);
+    return status == ERROR_SUCCESS || (!value && status == ERROR_FILE_NOT_FOUND);
+}
