@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -11,12 +12,39 @@
 #include "host/host.h"
 #include "platform/platform.h"
 #include "tests/support/allocation_counter.h"
+#include "tests/support/appfolder.h"
 #include "tests/support/modules.h"
 
 namespace {
 void WRAPPER_CALL halve(intptr_t, float* left, float* right) {
     left[0] *= 0.5f;
     if (right) right[0] *= 0.5f;
+}
+
+int wrapperNamed(const std::string& name) {
+    for (int w = 0; w < wrapperCount(); ++w)
+        if (name == wrapperName(w)) return w;
+    return -1;
+}
+
+int availableIndex(int w, const std::string& name) {
+    for (int i = 0; i < wrapperAvailableCount(w); ++i)
+        if (name == wrapperAvailableName(w, i)) return i;
+    return -1;
+}
+
+// Runs blocks of a square wave through the configured engine and counts the
+// allocations made meanwhile.
+long countAllocationsOfBlocks(EngineState& engine, int blocks) {
+    allocationCountingStart();
+    for (int block = 0; block < blocks; ++block) {
+        for (uint32_t i = 0; i < engine.blockSize; ++i) {
+            engine.inputL[i] = (block % 40 < 20) ? 0.25f : -0.25f;
+            if (engine.inputR) engine.inputR[i] = engine.inputL[i];
+        }
+        processBlock(engine);
+    }
+    return allocationCountingStop();
 }
 }  // namespace
 
@@ -81,29 +109,55 @@ TEST(NoAllocation, FullChainOfBuiltInEffectsThroughTheDefaultWrapper) {
     EngineState engine;
     hostReset(engine, stagePath("").c_str());
     ASSERT_EQ(0, wrappersLoadAll());
-    ASSERT_EQ(1, wrapperCount());
-    ASSERT_EQ(0, wrapperRefreshList(0));
+    const int w = wrapperNamed("Quorvane Plugins");
+    ASSERT_EQ(0, wrapperRefreshList(w));
     const char* order[] = {"reverb", "echo", "flanger", "chorus"};
-    for (int slot = 0; slot < kChainSlots; ++slot) {
-        int index = -1;
-        for (int i = 0; i < wrapperAvailableCount(0); ++i)
-            if (std::string(wrapperAvailableName(0, i)) == order[slot % 4]) index = i;
-        ASSERT_EQ(0, chainAttach(slot, 0, index));
-    }
+    for (int slot = 0; slot < kChainSlots; ++slot) ASSERT_EQ(0, chainAttach(slot, w, availableIndex(w, order[slot % 4])));
     engine.blockSize = 64;
     ASSERT_EQ(0, engineConfigure(engine, 48000, true));
-    wrapperSetProcessing(0, false);
-    wrapperSetProcessing(0, true);
+    wrapperSetProcessing(w, false);
+    wrapperSetProcessing(w, true);
     chainToggleBypass(3);  // one bypassed instance on the way
 
-    allocationCountingStart();
-    for (int block = 0; block < 2000; ++block) {
-        for (uint32_t i = 0; i < engine.blockSize; ++i)
-            engine.inputL[i] = engine.inputR[i] = (block % 40 < 20) ? 0.25f : -0.25f;
-        processBlock(engine);
-    }
-    EXPECT_EQ(0, allocationCountingStop());
+    EXPECT_EQ(0, countAllocationsOfBlocks(engine, 2000));
     wrappersUnloadAll();
+    hostReset(gEngine, "");
+}
+
+TEST(NoAllocation, VstEffectsOfEveryChannelShapeThroughTheVstWrapper) {
+    namespace fs = std::filesystem;
+    AppFolder app;
+    app.addWrapper(stagedModule("Wrappers", "vstwrapper"), "vstwrapper" + librarySuffix());
+    const std::string vst = app.path() + "VST Plugins/";
+    fs::create_directories(vst);
+    for (const char* name : {"tvst_stereo", "tvst_mono", "tvst_accumulate", "tvst_six"})
+        fs::copy_file(testModulePath(name), vst + name + librarySuffix());
+    platformWriteSetting("VSTDir", nullptr);
+    for (bool stereo : {true, false}) {
+        EngineState engine;
+        hostReset(engine, app.path().c_str());
+        ASSERT_EQ(0, wrappersLoadAll());
+        const int w = wrapperNamed("VST Plugins");
+        ASSERT_EQ(0, wrapperRefreshList(w));
+        const char* order[] = {"tvst_stereo", "tvst_mono", "tvst_accumulate", "tvst_six"};
+        for (int slot = 0; slot < kChainSlots; ++slot)
+            ASSERT_EQ(0, chainAttach(slot, w, availableIndex(w, order[slot % 4])));
+        engine.blockSize = 128;
+        ASSERT_EQ(0, engineConfigure(engine, 44100, stereo));
+        chainToggleBypass(5);
+        EXPECT_EQ(0, countAllocationsOfBlocks(engine, 2000)) << (stereo ? "stereo" : "mono");
+        // The effects did run: the stereo one counted its calls.
+        PlatformModule lib = platformLoadModule((vst + "tvst_stereo" + librarySuffix()).c_str());
+        auto live = reinterpret_cast<void* (*)(int)>(platformFindSymbol(lib, "testVstLive"));
+        auto counts = reinterpret_cast<void (*)(void*, int*, int*, double*)>(platformFindSymbol(lib, "testVstCounts"));
+        int replacing = 0, accumulating = 0;
+        double tempo = 0;
+        ASSERT_TRUE(live && counts && live(0));
+        counts(live(0), &replacing, &accumulating, &tempo);
+        EXPECT_EQ(2000, replacing);
+        platformUnloadModule(lib);
+        wrappersUnloadAll();
+    }
     hostReset(gEngine, "");
 }
 

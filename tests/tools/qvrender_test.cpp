@@ -3,6 +3,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -15,6 +16,7 @@
 #include "common/bytes.h"
 #include "tests/support/appfolder.h"
 #include "tests/support/modules.h"
+#include "platform/platform.h"
 
 namespace {
 
@@ -124,4 +126,44 @@ TEST_F(QvRender, PerformanceNamingAMissingModuleFailsWithoutAWindow) {
     EXPECT_EQ(1, run("--quiet --performance \"" + path("p.qvp") + "\" \"" + path("in.wav") + "\" \"" +
                      path("o.wav") + "\""));
     EXPECT_NE(std::string::npos, errors.find("Unable to load plugin library!")) << errors;
+}
+
+TEST_F(QvRender, BuildsAVstChainSavesItAndRendersItAgainAfterTheFolderMoved) {
+    namespace fs = std::filesystem;
+    const char separator = platformPathSeparator();
+    fs::create_directories(path("VstA"));
+    fs::copy_file(testModulePath("tvst_stereo"), path("VstA") + separator + "tvst_stereo" + librarySuffix());
+    ASSERT_TRUE(platformWriteSetting("VSTDir", path("VstA").c_str()));
+    ASSERT_EQ(0, run("--list-plugins > \"" + path("list.txt") + "\""));
+    std::ifstream listed(path("list.txt"));
+    const std::string list(std::istreambuf_iterator<char>(listed), {});
+    EXPECT_NE(std::string::npos, list.find("VST Plugins: tvst_stereo")) << list;
+    EXPECT_NE(std::string::npos, list.find("Quorvane Plugins: echo")) << list;
+
+    std::vector<int16_t> samples;
+    for (int i = 0; i < 4000; ++i) samples.insert(samples.end(), {1000, 1000});
+    writeWav("in.wav", 2, 44100, samples);
+    const std::string neutral = "--quiet --gate-threshold 0 --dc-remover off ";
+    ASSERT_EQ(0, run(neutral + "--effect tvst_stereo --save-performance \"" + path("p.qvp") + "\" \"" +
+                     path("in.wav") + "\" \"" + path("a.wav") + "\""))
+        << errors;
+    const std::vector<uint8_t> a = read("a.wav");
+    ASSERT_EQ(44u + 4000u * 6u, a.size());
+    // The effect doubles the right channel.
+    auto sample = [&](size_t frame, int channel) {
+        const uint8_t* p = &a[44 + frame * 6 + static_cast<size_t>(channel) * 3];
+        return static_cast<int32_t>(static_cast<uint32_t>(p[0] << 8 | p[1] << 16 | p[2] << 24)) >> 8;
+    };
+    EXPECT_NEAR(2.0 * sample(3000, 0), sample(3000, 1), 2.0);
+    EXPECT_NE(0, sample(3000, 0));
+
+    fs::rename(path("VstA"), path("VstB"));
+    ASSERT_TRUE(platformWriteSetting("VSTDir", path("VstB").c_str()));
+    ASSERT_EQ(0, run(neutral + "--performance \"" + path("p.qvp") + "\" \"" + path("in.wav") + "\" \"" +
+                     path("b.wav") + "\""))
+        << errors;
+    EXPECT_EQ(a, read("b.wav"));
+    EXPECT_EQ(1, run(neutral + "--effect nosuch \"" + path("in.wav") + "\" \"" + path("c.wav") + "\""));
+    EXPECT_NE(std::string::npos, errors.find("no plug-in is listed as nosuch")) << errors;
+    platformWriteSetting("VSTDir", nullptr);
 }

@@ -46,10 +46,17 @@ const char* const kUsage =
     "  --dc-remover on|off      (default on)\n"
     "  --record-dry on|off      (default on: the accompaniment is not in the output)\n"
     "  --accompaniment FILE.wav (overrides the performance's)\n"
-    "  --quiet                  no progress bar\n";
+    "  --effect NAME            appends a plug-in to the chain (repeatable), by its listed name\n"
+    "  --save-performance FILE.qvp  writes the chain (and accompaniment) before rendering\n"
+    "  --list-plugins           lists every wrapper's plug-ins and exits (no files needed)\n"
+    "  --quiet                  no progress bar\n"
+    "The VST wrapper scans the folder in the setting VSTDir (QUORVANE_VSTDIR in the native\n"
+    "build), else \"VST Plugins\" beside the program.\n";
 
 struct Options {
-    std::string input, output, performance, accompaniment;
+    std::string input, output, performance, accompaniment, savePerformance;
+    std::vector<std::string> effects;
+    bool listPlugins = false;
     uint32_t block = 512;
     int format = -1;
     float inputGain = 1.0f, masterGain = 1.0f, gateThreshold = 0.0039f;
@@ -99,10 +106,18 @@ int parseArguments(int argc, char** argv, Options& o) {
         bool ok = true;
         if (arg == "--quiet") {
             o.quiet = true;
-        } else if (arg == "--performance" || arg == "--accompaniment") {
+        } else if (arg == "--list-plugins") {
+            o.listPlugins = true;
+        } else if (arg == "--performance" || arg == "--accompaniment" || arg == "--save-performance") {
             const char* v = value();
             ok = v != nullptr;
-            if (ok) (arg == "--performance" ? o.performance : o.accompaniment) = v;
+            if (ok)
+                (arg == "--performance" ? o.performance
+                                        : arg == "--accompaniment" ? o.accompaniment : o.savePerformance) = v;
+        } else if (arg == "--effect") {
+            const char* v = value();
+            ok = v != nullptr && o.effects.size() < kChainSlots;
+            if (ok) o.effects.push_back(v);
         } else if (arg == "--block") {
             const char* v = value();
             ok = v && parseNumber(v, 1, 65536, number) && number == std::floor(number);
@@ -140,6 +155,7 @@ int parseArguments(int argc, char** argv, Options& o) {
             return 2;
         }
     }
+    if (o.listPlugins && files.empty()) return 0;
     if (files.size() != 2) {
         std::fputs(kUsage, stderr);
         return 2;
@@ -230,6 +246,27 @@ const char* accompanimentPath() { return gAccompaniment.path; }
 bool openAccompaniment(const char* path) { return accompanimentLoad(path) == 0; }
 void closeAccompaniment() { accompanimentClose(); }
 
+void listPlugins() {
+    for (int w = 0; w < wrapperCount(); ++w)
+        for (int i = 0; i < wrapperAvailableCount(w); ++i)
+            std::printf("%s: %s\n", wrapperName(w), wrapperAvailableName(w, i));
+}
+
+// Puts the first listed plug-in called `name` into the first empty slot.
+int32_t appendEffect(const EngineState& engine, const std::string& name, std::string& problem) {
+    int slot = 0;
+    while (slot < kChainSlots && engine.chain[slot].instance != 0) ++slot;
+    if (slot == kChainSlots) {
+        problem = "the chain is full; no slot for " + name;
+        return -1;
+    }
+    for (int w = 0; w < wrapperCount(); ++w)
+        for (int i = 0; i < wrapperAvailableCount(w); ++i)
+            if (name == wrapperAvailableName(w, i)) return chainAttach(slot, w, i);
+    problem = "no plug-in is listed as " + name + " (see --list-plugins)";
+    return -1;
+}
+
 void showProgress(uint64_t done, uint64_t total) {
     const int width = 40;
     const int filled = total ? static_cast<int>(done * width / total) : width;
@@ -262,6 +299,15 @@ int main(int argc, char** argv) {
     const std::string appDir = directory;
     if (!converterBind((appDir + "streamconv" + platformModuleSuffix()).c_str()))
         return fail("cannot load the converter library streamconv beside the program");
+    if (o.input.empty()) {  // only the list was asked for
+        hostReset(gEngine, appDir.c_str());
+        const int32_t loaded = wrappersLoadAll();
+        if (loaded != 0) ReportResult(loaded);
+        for (int w = 0; w < wrapperCount(); ++w) wrapperRefreshList(w);
+        listPlugins();
+        wrappersUnloadAll();
+        return 0;
+    }
 
     InputFile in;
     const std::string problem = openInput(o.input, in);
@@ -286,6 +332,7 @@ int main(int argc, char** argv) {
     const int32_t loaded = wrappersLoadAll();
     if (loaded != 0) ReportResult(loaded);
     for (int w = 0; w < wrapperCount(); ++w) wrapperRefreshList(w);
+    if (o.listPlugins) listPlugins();
 
     gPerformance.accompanimentPath = accompanimentPath;
     gPerformance.openAccompaniment = openAccompaniment;
@@ -298,6 +345,16 @@ int main(int argc, char** argv) {
         accompanimentClose();
         const int32_t opened = accompanimentLoad(o.accompaniment.c_str());
         if (opened != 0) return fail(opened);
+    }
+    for (const std::string& name : o.effects) {
+        std::string problem;
+        const int32_t attached = appendEffect(engine, name, problem);
+        if (attached < 0) return fail(problem);
+        if (attached != 0) return fail(attached);
+    }
+    if (!o.savePerformance.empty()) {
+        const int32_t written = performanceWrite(o.savePerformance.c_str());
+        if (written != 0) return fail(written);
     }
     if (failed) return 1;
 
