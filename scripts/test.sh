@@ -21,7 +21,7 @@ done
 
 # Coverage-guided fuzzing of the parsers, a short bounded run each from the
 # seed corpus (copied: the runs add their finds to a scratch corpus).
-for target in performance accompaniment; do
+for target in performance accompaniment vststate; do
   corpus=$(mktemp -d)
   fuzzlog=$(mktemp)
   cp tests/fuzz/corpus/$target/* "$corpus"/

@@ -6,9 +6,12 @@
 #include <cstddef>
 #include <cstdint>
 
-// Loads the default wrapper and the converter from `stageDirectory`.
+// Loads the wrappers and the converter from `stageDirectory`, and gives the
+// VST wrapper a folder of test effects.
 bool fuzzSetUp(const char* stageDirectory);
 // The bytes as a performance file, then as the default wrapper's state blob.
 void fuzzPerformance(const uint8_t* data, size_t size);
 // The bytes as an accompaniment file, played for a few blocks if it loads.
 void fuzzAccompaniment(const uint8_t* data, size_t size);
+// The bytes as the VST wrapper's state blob; restored effects run a block.
+void fuzzVstState(const uint8_t* data, size_t size);

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <random>
 #include <string>
@@ -107,6 +108,54 @@ TEST_F(Fuzz, PerformanceFilesAndStateBlobs) {
         performanceRead(path.c_str());
         const Bytes mutated = mutate(blobSeed, random);
         wrapperLoadState(w, mutated.data(), static_cast<uint32_t>(mutated.size()));
+    }
+    wrapperDestroyAll(w);
+}
+
+TEST_F(Fuzz, VstStateBlobsAndPerformancesHoldingThem) {
+    namespace fs = std::filesystem;
+    app.addWrapper(stagedModule("Wrappers", "vstwrapper"), "vstwrapper" + librarySuffix());
+    const std::string vst = app.path() + "VST Plugins" + platformPathSeparator();
+    fs::create_directories(vst);
+    for (const char* name : {"tvst_stereo", "tvst_chunk", "tvst_mono", "tvst_six"})
+        fs::copy_file(testModulePath(name), vst + name + librarySuffix());
+    ASSERT_TRUE(platformWriteSetting("VSTDir", nullptr));
+    ASSERT_EQ(0, wrappersLoadAll());
+    int w = -1;
+    for (int i = 0; i < wrapperCount(); ++i)
+        if (std::string(wrapperName(i)) == "VST Plugins") w = i;
+    ASSERT_GE(w, 0);
+    ASSERT_EQ(0, wrapperRefreshList(w));
+    for (int slot = 0; slot < 4; ++slot)
+        ASSERT_EQ(0, chainAttach(slot, w, pluginIndex(w, std::string("tvst_") + (slot == 0   ? "stereo"
+                                                                                  : slot == 1 ? "chunk"
+                                                                                  : slot == 2 ? "mono"
+                                                                                              : "six"))));
+    const std::string path = app.path() + "seed.qvp";
+    ASSERT_EQ(0, performanceWrite(path.c_str()));
+    const Bytes seed = readFile(path);
+    uint32_t blobSize = 0;
+    const uint8_t* blob = wrapperSaveState(w, blobSize);
+    const Bytes blobSeed(blob, blob + blobSize);
+
+    engine.blockSize = 16;
+    std::mt19937 random(4321);
+    for (int round = 0; round < kRounds; ++round) {
+        writeFile(path, mutate(seed, random));
+        wrapperDestroyAll(w);
+        performanceRead(path.c_str());
+        const Bytes mutated = mutate(blobSeed, random);
+        wrapperDestroyAll(w);
+        wrapperLoadState(w, mutated.data(), static_cast<uint32_t>(mutated.size()));
+        // What was restored runs.
+        ASSERT_EQ(0, engineConfigure(engine, 44100, round % 2 == 0));
+        for (int i = 0; i < wrapperInstanceCount(w) && i < kChainSlots; ++i) {
+            wrapperGetInstance(w, i, engine.chain[i].instance);
+            engine.chain[i].wrapperIndex = w;
+        }
+        processBlock(engine);
+        engineRelease(engine);
+        for (ChainSlot& slot : engine.chain) slot = ChainSlot{};
     }
     wrapperDestroyAll(w);
 }
