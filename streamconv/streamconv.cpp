@@ -355,22 +355,19 @@ bool isResetForm(const StreamFormat* format, const void* deviceData, const float
     return !format || !deviceData || !left || deviceFrames == 0 || floatFrames == 0;
 }
 
-// Big-endian byte order, reversed in place frame by frame. Returns false for
-// widths that are not swapped (8, 64 bits, others) and for a block alignment
-// too small to hold the bytes that would be swapped.
+// Big-endian byte order, reversed in place frame by frame: each sample's
+// whole container (a channel's share of the block alignment), so that a
+// 16- or 24-bit sample right-aligned in four bytes and a 64-bit float come
+// out in little-endian order as well as the packed widths do. Returns false
+// for 8-bit data, which has no byte order, and for containers of other sizes.
 bool swapByteOrder(const StreamFormat& format, uint8_t* data, uint32_t frames) {
     const unsigned stride = format.nBlockAlign;
-    const bool two = format.nChannels == 2;
-    unsigned width;
-    switch (format.wBitsPerSample) {
-        case 16: width = 2; break;
-        case 18: case 20: case 24: width = 3; break;
-        case 32: width = 4; break;
-        default: return false;
-    }
-    if (stride < (two ? 2 * width : width)) return false;
+    const unsigned channels = format.nChannels == 2 ? 2 : 1;
+    const unsigned width = stride / channels;
+    if (format.wBitsPerSample <= 8 || (width != 2 && width != 3 && width != 4 && width != 8)) return false;
+    if (format.wBitsPerSample > 8 * width) return false;
     for (uint32_t i = 0; i < frames; ++i, data += stride) {
-        for (unsigned at = 0; at < (two ? 2 * width : width); at += width) {
+        for (unsigned at = 0; at < channels * width; at += width) {
             uint8_t* s = data + at;
             for (unsigned lo = 0, hi = width - 1; lo < hi; ++lo, --hi) {
                 uint8_t t = s[lo];

@@ -183,6 +183,25 @@ TEST_F(Convert, BigEndianReadsSwapTheCallersBufferFirst) {
     EXPECT_EQ((std::vector<float>{0.5f, -0.5f}), out);
     EXPECT_EQ((std::vector<uint8_t>{0x00, 0x40, 0x00, 0xC0}), device);  // left little-endian
 
+    // A 24-bit sample right-aligned in four bytes, and a 64-bit float: the
+    // whole container is reversed.
+    StreamFormat f24in32 = pcm(1, 24);
+    f24in32.nBlockAlign = 4;
+    std::vector<uint8_t> d = {0xFF, 0xC0, 0x00, 0x00};  // -2^22 big-endian
+    ASSERT_EQ(1, lib.processMsb(&f24in32, d.data(), out.data(), nullptr, 1, 1, 0));
+    EXPECT_NEAR(-0.5f, out[0], 1e-6);
+    StreamFormat f64{};
+    f64.wFormatTag = kFormatIeeeFloat;
+    f64.nChannels = 1;
+    f64.nBlockAlign = 8;
+    f64.wBitsPerSample = 64;
+    std::vector<uint8_t> d64 = {0xBF, 0xE8, 0, 0, 0, 0, 0, 0};  // -0.75 big-endian
+    ASSERT_EQ(1, lib.processMsb(&f64, d64.data(), out.data(), nullptr, 1, 1, 0));
+    EXPECT_EQ(-0.75f, out[0]);
+    out[0] = 0.25f;
+    ASSERT_EQ(1, lib.processMsb(&f64, d64.data(), out.data(), nullptr, 1, 1, 1));
+    EXPECT_EQ((std::vector<uint8_t>{0x3F, 0xD0, 0, 0, 0, 0, 0, 0}), d64);
+
     // A reset form through the big-endian entry touches no buffer.
     EXPECT_EQ(1, lib.processMsb(&f, nullptr, out.data(), nullptr, 2, 2, 0));
 }
