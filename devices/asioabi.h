@@ -18,10 +18,11 @@
 using AsioUnknown = IUnknown;
 using AsioGuid = GUID;
 #else
+// Field names as the platform's GUID has them.
 struct AsioGuid {
-    uint32_t data1;
-    uint16_t data2, data3;
-    uint8_t data4[8];
+    uint32_t Data1;
+    uint16_t Data2, Data3;
+    uint8_t Data4[8];
 };
 class AsioUnknown {
 public:

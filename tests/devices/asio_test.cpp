@@ -113,9 +113,9 @@ TEST_F(Asio, OpeningChecksItsArgumentsAndAFailedLoadRestoresThePreviousDriver) {
     createFailure = 0;
     ASSERT_TRUE(asioLoadDriver(gAsioLoader, "Quorvane Test Driver"));
     AsioDriverRecord* second = gAsioLoader.list.head->next;
-    second->classId.data1 = 1;  // only the creation of "Second" fails now
+    second->classId.Data1 = 1;  // only the creation of "Second" fails now
     gAsioLoader.list.create = [](const AsioGuid& id, AsioDriver** out) -> int32_t {
-        return id.data1 == 1 ? -2147221164 : createTestDriver(id, out);
+        return id.Data1 == 1 ? -2147221164 : createTestDriver(id, out);
     };
     EXPECT_FALSE(asioLoadDriver(gAsioLoader, "Second"));
     EXPECT_EQ(0, asioCurrentIndex(gAsioLoader));
