@@ -53,7 +53,10 @@ struct TestAsioConfig {
 struct TestAsioRecord {
     int64_t switches = 0;
     int64_t lateSwitches = 0;      // callbacks that ended after the next period began
-    double worstCallbackMicros = 0.0;
+    int64_t firstLateSwitch = -1;
+    int64_t lastLateSwitch = -1;
+    double worstCallbackMicros = 0.0;  // the whole switch, the driver's own work included
+    double worstHostMicros = 0.0;      // the host's callback alone
     int32_t createdBuffers = 0;    // channels of the last createBuffers
     int32_t createdSize = 0;
     AsioBufferInfo created[8]{};
@@ -154,7 +157,7 @@ public:
     TestAsioRecord record;
     // Decoded outputs, per output channel, in frame order.
     std::vector<double> captured[8];
-    size_t captureLimit = 1 << 20;
+    size_t captureLimit = 1 << 19;
 
     AsioBool init(void*) { return (config.failing & kFailInit) ? 0 : 1; }
     void getDriverName(char* name) { std::snprintf(name, 32, "%s", config.name); }
@@ -239,7 +242,14 @@ public:
         record.createdSize = size;
         callbacks_ = callbacks;
         frames_ = size;
-        for (auto& c : captured) c.clear();
+        // Room for the whole capture now: growing it inside a switch would
+        // make the driver itself miss periods.
+        int outputs = 0;
+        for (int32_t i = 0; i < count; ++i) outputs += infos[i].isInput ? 0 : 1;
+        for (int c = 0; c < 8; ++c) {
+            captured[c].clear();
+            if (c < outputs) captured[c].reserve(captureLimit);
+        }
         if (callbacks->asioMessage) {
             const bool timeInfo = callbacks->asioMessage(kAsioSelectorSupported, kAsioSupportsTimeInfo, nullptr,
                                                          nullptr) == 1 &&
@@ -279,6 +289,7 @@ public:
                                &storage_[i][half][static_cast<size_t>(f) * bytes]);
             ++inputIndex;
         }
+        const auto began = std::chrono::steady_clock::now();
         if (useTimeInfo_ && callbacks_->bufferSwitchTimeInfo) {
             AsioTime time{};
             time.timeInfo.flags = kAsioSamplePositionValid;
@@ -287,6 +298,8 @@ public:
         } else {
             callbacks_->bufferSwitch(half, 0);
         }
+        const double host = std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - began).count();
+        if (host > record.worstHostMicros) record.worstHostMicros = host;
         int outputIndex = 0;
         for (int i = 0; i < record.createdBuffers; ++i) {
             if (record.created[i].isInput) continue;

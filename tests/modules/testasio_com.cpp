@@ -1,0 +1,133 @@
+// The test ASIO driver as an in-process COM server, registered in the test
+// prefix the way real drivers register. Its own thread calls the buffer
+// switch at the real period (buffer frames / rate), scheduled against
+// absolute deadlines, and counts every callback that ended after the next
+// period had begun. Tests load the same DLL to set the next driver's
+// configuration and to read what the driver saw.
+#include <windows.h>
+#include <objbase.h>
+
+#include <atomic>
+#include <thread>
+
+#include "tests/modules/testasio_driver.h"
+
+// {5A1C0E21-3B7D-4C8E-9F10-2A6B4D8E0C31}
+static const GUID kTestAsioClass = {0x5a1c0e21, 0x3b7d, 0x4c8e, {0x9f, 0x10, 0x2a, 0x6b, 0x4d, 0x8e, 0x0c, 0x31}};
+
+namespace {
+
+TestAsioConfig nextConfig;
+std::atomic<int> liveDrivers{0};
+
+class ComDriver;
+ComDriver* current = nullptr;
+
+class ComDriver : public TestAsioDriver {
+public:
+    ComDriver() {
+        core.config = nextConfig;
+        ++liveDrivers;
+        current = this;
+    }
+    void released() override {
+        stopThread();
+        if (current == this) current = nullptr;
+        --liveDrivers;
+        delete this;
+    }
+
+    AsioError start() override {
+        const AsioError result = core.start();
+        if (result != ASE_OK) return result;
+        running_ = true;
+        thread_ = std::thread([this] { run(); });
+        return ASE_OK;
+    }
+    AsioError stop() override {
+        stopThread();
+        return core.stop();
+    }
+    AsioError disposeBuffers() override {
+        stopThread();
+        return core.disposeBuffers();
+    }
+
+private:
+    void stopThread() {
+        running_ = false;
+        if (thread_.joinable()) thread_.join();
+    }
+
+    // One buffer switch per period until stopped.
+    void run() {
+        SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_TIME_CRITICAL);
+        LARGE_INTEGER frequency, now;
+        QueryPerformanceFrequency(&frequency);
+        QueryPerformanceCounter(&now);
+        const double ticksPerPeriod =
+            static_cast<double>(frequency.QuadPart) * core.config.preferredSize / core.config.rate;
+        const double start = static_cast<double>(now.QuadPart);
+        for (int64_t k = 0; running_; ++k) {
+            const double deadline = start + ticksPerPeriod * static_cast<double>(k);
+            // Sleep while far from the deadline, spin the last stretch.
+            for (;;) {
+                QueryPerformanceCounter(&now);
+                const double left = deadline - static_cast<double>(now.QuadPart);
+                if (left <= 0 || !running_) break;
+                if (left > 0.003 * static_cast<double>(frequency.QuadPart)) Sleep(1);
+            }
+            if (!running_) break;
+            const double began = static_cast<double>(now.QuadPart);
+            if (!core.bufferSwitch()) break;
+            QueryPerformanceCounter(&now);
+            const double ended = static_cast<double>(now.QuadPart);
+            const double micros = (ended - began) * 1e6 / static_cast<double>(frequency.QuadPart);
+            if (micros > core.record.worstCallbackMicros) core.record.worstCallbackMicros = micros;
+            if (ended > deadline + ticksPerPeriod) {
+                if (core.record.lateSwitches++ == 0) core.record.firstLateSwitch = k;
+                core.record.lastLateSwitch = k;
+                // A missed period is not made up: the schedule moves on.
+            }
+        }
+    }
+
+    std::atomic<bool> running_{false};
+    std::thread thread_;
+};
+
+class Factory : public IClassFactory {
+public:
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
+        if (iid == IID_IUnknown || iid == IID_IClassFactory) {
+            *object = this;
+            return S_OK;
+        }
+        *object = nullptr;
+        return E_NOINTERFACE;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
+    ULONG STDMETHODCALLTYPE Release() override { return 1; }
+    HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID, void** object) override {
+        if (outer) return CLASS_E_NOAGGREGATION;
+        *object = static_cast<AsioDriver*>(new ComDriver);
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE LockServer(BOOL) override { return S_OK; }
+};
+
+Factory factory;
+
+}  // namespace
+
+extern "C" __declspec(dllexport) HRESULT STDAPICALLTYPE DllGetClassObject(REFCLSID classId, REFIID iid, void** object) {
+    if (classId != kTestAsioClass) return CLASS_E_CLASSNOTAVAILABLE;
+    return factory.QueryInterface(iid, object);
+}
+
+// Tests load and unload the driver many times in one process; the DLL stays.
+extern "C" __declspec(dllexport) HRESULT STDAPICALLTYPE DllCanUnloadNow() { return S_FALSE; }
+
+extern "C" __declspec(dllexport) void testAsioSetConfig(const TestAsioConfig* config) { nextConfig = *config; }
+extern "C" __declspec(dllexport) TestAsioCore* testAsioCurrent() { return current ? &current->core : nullptr; }
+extern "C" __declspec(dllexport) int testAsioLiveDrivers() { return liveDrivers; }
