@@ -10,6 +10,7 @@
 #include <cstdint>
 
 #include "devices/asioabi.h"
+#include "devices/audiosystem.h"
 #include "engine/engine.h"
 #include "streamconv/streamconv.h"
 
@@ -45,9 +46,6 @@ struct AsioHost {
 
 extern AsioHost gAsioHost;
 
-// Which back-end live input uses: 0 DirectSound, 1 ASIO.
-enum : uint32_t { kAudioSystemDirectSound = 0, kAudioSystemAsio = 1 };
-extern uint32_t gAudioSystem;
 
 // Driver-method wrappers: the current driver's result, or ASE_NotPresent
 // (with cleared outputs) when there is none.

@@ -29,8 +29,8 @@ mkdir -p "$XDG_RUNTIME_DIR" && chmod 700 "$XDG_RUNTIME_DIR"
 if ! pactl info >/dev/null 2>&1; then
   pulseaudio --daemonize=yes --exit-idle-time=-1 -n \
     --load=module-native-protocol-unix \
-    --load="module-null-sink sink_name=a" \
-    --load="module-null-sink sink_name=b" >/dev/null 2>&1 || true
+    --load="module-null-sink sink_name=a sink_properties=device.description=QvOutA" \
+    --load="module-null-sink sink_name=b sink_properties=device.description=QvOutB" >/dev/null 2>&1 || true
   for _ in $(seq 50); do pactl info >/dev/null 2>&1 && break; sleep 0.1; done
   pactl set-default-source b.monitor >/dev/null 2>&1 || true
   qv_pulse_started=1
