@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "devices/audiosystem.h"
+#include "devices/duplexloop.h"
 #include "platform/platform.h"
 #include "streamconv/binding.h"
 
@@ -158,107 +159,60 @@ void releaseStreamBuffers() {
     release(s.primary);
 }
 
-// A lost playback buffer is restored while it stays lost; false when the
-// buffer cannot be restored or its status cannot be read.
-bool keepPlaybackAlive() {
-    DWORD status = 0;
-    if (FAILED(state.secondary->GetStatus(&status))) return false;
-    while (status & DSBSTATUS_BUFFERLOST) {
-        if (FAILED(state.secondary->Restore()) || FAILED(state.secondary->GetStatus(&status))) return false;
-        if (status & DSBSTATUS_BUFFERLOST) Sleep(10);
+// The DirectSound buffers behind the streaming loop.
+class DirectSoundDuplex final : public DuplexDevice {
+public:
+    bool lockCapture(uint32_t offset, uint32_t bytes, void** region, uint32_t* regionBytes) override {
+        DWORD got = 0;
+        const bool ok = SUCCEEDED(state.captureBuffer->Lock(offset, bytes, region, &got, nullptr, nullptr, 0));
+        *regionBytes = got;
+        return ok;
     }
-    return true;
-}
-
-// ---- the streaming thread ----
+    bool unlockCapture(void* region, uint32_t regionBytes) override {
+        return SUCCEEDED(state.captureBuffer->Unlock(region, regionBytes, nullptr, 0));
+    }
+    bool lockPlayback(uint32_t offset, uint32_t bytes, void** region, uint32_t* regionBytes) override {
+        DWORD got = 0;
+        const bool ok = SUCCEEDED(state.secondary->Lock(offset, bytes, region, &got, nullptr, nullptr, 0));
+        *regionBytes = got;
+        return ok;
+    }
+    bool unlockPlayback(void* region, uint32_t regionBytes) override {
+        return SUCCEEDED(state.secondary->Unlock(region, regionBytes, nullptr, 0));
+    }
+    bool startCapture() override { return SUCCEEDED(state.captureBuffer->Start(DSCBSTART_LOOPING)); }
+    bool startPlayback() override {
+        return SUCCEEDED(state.primary->Play(0, 0, DSBPLAY_LOOPING)) &&
+               SUCCEEDED(state.secondary->Play(0, 0, DSBPLAY_LOOPING));
+    }
+    bool rewindPlayback() override { return SUCCEEDED(state.secondary->SetCurrentPosition(0)); }
+    bool playbackStatus(bool& lost) override {
+        DWORD status = 0;
+        if (FAILED(state.secondary->GetStatus(&status))) return false;
+        lost = (status & DSBSTATUS_BUFFERLOST) != 0;
+        return true;
+    }
+    bool restorePlayback() override { return SUCCEEDED(state.secondary->Restore()); }
+    void resetEvents() override {
+        ResetEvent(state.playbackEvent);
+        ResetEvent(state.captureEvent);
+    }
+    void waitForCapture() override { WaitForSingleObject(state.captureEvent, INFINITE); }
+    void sleepMs(uint32_t ms) override { Sleep(ms); }
+    void stopAll() override {
+        if (state.captureBuffer) state.captureBuffer->Stop();
+        if (state.secondary) state.secondary->Stop();
+        if (state.primary) state.primary->Stop();
+    }
+};
 
 DWORD WINAPI streamingThread(void*) {
-    DsState& s = state;
-    EngineState& e = *s.engine;
-    const WAVEFORMATEX format = dsFormatRecord(s.settings.formatIndex);
-    const uint32_t align = format.nBlockAlign;
-    const uint32_t blockFrames = e.blockSize;
-    const uint32_t blockBytes = blockFrames * align;
-    const uint32_t ringBytes = blockBytes * static_cast<uint32_t>(s.settings.buffers);
-    uint32_t readAt = ringBytes - blockBytes;  // the last captured block
-    uint32_t writeAt = blockBytes;             // playback block 1
-
-    bool ready = true;
-    void* region = nullptr;
-    DWORD regionBytes = 0;
-    if (FAILED(s.secondary->Lock(0, blockBytes, &region, &regionBytes, nullptr, nullptr, 0))) {
-        ready = false;
-    } else {
-        std::memset(region, 0, regionBytes);
-        ready = SUCCEEDED(s.secondary->Unlock(region, regionBytes, nullptr, 0));
-    }
-    float reset = 0.0f;
-    gConverter.setHistory(kSlotOutputDevice);
-    gConverter.process(nullptr, nullptr, &reset, nullptr, 0, 0, 0);
-    gConverter.setHistory(kSlotInputDevice);
-    gConverter.process(nullptr, nullptr, &reset, nullptr, 0, 0, 0);
-    ResetEvent(s.playbackEvent);
-    ResetEvent(s.captureEvent);
-    platformReadCounter(e.cpuPreviousStart);
-
-    ready = ready && SUCCEEDED(s.captureBuffer->Start(DSCBSTART_LOOPING));
-    if (ready) Sleep(s.settings.outputDelayMs);
-    ready = ready && SUCCEEDED(s.primary->Play(0, 0, DSBPLAY_LOOPING)) &&
-            SUCCEEDED(s.secondary->Play(0, 0, DSBPLAY_LOOPING)) && SUCCEEDED(s.secondary->SetCurrentPosition(0));
-
-    constexpr uint32_t kDeviceErrors = STATUS_PLAYBACK_ERROR | STATUS_CAPTURE_ERROR;
-    while (ready && !s.stopRequest.load() && !(e.engineStatus.load() & kDeviceErrors)) {
-        uint64_t start = 0;
-        platformReadCounter(start);
-        if (!keepPlaybackAlive()) {
-            e.engineStatus.fetch_or(STATUS_PLAYBACK_ERROR);
-            break;
-        }
-        void* captured = nullptr;
-        DWORD capturedBytes = 0;
-        if (FAILED(s.captureBuffer->Lock(readAt, blockBytes, &captured, &capturedBytes, nullptr, nullptr, 0))) {
-            e.engineStatus.fetch_or(STATUS_CAPTURE_ERROR);
-            break;
-        }
-        void* played = nullptr;
-        DWORD playedBytes = 0;
-        if (FAILED(s.secondary->Lock(writeAt, blockBytes, &played, &playedBytes, nullptr, nullptr, 0))) {
-            s.captureBuffer->Unlock(captured, capturedBytes, nullptr, 0);
-            e.engineStatus.fetch_or(STATUS_PLAYBACK_ERROR);
-            break;
-        }
-        if (engineBlockBegin(e)) {
-            uint32_t frames = capturedBytes / align;
-            if (frames > blockFrames) frames = blockFrames;
-            gConverter.setHistory(kSlotInputDevice);
-            gConverter.process(&format, captured, e.inputL, e.inputR, frames, frames, 0);
-            processBlock(e);
-            frames = playedBytes / align;
-            if (frames > blockFrames) frames = blockFrames;
-            gConverter.setHistory(kSlotOutputDevice);
-            gConverter.process(&format, played, e.outputL, e.outputR, frames, frames, 1);
-        }
-        engineBlockEnd(e);
-        if (FAILED(s.secondary->Unlock(played, playedBytes, nullptr, 0))) {
-            s.captureBuffer->Unlock(captured, capturedBytes, nullptr, 0);
-            e.engineStatus.fetch_or(STATUS_PLAYBACK_ERROR);
-            break;
-        }
-        if (FAILED(s.captureBuffer->Unlock(captured, capturedBytes, nullptr, 0))) {
-            e.engineStatus.fetch_or(STATUS_CAPTURE_ERROR);
-            break;
-        }
-        readAt = (readAt + blockBytes) % ringBytes;
-        writeAt = (writeAt + blockBytes) % ringBytes;
-        uint64_t end = 0;
-        platformReadCounter(end);
-        engineMeasureCpu(e, start, end);
-        WaitForSingleObject(s.captureEvent, INFINITE);
-    }
-
-    if (s.captureBuffer) s.captureBuffer->Stop();
-    if (s.secondary) s.secondary->Stop();
-    if (s.primary) s.primary->Stop();
+    DirectSoundDuplex device;
+    DuplexSettings settings;
+    settings.format = dsFormatRecord(state.settings.formatIndex);
+    settings.buffers = state.settings.buffers;
+    settings.outputDelayMs = state.settings.outputDelayMs;
+    duplexRun(device, settings, *state.engine, state.stopRequest);
     releaseStreamBuffers();
     return 0;
 }
