@@ -6,6 +6,10 @@
 
 #include <cstdint>
 
+// The message a code shows: DirectSound's own result codes map to their
+// messages, every other code stands for itself.
+int32_t reportedMessage(int32_t code);
+
 // Shows (or records) the report for `code`; 0 reports nothing. UI thread.
 void ReportResult(int32_t code);
 

@@ -1,6 +1,8 @@
 // The block geometry the settings give.
 #include <gtest/gtest.h>
 
+#include "app/messages.h"
+#include "app/report.h"
 #include "devices/dsgeometry.h"
 
 TEST(DsGeometry, FortyMillisecondsOfCdAudioInTwoBuffers) {
@@ -24,4 +26,14 @@ TEST(DsGeometry, BufferCountsAreClampedAtStart) {
     EXPECT_EQ(2, dsClampBuffers(-5));
     EXPECT_EQ(64, dsClampBuffers(70));
     EXPECT_EQ(7, dsClampBuffers(7));
+}
+
+TEST(DirectSoundResults, ShowTheirOwnMessages) {
+    EXPECT_EQ(139, reportedMessage(static_cast<int32_t>(0x88780064)));  // bad format
+    EXPECT_EQ(138, reportedMessage(static_cast<int32_t>(0x8878000A)));  // allocated elsewhere
+    EXPECT_EQ(143, reportedMessage(static_cast<int32_t>(0x80070057)));
+    EXPECT_STREQ("DirectX: Sound format not supported", messageText(reportedMessage(static_cast<int32_t>(0x88780064))));
+    EXPECT_EQ(237, reportedMessage(237));
+    EXPECT_EQ(-136, reportedMessage(-136));
+    EXPECT_EQ(0, reportedMessage(0));
 }

@@ -8,7 +8,13 @@
 #include <string>
 #include <vector>
 
+#include "devices/asiohost.h"
+#include "devices/asiolist.h"
+#include "devices/dsgeometry.h"
+#include "devices/duplexloop.h"
 #include "engine/engine.h"
+#include "streamconv/binding.h"
+#include "tests/modules/testasio_driver.h"
 #include "host/host.h"
 #include "platform/platform.h"
 #include "tests/support/allocation_counter.h"
@@ -170,4 +176,106 @@ TEST(NoAllocation, TheCounterSeesAllocations) {
     std::free(p);
     delete q;
     EXPECT_GE(counted, 3);
+}
+
+// ---- the device back-ends' real-time paths ----
+
+namespace {
+
+class OwnedAsioDriver : public TestAsioDriver {
+public:
+    void released() override { delete this; }
+};
+
+TestAsioConfig asioConfig;
+
+int32_t createAsioDriver(const AsioGuid&, AsioDriver** out) {
+    auto* driver = new OwnedAsioDriver;
+    driver->core.config = asioConfig;
+    *out = driver;
+    return 0;
+}
+
+// Rings that capture a square wave, without bookkeeping of their own.
+class QuietDuplex final : public DuplexDevice {
+public:
+    QuietDuplex(uint32_t bytes, std::atomic<bool>& stop, int passes)
+        : capture_(bytes, 0x40), playback_(bytes), stop_(stop), passes_(passes) {}
+    bool lockCapture(uint32_t offset, uint32_t bytes, void** region, uint32_t* got) override {
+        *region = &capture_[offset];
+        *got = bytes;
+        return true;
+    }
+    bool unlockCapture(void*, uint32_t) override { return true; }
+    bool lockPlayback(uint32_t offset, uint32_t bytes, void** region, uint32_t* got) override {
+        *region = &playback_[offset];
+        *got = bytes;
+        return true;
+    }
+    bool unlockPlayback(void*, uint32_t) override { return true; }
+    bool startCapture() override { return true; }
+    bool startPlayback() override { return true; }
+    bool rewindPlayback() override { return true; }
+    bool playbackStatus(bool& lost) override {
+        lost = false;
+        return true;
+    }
+    bool restorePlayback() override { return true; }
+    void resetEvents() override {}
+    void waitForCapture() override {
+        if (++pass_ >= passes_) stop_ = true;
+    }
+    void sleepMs(uint32_t) override {}
+    void stopAll() override {}
+
+private:
+    std::vector<uint8_t> capture_, playback_;
+    std::atomic<bool>& stop_;
+    int passes_;
+    int pass_ = 0;
+};
+
+}  // namespace
+
+TEST(NoAllocation, AsioBufferSwitchesOfEverySampleTypeWidth) {
+    ASSERT_TRUE(converterBind(stagePath(std::string("streamconv") + platformModuleSuffix()).c_str()));
+    for (AsioSampleType type : {ASIOSTInt16LSB, ASIOSTInt24LSB, ASIOSTInt32LSB, ASIOSTFloat32LSB, ASIOSTFloat64MSB,
+                                ASIOSTInt32MSB24}) {
+        EngineState engine;
+        gAsioHost = AsioHost{};
+        gAsioHost.engine = &engine;
+        gAsioLoader = AsioLoader{};
+        gAsioLoader.list.create = createAsioDriver;
+        asioListAppend(gAsioLoader.list, AsioGuid{}, "Quorvane Test Driver");
+        asioConfig = TestAsioConfig{};
+        asioConfig.inputType = asioConfig.outputType = type;
+        asioConfig.preferredSize = 128;
+        ASSERT_EQ(0, asioOpen("Quorvane Test Driver"));
+        ASSERT_EQ(0, asioStart());
+        auto& core = static_cast<TestAsioDriver*>(gAsioHost.driver)->core;
+        core.bufferSwitch();  // the first block may still settle the engine
+        allocationCountingStart();
+        for (int i = 0; i < 1000; ++i) core.bufferSwitch();
+        EXPECT_EQ(0, allocationCountingStop()) << type;
+        EXPECT_EQ(0u, engine.engineStatus.load()) << type;
+        asioStop();
+        asioRemoveCurrentDriver(gAsioLoader);
+        asioListDestroy(gAsioLoader.list);
+        gAsioHost = AsioHost{};
+    }
+}
+
+TEST(NoAllocation, DuplexStreamingLoop) {
+    ASSERT_TRUE(converterBind(stagePath(std::string("streamconv") + platformModuleSuffix()).c_str()));
+    EngineState engine;
+    engine.blockSize = 441;
+    ASSERT_EQ(0, engineConfigure(engine, 44100, true));
+    DuplexSettings settings;
+    settings.format = dsFormatRecord(5);
+    settings.buffers = 3;
+    std::atomic<bool> stop{false};
+    QuietDuplex device(441 * 4 * 3, stop, 2000);
+    allocationCountingStart();
+    duplexRun(device, settings, engine, stop);
+    EXPECT_EQ(0, allocationCountingStop());
 }
