@@ -217,6 +217,9 @@ DWORD WINAPI streamingThread(void*) {
     return 0;
 }
 
+// The size of a format test's buffer: 1000 bytes per ring block.
+DWORD testBufferBytes() { return static_cast<DWORD>(state.settings.buffers) * 1000; }
+
 }  // namespace
 
 const DsDevice* dsPlaybackDevices() { return state.playbackDevices; }
@@ -303,7 +306,7 @@ int32_t dsTestOutputFormat(int formatIndex) {
     DSBUFFERDESC description{};
     description.dwSize = sizeof(DSBUFFERDESC1);  // 20 bytes on 32-bit Windows
     description.dwFlags = DSBCAPS_CTRLPOSITIONNOTIFY;
-    description.dwBufferBytes = static_cast<DWORD>(s.settings.buffers) * 1000;
+    description.dwBufferBytes = testBufferBytes();
     description.lpwfxFormat = &format;
     IDirectSoundBuffer* buffer = nullptr;
     const bool ok = SUCCEEDED(s.playback->CreateSoundBuffer(&description, &buffer, nullptr));
@@ -318,7 +321,7 @@ int32_t dsTestInputFormat(int formatIndex) {
     WAVEFORMATEX format = dsFormatRecord(formatIndex);
     DSCBUFFERDESC description{};
     description.dwSize = sizeof(DSCBUFFERDESC1);
-    description.dwBufferBytes = static_cast<DWORD>(s.settings.buffers) * 1000;
+    description.dwBufferBytes = testBufferBytes();
     description.lpwfxFormat = &format;
     IDirectSoundCaptureBuffer* buffer = nullptr;
     const bool ok = SUCCEEDED(s.capture->CreateCaptureBuffer(&description, &buffer, nullptr));
