@@ -16,6 +16,7 @@
 #include "tests/modules/testasio_core.h"
 #include "tests/support/appfolder.h"
 #include "tests/support/modules.h"
+#include "tests/support/transparent.h"
 
 namespace {
 
@@ -77,9 +78,7 @@ protected:
         gAsioHost.engine = &engine;
         gAsioLoader = AsioLoader{};
         asioListBuild(gAsioLoader.list);
-        engine.gateThreshold = 0.0f;
-        engine.gateAttackMs = 0;
-        engine.dcRemoverOn = false;
+        makeTransparent(engine);
     }
     void TearDown() override {
         if (gAsioHost.running) asioStop();

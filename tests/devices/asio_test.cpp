@@ -12,10 +12,11 @@
 #include "tests/modules/testasio_driver.h"
 #include "tests/support/appfolder.h"
 #include "tests/support/modules.h"
+#include "tests/support/transparent.h"
 
 namespace {
 
-class OwnedDriver : public TestAsioDriver {
+class OwnedDriver final : public TestAsioDriver {
 public:
     void released() override { delete this; }
 };
@@ -46,10 +47,7 @@ protected:
         nextConfig = TestAsioConfig{};
         createFailure = 0;
         asioListAppend(gAsioLoader.list, AsioGuid{}, "Quorvane Test Driver");
-        // A transparent engine: what comes in goes out.
-        engine.gateThreshold = 0.0f;
-        engine.gateAttackMs = 0;
-        engine.dcRemoverOn = false;
+        makeTransparent(engine);
     }
     void TearDown() override {
         if (gAsioHost.running) asioStop();
@@ -175,7 +173,9 @@ TEST_F(Asio, EachFailingStepOfTheStartHasItsCode) {
         EXPECT_EQ(c.expected, asioStart()) << c.failing;
         EXPECT_FALSE(gAsioHost.running);
         // Buffers created on the way are given back.
-        if (c.failing & (kFailGetChannelInfo | kFailGetLatencies | kFailStart)) EXPECT_EQ(1, core().record.disposeCalls);
+        if (c.failing & (kFailGetChannelInfo | kFailGetLatencies | kFailStart)) {
+            EXPECT_EQ(1, core().record.disposeCalls);
+        }
         EXPECT_EQ(0, core().record.createdBuffers);
     }
 }

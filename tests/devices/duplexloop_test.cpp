@@ -13,6 +13,7 @@
 #include "streamconv/binding.h"
 #include "tests/support/appfolder.h"
 #include "tests/support/modules.h"
+#include "tests/support/transparent.h"
 
 namespace {
 
@@ -20,8 +21,8 @@ namespace {
 class ScriptedDevice final : public DuplexDevice {
 public:
     ScriptedDevice(uint32_t blockBytes, int32_t buffers, std::atomic<bool>& stop, int passes)
-        : blockBytes_(blockBytes), buffers_(buffers), stop_(stop), passes_(passes),
-          capture_(blockBytes * buffers), playback(blockBytes * buffers, 0xEE) {}
+        : playback(blockBytes * buffers, 0xEE), blockBytes_(blockBytes), buffers_(buffers), stop_(stop),
+          passes_(passes), capture_(blockBytes * buffers) {}
 
     std::vector<std::string> calls;
     std::vector<uint8_t> playback;
@@ -121,9 +122,7 @@ protected:
         settings.format = dsFormatRecord(5);  // 44100 Hz, 16-bit, stereo
         settings.buffers = 4;
         settings.outputDelayMs = 3;
-        engine.gateThreshold = 0.0f;
-        engine.gateAttackMs = 0;
-        engine.dcRemoverOn = false;
+        makeTransparent(engine);
         engine.blockSize = frames;
         ASSERT_EQ(0, engineConfigure(engine, 44100, true));
     }

@@ -23,7 +23,7 @@ std::atomic<int> liveDrivers{0};
 class ComDriver;
 ComDriver* current = nullptr;
 
-class ComDriver : public TestAsioDriver {
+class ComDriver final : public TestAsioDriver {
 public:
     ComDriver() {
         core.config = nextConfig;

@@ -182,7 +182,7 @@ TEST(NoAllocation, TheCounterSeesAllocations) {
 
 namespace {
 
-class OwnedAsioDriver : public TestAsioDriver {
+class OwnedAsioDriver final : public TestAsioDriver {
 public:
     void released() override { delete this; }
 };

@@ -17,6 +17,7 @@
 
 #include "common/bytes.h"
 #include "host/wrapperprotocol.h"
+#include "wrappers/common/instancelist.h"
 #include "platform/platform.h"
 #include "wrappers/default/effectinterface.h"
 
@@ -130,18 +131,6 @@ Available* availableAt(intptr_t index) {
 }
 
 // ---- instances ----
-
-Instance* findInstance(intptr_t handle) {
-    for (Instance* i = instances; i; i = i->next)
-        if (reinterpret_cast<intptr_t>(i) == handle) return i;
-    return nullptr;
-}
-
-int instanceCount() {
-    int n = 0;
-    for (Instance* i = instances; i; i = i->next) ++n;
-    return n;
-}
 
 bool moduleInUse(const char* name, const Instance* except) {
     for (Instance* i = instances; i; i = i->next)
@@ -292,18 +281,6 @@ intptr_t replaceInstance(Instance* instance, intptr_t index) {
     return 1;
 }
 
-bool setUserData(Instance* instance, const uint8_t* data, intptr_t size) {
-    std::free(instance->userData);
-    instance->userData = nullptr;
-    instance->userSize = 0;
-    if (!data || size <= 0) return true;
-    instance->userData = static_cast<uint8_t*>(std::malloc(static_cast<size_t>(size)));
-    if (!instance->userData) return false;
-    std::memcpy(instance->userData, data, static_cast<size_t>(size));
-    instance->userSize = static_cast<uint32_t>(size);
-    return true;
-}
-
 void forwardToAll(intptr_t opcode, intptr_t p, intptr_t q) {
     for (Instance* i = instances; i; i = i->next)
         if (i->query) i->query(opcode, p, q);
@@ -387,7 +364,7 @@ intptr_t loadState(const uint8_t* blob, intptr_t size) {
         const uint32_t userSize = getU32(blob + at);
         at += 4;
         if (userSize > end - at) return 0;
-        if (instance && userSize > 0) setUserData(instance, blob + at, static_cast<intptr_t>(userSize));
+        if (instance && userSize > 0) storeUserData(*instance, blob + at, static_cast<intptr_t>(userSize));
         at += userSize;
     }
     return 1;
@@ -414,6 +391,8 @@ intptr_t openWrapper(const char* directory) {
 }  // namespace
 
 WRAPPER_EXPORT intptr_t WRAPPER_CALL wrapperDispatcher(intptr_t opcode, intptr_t a1, intptr_t a2) {
+    intptr_t answer = 0;
+    if (answerListCommand(instances, opcode, a1, a2, answer)) return answer;
     Instance* instance = nullptr;
     switch (opcode) {
         case WD_SET_HOST_CALLBACK:
@@ -455,10 +434,10 @@ WRAPPER_EXPORT intptr_t WRAPPER_CALL wrapperDispatcher(intptr_t opcode, intptr_t
             return 1;
         }
         case WD_REPLACE_INSTANCE:
-            instance = findInstance(a1);
+            instance = findInstance(instances, a1);
             return instance ? replaceInstance(instance, a2) : 0;
         case WD_DESTROY_INSTANCE:
-            instance = findInstance(a1);
+            instance = findInstance(instances, a1);
             if (!instance) return 0;
             unlinkAndFree(instance);
             callHost(HC_INSTANCE_DESTROYED, a1, 0);
@@ -467,17 +446,13 @@ WRAPPER_EXPORT intptr_t WRAPPER_CALL wrapperDispatcher(intptr_t opcode, intptr_t
             destroyAll();
             callHost(HC_ALL_INSTANCES_DESTROYED, 0, 0);
             return 1;
-        case WD_GET_INSTANCE_COUNT:
-            if (!a1) return 0;
-            *reinterpret_cast<int32_t*>(a1) = instanceCount();
-            return 1;
         case WD_GET_INSTANCE_NAME:
-            instance = findInstance(a1);
+            instance = findInstance(instances, a1);
             if (!instance || !a2) return 0;
             copyDisplayName(reinterpret_cast<char*>(a2), kWrapperNameBuffer, instance->name);
             return 1;
         case WD_SET_INSTANCE_ACTIVE: {
-            instance = findInstance(a1);
+            instance = findInstance(instances, a1);
             if (!instance) return 0;
             const uint8_t bypass = a2 == 0 ? 1 : 0;
             if (instance->bypassed.load(std::memory_order_relaxed) != bypass) {
@@ -486,40 +461,14 @@ WRAPPER_EXPORT intptr_t WRAPPER_CALL wrapperDispatcher(intptr_t opcode, intptr_t
             }
             return 1;
         }
-        case WD_GET_INSTANCE_ACTIVE:
-            instance = findInstance(a1);
-            if (!instance) return 0;
-            return instance->bypassed.load(std::memory_order_relaxed) ? 1 : 2;
-        case WD_GET_INSTANCE: {
-            if (!a1 || a2 < 0) return 0;
-            instance = instances;
-            for (intptr_t i = 0; instance && i < a2; ++i) instance = instance->next;
-            if (!instance) return 0;
-            *reinterpret_cast<intptr_t*>(a1) = reinterpret_cast<intptr_t>(instance);
-            return 1;
-        }
         case WD_SHOW_EDITOR:
             return 0;  // editor frames belong to the window layer
         case WD_CLOSE_EDITOR:
-            instance = findInstance(a1);
+            instance = findInstance(instances, a1);
             if (!instance) return 0;
             closeEditor(instance);
             callHost(HC_EDITOR_CLOSED, a1, 0);
             return 1;
-        case WD_IS_INSTANCE:
-            return findInstance(a1) ? 1 : 0;
-        case WD_GET_USER_DATA: {
-            auto* record = reinterpret_cast<WrapperUserData*>(a1);
-            if (!record || !(instance = findInstance(record->handle))) return 0;
-            record->data = reinterpret_cast<intptr_t>(instance->userData);
-            record->size = instance->userSize;
-            return 1;
-        }
-        case WD_SET_USER_DATA: {
-            auto* record = reinterpret_cast<WrapperUserData*>(a1);
-            if (!record || !(instance = findInstance(record->handle))) return 0;
-            return setUserData(instance, reinterpret_cast<const uint8_t*>(record->data), record->size) ? 1 : 0;
-        }
         case WD_CLOSE:
             std::free(savedState);
             savedState = nullptr;
