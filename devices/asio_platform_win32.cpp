@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "devices/asiolist.h"
+#include "devices/asioloader.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "devices/asiolist.h"
+#include "devices/asioloader.h"
 #include "platform/platform.h"
 #include "streamconv/binding.h"
 

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "devices/asiohost.h"
-#include "devices/asiolist.h"
+#include "devices/asioloader.h"
 #include "streamconv/binding.h"
 #include "tests/modules/testasio_core.h"
 #include "tests/support/appfolder.h"

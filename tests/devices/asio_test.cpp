@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "devices/asiohost.h"
-#include "devices/asiolist.h"
+#include "devices/asioloader.h"
 #include "streamconv/binding.h"
 #include "tests/modules/testasio_driver.h"
 #include "tests/support/appfolder.h"

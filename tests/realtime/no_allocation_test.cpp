@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "devices/asiohost.h"
-#include "devices/asiolist.h"
+#include "devices/asioloader.h"
 #include "devices/dsgeometry.h"
 #include "devices/duplexloop.h"
 #include "engine/engine.h"

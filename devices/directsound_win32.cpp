@@ -1,4 +1,4 @@
-#include "devices/dsound.h"
+#include "devices/directsound.h"
 
 #include <windows.h>
 #include <mmsystem.h>

@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "devices/dsound.h"
+#include "devices/directsound.h"
 #include "streamconv/binding.h"
 #include "tests/support/appfolder.h"
 #include "tests/support/modules.h"

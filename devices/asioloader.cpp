@@ -1,4 +1,4 @@
-#include "devices/asiolist.h"
+#include "devices/asioloader.h"
 
 #include <cstdio>
 #include <cstdlib>

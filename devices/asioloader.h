@@ -67,7 +67,7 @@ void asioRemoveCurrentDriver(AsioLoader& loader);
 bool asioGetCurrentDriverName(const AsioLoader& loader, char* buffer);
 int32_t asioCurrentIndex(const AsioLoader& loader);
 
-// Platform pieces (asiolist_win32.cpp; empty elsewhere).
+// Platform pieces (asio_platform_win32.cpp; empty elsewhere).
 void asioPlatformDiscover(AsioDriverList& list);
 int32_t asioPlatformCreate(const AsioGuid& classId, AsioDriver** out);
 void asioPlatformComStart();
