@@ -87,6 +87,31 @@ protected:
         messagesStart();  // damaged blobs name modules that do not load
         ASSERT_TRUE(converterBind(stagePath(std::string("streamconv") + librarySuffix()).c_str()));
     }
+
+    // A performance file of the current chain and wrapper w's state blob.
+    struct Seeds {
+        std::string path;
+        Bytes performance, blob;
+    };
+    Seeds seedsOf(int w) {
+        Seeds s{app.path() + "seed.qvp", {}, {}};
+        EXPECT_EQ(0, performanceWrite(s.path.c_str()));
+        s.performance = readFile(s.path);
+        uint32_t size = 0;
+        const uint8_t* blob = wrapperSaveState(w, size);
+        s.blob.assign(blob, blob + size);
+        return s;
+    }
+    // One round: a damaged performance file read, then a damaged blob loaded
+    // into the emptied wrapper.
+    void mutatedRound(int w, const Seeds& seeds, std::mt19937& random) {
+        writeFile(seeds.path, mutate(seeds.performance, random));
+        wrapperDestroyAll(w);
+        performanceRead(seeds.path.c_str());
+        const Bytes mutated = mutate(seeds.blob, random);
+        wrapperDestroyAll(w);
+        wrapperLoadState(w, mutated.data(), static_cast<uint32_t>(mutated.size()));
+    }
 };
 
 }  // namespace
@@ -96,21 +121,9 @@ TEST_F(Fuzz, PerformanceFilesAndStateBlobs) {
     ASSERT_GE(w, 0);
     const char* effects[] = {"reverb", "echo", "flanger", "chorus"};
     for (int slot = 0; slot < 4; ++slot) chainAttach(slot * 2, w, pluginIndex(w, effects[slot]));
-    const std::string path = app.path() + "seed.qvp";
-    ASSERT_EQ(0, performanceWrite(path.c_str()));
-    const Bytes seed = readFile(path);
-    uint32_t blobSize = 0;
-    const uint8_t* blob = wrapperSaveState(w, blobSize);
-    const Bytes blobSeed(blob, blob + blobSize);
-
+    const Seeds seeds = seedsOf(w);
     std::mt19937 random(1234);
-    for (int round = 0; round < kRounds; ++round) {
-        writeFile(path, mutate(seed, random));
-        wrapperDestroyAll(w);
-        performanceRead(path.c_str());
-        const Bytes mutated = mutate(blobSeed, random);
-        wrapperLoadState(w, mutated.data(), static_cast<uint32_t>(mutated.size()));
-    }
+    for (int round = 0; round < kRounds; ++round) mutatedRound(w, seeds, random);
     wrapperDestroyAll(w);
 }
 
@@ -123,32 +136,17 @@ TEST_F(Fuzz, VstStateBlobsAndPerformancesHoldingThem) {
         fs::copy_file(testModulePath(name), vst + name + librarySuffix());
     ASSERT_TRUE(platformWriteSetting("VSTDir", nullptr));
     ASSERT_EQ(0, wrappersLoadAll());
-    int w = -1;
-    for (int i = 0; i < wrapperCount(); ++i)
-        if (std::string(wrapperName(i)) == "VST Plugins") w = i;
+    const int w = wrapperNamed("VST Plugins");
     ASSERT_GE(w, 0);
     ASSERT_EQ(0, wrapperRefreshList(w));
-    for (int slot = 0; slot < 4; ++slot)
-        ASSERT_EQ(0, chainAttach(slot, w, pluginIndex(w, std::string("tvst_") + (slot == 0   ? "stereo"
-                                                                                  : slot == 1 ? "chunk"
-                                                                                  : slot == 2 ? "mono"
-                                                                                              : "six"))));
-    const std::string path = app.path() + "seed.qvp";
-    ASSERT_EQ(0, performanceWrite(path.c_str()));
-    const Bytes seed = readFile(path);
-    uint32_t blobSize = 0;
-    const uint8_t* blob = wrapperSaveState(w, blobSize);
-    const Bytes blobSeed(blob, blob + blobSize);
+    const char* effects[] = {"tvst_stereo", "tvst_chunk", "tvst_mono", "tvst_six"};
+    for (int slot = 0; slot < 4; ++slot) ASSERT_EQ(0, chainAttach(slot, w, pluginIndex(w, effects[slot])));
+    const Seeds seeds = seedsOf(w);
 
     engine.blockSize = 16;
     std::mt19937 random(4321);
     for (int round = 0; round < kVstRounds; ++round) {
-        writeFile(path, mutate(seed, random));
-        wrapperDestroyAll(w);
-        performanceRead(path.c_str());
-        const Bytes mutated = mutate(blobSeed, random);
-        wrapperDestroyAll(w);
-        wrapperLoadState(w, mutated.data(), static_cast<uint32_t>(mutated.size()));
+        mutatedRound(w, seeds, random);
         // What was restored runs.
         ASSERT_EQ(0, engineConfigure(engine, 44100, round % 2 == 0));
         for (int i = 0; i < wrapperInstanceCount(w) && i < kChainSlots; ++i) {

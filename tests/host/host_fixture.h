@@ -54,11 +54,12 @@ protected:
         return log && count ? std::vector<TestCommand>(log, log + *count) : std::vector<TestCommand>{};
     }
 
-    int defaultWrapperIndex() {
+    int wrapperNamed(const std::string& name) {
         for (int w = 0; w < wrapperCount(); ++w)
-            if (std::string(wrapperName(w) ? wrapperName(w) : "") == "Quorvane Plugins") return w;
+            if (std::string(wrapperName(w) ? wrapperName(w) : "") == name) return w;
         return -1;
     }
+    int defaultWrapperIndex() { return wrapperNamed("Quorvane Plugins"); }
     int pluginIndex(int w, const std::string& name) {
         for (int i = 0; i < wrapperAvailableCount(w); ++i)
             if (name == wrapperAvailableName(w, i)) return i;

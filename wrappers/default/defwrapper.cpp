@@ -17,6 +17,7 @@
 
 #include "common/bytes.h"
 #include "host/wrapperprotocol.h"
+#include "wrappers/common/hostcheck.h"
 #include "wrappers/common/instancelist.h"
 #include "platform/platform.h"
 #include "wrappers/default/effectinterface.h"
@@ -24,6 +25,7 @@
 namespace {
 
 constexpr const char* kWrapperName = "Quorvane Plugins";
+constexpr const char* kVersionCaption = "Quo Plugins: host version is not correct";
 constexpr const char* kBlobTag = "DEFWRAP_";
 constexpr size_t kBlobTagLength = 8;
 constexpr size_t kNameMax = 63;
@@ -370,24 +372,6 @@ intptr_t loadState(const uint8_t* blob, intptr_t size) {
     return 1;
 }
 
-// ---- the version check ----
-
-intptr_t openWrapper(const char* directory) {
-    uint16_t version = 0;
-    callHost(HC_GET_HOST_VERSION, reinterpret_cast<intptr_t>(&version), 0);
-    const char* hostName = nullptr;
-    callHost(HC_GET_HOST_NAME, reinterpret_cast<intptr_t>(&hostName), 0);
-    if (!directory || std::strlen(directory) >= sizeof applicationDirectory) return 0;
-    std::strcpy(applicationDirectory, directory);
-    if (version != kHostVersion) {
-        char text[128];
-        std::snprintf(text, sizeof text, "Wrapper will work with %s v%g only!", kHostName, kHostVersion / 100.0);
-        platformMessageBox(text, "Quo Plugins: host version is not correct", kMessageIconInformation);
-        return 0;
-    }
-    return 1;
-}
-
 }  // namespace
 
 WRAPPER_EXPORT intptr_t WRAPPER_CALL wrapperDispatcher(intptr_t opcode, intptr_t a1, intptr_t a2) {
@@ -399,7 +383,8 @@ WRAPPER_EXPORT intptr_t WRAPPER_CALL wrapperDispatcher(intptr_t opcode, intptr_t
             hostCallback = reinterpret_cast<HostCallbackFn>(a1);
             return 1;
         case WD_OPEN:
-            return openWrapper(reinterpret_cast<const char*>(a1));
+            return openForHost(hostCallback, reinterpret_cast<const char*>(a1), applicationDirectory,
+                               sizeof applicationDirectory, kVersionCaption);
         case WD_REFRESH_LIST:
             return refreshList();
         case WD_GET_NAME: {

@@ -21,6 +21,7 @@
 
 #include "common/bytes.h"
 #include "host/wrapperprotocol.h"
+#include "wrappers/common/hostcheck.h"
 #include "wrappers/common/instancelist.h"
 #include "platform/platform.h"
 #include "wrappers/vst/vst2abi.h"
@@ -28,6 +29,7 @@
 namespace {
 
 constexpr const char* kWrapperName = "VST Plugins";
+constexpr const char* kVersionCaption = "Host version is not correct";
 constexpr const char* kBlobTag = "VSTWRAP_";
 constexpr size_t kBlobTagLength = 8;
 constexpr size_t kPathSize = 260;  // paths, NUL included, as in the state blob
@@ -714,24 +716,6 @@ intptr_t loadState(const uint8_t* blob, intptr_t size) {
     return 1;
 }
 
-// ---- opening ----
-
-intptr_t openWrapper(const char* directory) {
-    uint16_t version = 0;
-    callHost(HC_GET_HOST_VERSION, reinterpret_cast<intptr_t>(&version), 0);
-    const char* hostName = nullptr;
-    callHost(HC_GET_HOST_NAME, reinterpret_cast<intptr_t>(&hostName), 0);
-    if (!directory || std::strlen(directory) >= sizeof applicationDirectory) return 0;
-    std::strcpy(applicationDirectory, directory);
-    if (version != kHostVersion) {
-        char text[128];
-        std::snprintf(text, sizeof text, "Wrapper will work with %s v%g only!", kHostName, kHostVersion / 100.0);
-        platformMessageBox(text, "Host version is not correct", kMessageIconInformation);
-        return 0;
-    }
-    return 1;
-}
-
 void copyName(char* out, const char* path) { fileTitle(path, out, kWrapperNameBuffer); }
 
 }  // namespace
@@ -745,7 +729,8 @@ WRAPPER_EXPORT intptr_t WRAPPER_CALL wrapperDispatcher(intptr_t opcode, intptr_t
             hostCallback = reinterpret_cast<HostCallbackFn>(a1);
             return 1;
         case WD_OPEN:
-            return openWrapper(reinterpret_cast<const char*>(a1));
+            return openForHost(hostCallback, reinterpret_cast<const char*>(a1), applicationDirectory,
+                               sizeof applicationDirectory, kVersionCaption);
         case WD_REFRESH_LIST:
             return refreshList();
         case WD_GET_NAME: {
