@@ -38,14 +38,22 @@ void setStatus(uint32_t bit) { host().engine->engineStatus.fetch_or(bit); }
 // buffer. Returns false when it could not (unsupported type, no buffer).
 bool convertChannel(int info, int32_t index, float* engineBuffer, uint32_t toDevice) {
     AsioHost& h = host();
-    StreamFormat format{};
-    bool bigEndian = false;
-    if (!asioChannelFormat(h.channelInfos[info].type, engineRate(), format, bigEndian)) return false;
+    const AsioHost::ChannelFormat& channel = h.channelFormats[info];
+    if (!channel.supported) return false;
     void* data = h.bufferInfos[info].buffers[index];
-    ProcessStreamFn convert = bigEndian ? gConverter.processMsb : gConverter.process;
+    ProcessStreamFn convert = channel.bigEndian ? gConverter.processMsb : gConverter.process;
     if (!data || !convert) return false;
     const uint32_t frames = static_cast<uint32_t>(h.preferredSize);
-    return convert(&format, data, engineBuffer, nullptr, frames, frames, toDevice) != 0;
+    return convert(&channel.format, data, engineBuffer, nullptr, frames, frames, toDevice) != 0;
+}
+
+// The converter records of the used channels at the current rate.
+void prepareChannelFormats() {
+    AsioHost& h = host();
+    for (int i = 0; i < h.usedInputs + h.usedOutputs; ++i) {
+        AsioHost::ChannelFormat& c = h.channelFormats[i];
+        c.supported = asioChannelFormat(h.channelInfos[i].type, engineRate(), c.format, c.bigEndian);
+    }
 }
 
 }  // namespace
@@ -151,6 +159,7 @@ int32_t asioOpen(const char* name) {
     h.sampleRate = 0.0;
     for (AsioBufferInfo& b : h.bufferInfos) b = AsioBufferInfo{};
     for (AsioChannelInfo& c : h.channelInfos) c = AsioChannelInfo{};
+    for (AsioHost::ChannelFormat& f : h.channelFormats) f = AsioHost::ChannelFormat{};
     return 0;
 }
 
@@ -201,6 +210,7 @@ int32_t asioStart() {
     h.callbacks.asioMessage = asioMessage;
     h.callbacks.bufferSwitchTimeInfo = asioBufferSwitchTimeInfo;
     if (createBuffers() != ASE_OK) return kAsioStartError;
+    prepareChannelFormats();
     h.engine->blockSize = static_cast<uint32_t>(h.preferredSize);
     // Forces the engine's configuration at the driver's rate.
     const double rate = h.sampleRate;
@@ -278,6 +288,7 @@ void asioSampleRateChanged(AsioSampleRate rate) {
     // A rate no engine can run at is damage from the driver: keep the old one.
     if (!usableRate(rate)) return;
     h.sampleRate = rate;
+    prepareChannelFormats();
     engineConfigure(*h.engine, engineRate(), engineStereo());
 }
 

@@ -39,6 +39,13 @@ struct AsioHost {
     int32_t usedInputs = 0, usedOutputs = 0;
     AsioBufferInfo bufferInfos[kAsioMaxBuffers]{};
     AsioChannelInfo channelInfos[kAsioMaxBuffers]{};
+    // Each channel's converter record, worked out when the buffers are
+    // created and when the rate changes, not in every callback.
+    struct ChannelFormat {
+        StreamFormat format{};
+        bool bigEndian = false;
+        bool supported = false;
+    } channelFormats[kAsioMaxBuffers]{};
     AsioCallbacks callbacks{};
     bool running = false;
     EngineState* engine = &gEngine;  // tests run their own
