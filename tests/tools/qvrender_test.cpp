@@ -106,6 +106,19 @@ TEST_F(QvRender, FailuresPrintTheirMessageAndExitNonZero) {
     EXPECT_NE(std::string::npos, errors.find("Unable to open accompaniment file")) << errors;
 }
 
+TEST_F(QvRender, PerformanceWhoseAccompanimentIsMissingFailsWithItsMessage) {
+    const std::string missing = path("gone.wav");
+    std::vector<uint8_t> perf = {'P', 'E', 'R', 'F', 0, 0, 0xF2, 0x42, 'A', 'C', 'C', 'O', 'M', 'P',
+                                 static_cast<uint8_t>(missing.size()), 0};
+    perf.insert(perf.end(), missing.begin(), missing.end());
+    std::ofstream(path("a.qvp"), std::ios::binary).write(reinterpret_cast<const char*>(perf.data()),
+                                                        static_cast<std::streamsize>(perf.size()));
+    writeWav("in.wav", 2, 44100, std::vector<int16_t>(200, 0));
+    EXPECT_EQ(1, run("--quiet --record-dry off --performance \"" + path("a.qvp") + "\" \"" + path("in.wav") +
+                     "\" \"" + path("o.wav") + "\""));
+    EXPECT_NE(std::string::npos, errors.find("Unable to open accompaniment file")) << errors;
+}
+
 TEST_F(QvRender, PerformanceNamingAMissingModuleFailsWithoutAWindow) {
     // A performance of the default wrapper holding one "nosuch.dll".
     std::vector<uint8_t> blob = {'D', 'E', 'F', 'W', 'R', 'A', 'P', '_', 'P', 'L', 'U', 'G', 10, 0};

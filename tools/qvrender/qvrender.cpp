@@ -243,7 +243,13 @@ bool convertInput(const InputFile& in, std::vector<uint8_t>& bytes, uint32_t fra
 // ---- the program's pieces, wired for an offline run ----
 
 const char* accompanimentPath() { return gAccompaniment.path; }
-bool openAccompaniment(const char* path) { return accompanimentLoad(path) == 0; }
+// A performance's accompaniment that cannot be opened is reported like any
+// other failure: rendering without it silently would be a different result.
+bool openAccompaniment(const char* path) {
+    const int32_t opened = accompanimentLoad(path);
+    ReportResult(opened);
+    return opened == 0;
+}
 void closeAccompaniment() { accompanimentClose(); }
 
 void listPlugins() {

@@ -1,0 +1,99 @@
+// The settings the program keeps between runs, and the codec of their
+// binary records. The records are untrusted registry data: a record counts
+// only with the exact type and size, every field is limited on the way in,
+// and a rejected field keeps the value the program already had.
+//
+// The codec is platform-free; settings_win32.cpp reads and writes the key
+// and applies the values to the engine, the devices and the windows.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+// Registry value types the codec cares about (the platform's numbers).
+constexpr uint32_t kRegString = 1;  // REG_SZ
+constexpr uint32_t kRegBinary = 3;  // REG_BINARY
+
+constexpr size_t kSt001Size = 5;
+constexpr size_t kSt002Size = 22;
+constexpr size_t kSt003Size = 6;
+constexpr size_t kWw001Size = 20;
+constexpr size_t kWw002Size = 25;
+
+// The platform's "default position" (CW_USEDEFAULT).
+constexpr int32_t kDefaultPosition = static_cast<int32_t>(0x80000000u);
+
+// Device parameters (st001).
+struct DeviceSettings {
+    uint32_t system = 0;  // 0 DirectSound, 1 ASIO
+    uint32_t latencyMs = 40;
+    uint8_t formatIndex = 5;
+    int32_t buffers = 2;
+    uint8_t outputDelayMs = 2;
+};
+
+// Master section and metronome (st002).
+struct MasterSettings {
+    float masterGain = 1.0f;
+    float inputGain = 1.0f;
+    float gateThreshold = 0.0039f;
+    uint16_t gateAttackMs = 5;
+    uint16_t gateReleaseMs = 100;
+    float metronomeTempo = 120.0f;
+    bool metronomeOn = false;
+    bool dcRemoverOn = true;
+};
+
+// Recorder options (st003).
+struct RecorderSettings {
+    bool dryOnly = true;
+    bool startAccompaniment = true;
+    bool ramMode = false;
+    int32_t formatIndex = 5;
+    uint16_t maxSeconds = 200;
+};
+
+// Frame placement (ww001): show state and the rectangle in screen coordinates.
+struct FramePlacement {
+    int32_t showState = 1;
+    bool haveRectangle = false;  // false: the frame keeps its default rectangle
+    int32_t left = 0, top = 0, right = 0, bottom = 0;
+};
+
+// Master Section and VU meter positions (ww002).
+struct WindowPositions {
+    int32_t masterX = kDefaultPosition, masterY = kDefaultPosition;
+    bool masterOpen = false;
+    int32_t inputMeterX = 40, inputMeterY = 100;
+    int32_t outputMeterX = 40, outputMeterY = 170;
+};
+
+// Each decoder reads one registry value (its type and bytes as stored) into
+// `out`. It returns false, leaving `out` untouched, unless the type and the
+// size are exactly the record's; fields are then limited as they are read.
+bool decodeDeviceSettings(uint32_t type, const uint8_t* data, size_t size, DeviceSettings& out);
+bool decodeMasterSettings(uint32_t type, const uint8_t* data, size_t size, MasterSettings& out);
+bool decodeRecorderSettings(uint32_t type, const uint8_t* data, size_t size, RecorderSettings& out);
+bool decodeFramePlacement(uint32_t type, const uint8_t* data, size_t size, FramePlacement& out);
+bool decodeWindowPositions(uint32_t type, const uint8_t* data, size_t size, WindowPositions& out);
+
+// Encoders write the record's exact size into `out`.
+void encodeDeviceSettings(const DeviceSettings& in, uint8_t out[kSt001Size]);
+void encodeMasterSettings(const MasterSettings& in, uint8_t out[kSt002Size]);
+void encodeRecorderSettings(const RecorderSettings& in, uint8_t out[kSt003Size]);
+void encodeFramePlacement(const FramePlacement& in, uint8_t out[kWw001Size]);
+void encodeWindowPositions(const WindowPositions& in, uint8_t out[kWw002Size]);
+
+// Whether a stored frame rectangle can be used: not empty, not inverted, not
+// the parked rectangle of a minimised window, not larger than any screen.
+bool frameRectangleUsable(int32_t left, int32_t top, int32_t right, int32_t bottom);
+
+// A string value: accepted only as a non-empty string type whose bytes fit
+// `size` with a terminator; `out` is always terminated when accepted.
+bool decodeStringSetting(uint32_t type, const uint8_t* data, size_t bytes, char* out, size_t size);
+
+// The application directory from the stored AppDir string: a missing
+// trailing backslash is added. False when the directory is empty or when a
+// path the program builds from it (the longest is the converter library's)
+// would not fit the platform's 260-byte paths.
+bool applicationDirectoryFrom(const char* stored, char* out, size_t size);

@@ -1,0 +1,229 @@
+// Reading and writing the settings key, and applying what was read to the
+// engine, the devices, the recorder and the windows.
+#include <windows.h>
+
+#include <cstdio>
+#include <cstring>
+
+#include "app/report.h"
+#include "app/resource.h"
+#include "app/settings.h"
+#include "app/shell_win32.h"
+#include "audiofiles/recorder.h"
+#include "devices/asiohost.h"
+#include "devices/asioloader.h"
+#include "devices/audiosystem.h"
+#include "devices/directsound.h"
+#include "engine/engine.h"
+#include "host/performance.h"
+
+namespace {
+
+constexpr const char* kSettingsKey = "SOFTWARE\\Quorvane Software\\Quorvane Live\\1";
+constexpr size_t kStringBuffer = 200;
+constexpr size_t kSavedPathBuffer = 259;  // the last-used paths, terminator included
+
+// Reads a value of at most `size` bytes; false when it is missing or larger.
+bool readValue(HKEY key, const char* name, uint32_t& type, uint8_t* data, size_t& size) {
+    DWORD t = 0, bytes = static_cast<DWORD>(size);
+    if (RegQueryValueExA(key, name, nullptr, &t, data, &bytes) != ERROR_SUCCESS) return false;
+    type = t;
+    size = bytes;
+    return true;
+}
+
+bool readString(HKEY key, const char* name, char* out, size_t size) {
+    uint8_t stored[MAX_PATH + 1];
+    size_t bytes = size < sizeof stored ? size : sizeof stored;
+    uint32_t type = 0;
+    return readValue(key, name, type, stored, bytes) && decodeStringSetting(type, stored, bytes, out, size);
+}
+
+template <typename Record, typename Decoder>
+bool readRecord(HKEY key, const char* name, Record& record, Decoder decode) {
+    // One byte more than any record: a longer value shows as the wrong size.
+    uint8_t stored[32];
+    size_t bytes = sizeof stored;
+    uint32_t type = 0;
+    return readValue(key, name, type, stored, bytes) && decode(type, stored, bytes, record);
+}
+
+int32_t indexOfDevice(const DsDevice* list, const char* description) {
+    int32_t index = 0;
+    for (const DsDevice* d = list; d; d = d->next, ++index)
+        if (std::strcmp(d->description, description) == 0) return index;
+    return -1;
+}
+
+const char* deviceDescription(const DsDevice* list, int32_t index) {
+    int32_t i = 0;
+    for (const DsDevice* d = list; d; d = d->next, ++i)
+        if (i == index) return d->description;
+    return nullptr;
+}
+
+void writeString(HKEY key, const char* name, const char* value) {
+    RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value), static_cast<DWORD>(std::strlen(value) + 1));
+}
+
+void writeBinary(HKEY key, const char* name, const uint8_t* data, size_t size) {
+    RegSetValueExA(key, name, 0, REG_BINARY, data, static_cast<DWORD>(size));
+}
+
+MasterSettings currentMaster() {
+    MasterSettings m;
+    m.masterGain = gEngine.masterGain.load(std::memory_order_relaxed);
+    m.inputGain = gEngine.inputGain.load(std::memory_order_relaxed);
+    m.gateThreshold = gEngine.gateThreshold.load(std::memory_order_relaxed);
+    m.gateAttackMs = gEngine.gateAttackMs.load(std::memory_order_relaxed);
+    m.gateReleaseMs = gEngine.gateReleaseMs.load(std::memory_order_relaxed);
+    m.metronomeTempo = gEngine.metronomeTempo.load(std::memory_order_relaxed);
+    m.metronomeOn = gEngine.metronomeOn.load(std::memory_order_relaxed);
+    m.dcRemoverOn = gEngine.dcRemoverOn.load(std::memory_order_relaxed);
+    return m;
+}
+
+void applyMaster(const MasterSettings& m) {
+    gEngine.masterGain.store(m.masterGain, std::memory_order_relaxed);
+    gEngine.inputGain.store(m.inputGain, std::memory_order_relaxed);
+    gEngine.gateThreshold.store(m.gateThreshold, std::memory_order_relaxed);
+    gEngine.gateAttackMs.store(m.gateAttackMs, std::memory_order_relaxed);
+    gEngine.gateReleaseMs.store(m.gateReleaseMs, std::memory_order_relaxed);
+    gEngine.metronomeTempo.store(m.metronomeTempo, std::memory_order_relaxed);
+    gEngine.metronomeOn.store(m.metronomeOn, std::memory_order_relaxed);
+    gEngine.dcRemoverOn.store(m.dcRemoverOn, std::memory_order_relaxed);
+}
+
+RecorderSettings currentRecorder() {
+    RecorderSettings r;
+    r.dryOnly = gEngine.recordDryOnly.load(std::memory_order_relaxed);
+    r.startAccompaniment = gRecorder.startAccompaniment;
+    r.ramMode = gRecorder.ramMode;
+    r.formatIndex = gRecorder.formatIndex;
+    r.maxSeconds = gRecorder.maxSeconds;
+    return r;
+}
+
+void applyRecorder(const RecorderSettings& r) {
+    gEngine.recordDryOnly.store(r.dryOnly, std::memory_order_relaxed);
+    gRecorder.startAccompaniment = r.startAccompaniment;
+    gRecorder.ramMode = r.ramMode;
+    gRecorder.formatIndex = r.formatIndex;
+    gRecorder.maxSeconds = r.maxSeconds;
+}
+
+}  // namespace
+
+// The window positions of the Master Section and the meters, as they last
+// reported themselves.
+WindowPositions gWindowPositions;
+
+int32_t LoadSettings() {
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, kSettingsKey, 0, KEY_READ, &key) != ERROR_SUCCESS) return -1;
+    if (!key) return 0;
+
+    char name[kStringBuffer];
+    const int32_t inputIndex = readString(key, "DxInput", name, sizeof name) ? indexOfDevice(dsCaptureDevices(), name) : -1;
+    const int32_t outputIndex =
+        readString(key, "DxOutput", name, sizeof name) ? indexOfDevice(dsPlaybackDevices(), name) : -1;
+    char asioName[kStringBuffer] = "";
+    if (!readString(key, "AsioDevice", asioName, sizeof asioName)) asioName[0] = '\0';
+
+    DeviceSettings device;
+    device.latencyMs = dsSettings().latencyMs;
+    device.formatIndex = dsSettings().formatIndex;
+    device.buffers = dsSettings().buffers;
+    device.outputDelayMs = dsSettings().outputDelayMs;
+    readRecord(key, "st001", device, decodeDeviceSettings);
+    dsSettings().outputDelayMs = device.outputDelayMs;
+    gAsioHost.systemReference = gShell.frame;
+    if (device.system == kAudioSystemDirectSound) {
+        ReportResult(dsApplySettings(outputIndex, inputIndex, device.formatIndex, device.latencyMs, device.buffers,
+                                     gShell.frame));
+    } else {
+        dsSettings().latencyMs = device.latencyMs;
+        dsSettings().formatIndex = device.formatIndex;
+        dsSettings().buffers = device.buffers;
+        ReportResult(asioOpen(asioName));
+        gAudioSystem = kAudioSystemAsio;
+        if (asioCurrentIndex(gAsioLoader) >= 0) SetMenuItemEnabled(IDM_ASIO_CONTROL_PANEL, true);
+    }
+
+    MasterSettings master = currentMaster();
+    if (readRecord(key, "st002", master, decodeMasterSettings)) {
+        applyMaster(master);
+        SetMenuItemChecked(IDM_METRONOME, master.metronomeOn);
+    }
+    RecorderSettings recorder = currentRecorder();
+    if (readRecord(key, "st003", recorder, decodeRecorderSettings)) applyRecorder(recorder);
+
+    FramePlacement placement;
+    const bool placed = readRecord(key, "ww001", placement, decodeFramePlacement);
+    if (placed && placement.showState != SW_SHOWMAXIMIZED && placement.haveRectangle)
+        SetWindowPos(gShell.frame, nullptr, placement.left, placement.top, placement.right - placement.left,
+                     placement.bottom - placement.top, SWP_NOZORDER | SWP_NOACTIVATE);
+    if (readRecord(key, "ww002", gWindowPositions, decodeWindowPositions) && gWindowPositions.masterOpen)
+        ShowMasterSection();
+
+    readString(key, "PrfLoad", gPerformanceShell.lastOpenPath, kSavedPathBuffer);
+    readString(key, "PrfSave", gPerformanceShell.lastSavePath, kSavedPathBuffer);
+    readString(key, "AccOpen", gShell.lastAccompanimentPath, kSavedPathBuffer);
+    RegCloseKey(key);
+    return placed ? placement.showState : SW_SHOWNORMAL;
+}
+
+int32_t SaveSettings() {
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, kSettingsKey, 0, KEY_WRITE, &key) != ERROR_SUCCESS || !key) return -1;
+
+    const char* output = deviceDescription(dsPlaybackDevices(), dsSettings().outputIndex);
+    const char* input = deviceDescription(dsCaptureDevices(), dsSettings().inputIndex);
+    writeString(key, "DxOutput", output ? output : "<none>");
+    writeString(key, "DxInput", input ? input : "<none>");
+    char asioName[kAsioShortName + 1] = "";
+    writeString(key, "AsioDevice", asioGetCurrentDriverName(gAsioLoader, asioName) && asioName[0] ? asioName : "<none>");
+
+    DeviceSettings device;
+    device.system = gAudioSystem == kAudioSystemAsio ? 1u : 0u;
+    device.latencyMs = dsSettings().latencyMs;
+    device.formatIndex = dsSettings().formatIndex;
+    device.buffers = dsSettings().buffers;
+    device.outputDelayMs = dsSettings().outputDelayMs;
+    uint8_t st001[kSt001Size], st002[kSt002Size], st003[kSt003Size], ww001[kWw001Size], ww002[kWw002Size];
+    encodeDeviceSettings(device, st001);
+    encodeMasterSettings(currentMaster(), st002);
+    encodeRecorderSettings(currentRecorder(), st003);
+    writeBinary(key, "st001", st001, sizeof st001);
+    writeBinary(key, "st002", st002, sizeof st002);
+    writeBinary(key, "st003", st003, sizeof st003);
+
+    // A minimised or maximised frame stores the rectangle it returns to, never
+    // the parked rectangle of a minimised window.
+    FramePlacement placement;
+    WINDOWPLACEMENT wp{};
+    wp.length = sizeof wp;
+    RECT r{};
+    if (gShell.frame && GetWindowPlacement(gShell.frame, &wp)) {
+        placement.showState = wp.showCmd == SW_SHOWMINIMIZED ? 2 : (wp.showCmd == SW_SHOWMAXIMIZED ? 3 : 1);
+        if (placement.showState == 1) GetWindowRect(gShell.frame, &r);
+        else r = wp.rcNormalPosition;
+    }
+    placement.left = r.left;
+    placement.right = r.right;
+    placement.top = r.top;
+    placement.bottom = r.bottom;
+    encodeFramePlacement(placement, ww001);
+    writeBinary(key, "ww001", ww001, sizeof ww001);
+
+    WindowPositions positions = gWindowPositions;
+    positions.masterOpen = gShell.masterSection && IsWindow(gShell.masterSection);
+    encodeWindowPositions(positions, ww002);
+    writeBinary(key, "ww002", ww002, sizeof ww002);
+
+    writeString(key, "PrfLoad", gPerformanceShell.lastOpenPath);
+    writeString(key, "PrfSave", gPerformanceShell.lastSavePath);
+    writeString(key, "AccOpen", gShell.lastAccompanimentPath);
+    RegCloseKey(key);
+    return 0;
+}

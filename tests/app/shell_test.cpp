@@ -1,0 +1,310 @@
+// The shell's platform-free pieces: the settings records as the registry
+// hands them over (untrusted), the frame title, the command line and what
+// a report box shows.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <string>
+#include <vector>
+
+#include "app/messages.h"
+#include "app/settings.h"
+#include "app/shell.h"
+
+namespace {
+
+std::vector<uint8_t> bytes(std::initializer_list<int> values) {
+    std::vector<uint8_t> out;
+    for (int v : values) out.push_back(static_cast<uint8_t>(v));
+    return out;
+}
+
+void putFloat(std::vector<uint8_t>& record, size_t at, float value) { std::memcpy(&record[at], &value, 4); }
+
+void putInt(std::vector<uint8_t>& record, size_t at, int32_t value) {
+    for (int i = 0; i < 4; ++i) record[at + i] = static_cast<uint8_t>(static_cast<uint32_t>(value) >> (8 * i));
+}
+
+TEST(Settings, DeviceRecordIsLimitedFieldByField) {
+    DeviceSettings d;
+    auto r = bytes({7, 0xFF, 16, 0xFF, 11});
+    ASSERT_TRUE(decodeDeviceSettings(kRegBinary, r.data(), r.size(), d));
+    EXPECT_EQ(d.system, 1u);        // any other system reads as ASIO
+    EXPECT_EQ(d.latencyMs, 100u);   // -1 compared unsigned is huge: the maximum, not the minimum
+    EXPECT_EQ(d.formatIndex, 5);    // outside the table: the default format
+    EXPECT_EQ(d.buffers, 2);        // signed -1 is below the minimum
+    EXPECT_EQ(d.outputDelayMs, 10);
+
+    r = bytes({0, 3, 15, 100, 4});
+    ASSERT_TRUE(decodeDeviceSettings(kRegBinary, r.data(), r.size(), d));
+    EXPECT_EQ(d.system, 0u);
+    EXPECT_EQ(d.latencyMs, 5u);
+    EXPECT_EQ(d.formatIndex, 15);
+    EXPECT_EQ(d.buffers, 64);
+    EXPECT_EQ(d.outputDelayMs, 4);
+
+    uint8_t encoded[kSt001Size];
+    encodeDeviceSettings(d, encoded);
+    DeviceSettings back;
+    ASSERT_TRUE(decodeDeviceSettings(kRegBinary, encoded, sizeof encoded, back));
+    EXPECT_EQ(back.latencyMs, d.latencyMs);
+    EXPECT_EQ(back.buffers, d.buffers);
+}
+
+TEST(Settings, RecordsOfTheWrongTypeOrSizeAreIgnoredWhole) {
+    std::vector<uint8_t> master(kSt002Size + 1, 0);
+    MasterSettings m;
+    m.masterGain = 0.25f;
+    EXPECT_FALSE(decodeMasterSettings(kRegBinary, master.data(), kSt002Size - 1, m));  // 21 bytes
+    EXPECT_FALSE(decodeMasterSettings(kRegBinary, master.data(), kSt002Size + 1, m));
+    EXPECT_FALSE(decodeMasterSettings(kRegString, master.data(), kSt002Size, m));
+    EXPECT_FALSE(decodeMasterSettings(kRegBinary, nullptr, kSt002Size, m));
+    EXPECT_EQ(m.masterGain, 0.25f);
+    DeviceSettings d;
+    EXPECT_FALSE(decodeDeviceSettings(4 /* a DWORD */, master.data(), kSt001Size, d));
+    FramePlacement p;
+    EXPECT_FALSE(decodeFramePlacement(kRegBinary, master.data(), kWw001Size - 1, p));
+    WindowPositions w;
+    EXPECT_FALSE(decodeWindowPositions(kRegBinary, master.data(), kWw002Size + 1, w));
+}
+
+TEST(Settings, MasterRecordClampsGainsAndRejectsNonFiniteValues) {
+    std::vector<uint8_t> r(kSt002Size, 0);
+    putFloat(r, 0, 10.0f);
+    putFloat(r, 4, std::numeric_limits<float>::quiet_NaN());
+    putFloat(r, 8, 0.75f);
+    r[12] = 0x2C, r[13] = 0x01;  // 300 ms attack
+    r[14] = 0xE8, r[15] = 0x03;  // 1000 ms release
+    putFloat(r, 16, std::numeric_limits<float>::infinity());
+    r[20] = 9, r[21] = 0;
+    MasterSettings m;
+    m.inputGain = 0.5f;
+    ASSERT_TRUE(decodeMasterSettings(kRegBinary, r.data(), r.size(), m));
+    EXPECT_EQ(m.masterGain, 4.0f);
+    EXPECT_EQ(m.inputGain, 0.5f);      // NaN: the value the program had stays
+    EXPECT_EQ(m.gateThreshold, 0.5f);
+    EXPECT_EQ(m.gateAttackMs, 200);
+    EXPECT_EQ(m.gateReleaseMs, 700);
+    EXPECT_EQ(m.metronomeTempo, 120.0f);
+    EXPECT_TRUE(m.metronomeOn);
+    EXPECT_FALSE(m.dcRemoverOn);
+
+    putFloat(r, 0, -1.0f);
+    putFloat(r, 16, 97.5f);
+    ASSERT_TRUE(decodeMasterSettings(kRegBinary, r.data(), r.size(), m));
+    EXPECT_EQ(m.masterGain, 0.0f);
+    EXPECT_EQ(m.metronomeTempo, 97.5f);
+
+    uint8_t encoded[kSt002Size];
+    encodeMasterSettings(m, encoded);
+    MasterSettings back;
+    ASSERT_TRUE(decodeMasterSettings(kRegBinary, encoded, sizeof encoded, back));
+    EXPECT_EQ(back.metronomeTempo, 97.5f);
+    EXPECT_EQ(back.gateReleaseMs, 700);
+    EXPECT_FALSE(back.dcRemoverOn);
+}
+
+TEST(Settings, RecorderRecordLimitsFormatAndTime) {
+    RecorderSettings r;
+    auto v = bytes({0, 0, 5, 200, 0xFF, 0xFF});  // format 200 reads as -56
+    ASSERT_TRUE(decodeRecorderSettings(kRegBinary, v.data(), v.size(), r));
+    EXPECT_FALSE(r.dryOnly);
+    EXPECT_FALSE(r.startAccompaniment);
+    EXPECT_TRUE(r.ramMode);
+    EXPECT_EQ(r.formatIndex, 5);
+    EXPECT_EQ(r.maxSeconds, 600);
+    v = bytes({1, 1, 0, 16, 3, 0});
+    ASSERT_TRUE(decodeRecorderSettings(kRegBinary, v.data(), v.size(), r));
+    EXPECT_EQ(r.formatIndex, 5);
+    EXPECT_EQ(r.maxSeconds, 10);
+    v = bytes({1, 1, 0, 15, 0x2C, 0x01});
+    ASSERT_TRUE(decodeRecorderSettings(kRegBinary, v.data(), v.size(), r));
+    EXPECT_EQ(r.formatIndex, 15);
+    EXPECT_EQ(r.maxSeconds, 300);
+}
+
+TEST(Settings, FramePlacementKeepsOnlyUsableRectanglesAndVisibleStates) {
+    std::vector<uint8_t> r(kWw001Size, 0);
+    auto place = [&](int32_t show, int32_t l, int32_t rt, int32_t t, int32_t b) {
+        putInt(r, 0, show), putInt(r, 4, l), putInt(r, 8, rt), putInt(r, 12, t), putInt(r, 16, b);
+        FramePlacement p;
+        EXPECT_TRUE(decodeFramePlacement(kRegBinary, r.data(), r.size(), p));
+        return p;
+    };
+    FramePlacement p = place(3, 10, 810, 20, 620);  // stored left, right, top, bottom
+    EXPECT_EQ(p.showState, 3);
+    ASSERT_TRUE(p.haveRectangle);
+    EXPECT_EQ(p.left, 10);
+    EXPECT_EQ(p.right, 810);
+    EXPECT_EQ(p.top, 20);
+    EXPECT_EQ(p.bottom, 620);
+    EXPECT_EQ(place(0, 10, 810, 20, 620).showState, 1);  // hidden would lose the window
+    EXPECT_EQ(place(7, 10, 810, 20, 620).showState, 1);
+    EXPECT_FALSE(place(2, -32000, -31840, -32000, -31970).haveRectangle);  // parked when minimised
+    EXPECT_FALSE(place(1, 100, 100, 20, 620).haveRectangle);             // empty
+    EXPECT_FALSE(place(1, 500, 100, 20, 620).haveRectangle);             // inverted
+    EXPECT_FALSE(place(1, 0, 2000000, 0, 600).haveRectangle);            // absurd
+    EXPECT_FALSE(place(1, INT32_MIN, INT32_MAX, 0, 600).haveRectangle);  // no overflow either
+
+    FramePlacement out;
+    out.showState = 2, out.left = 1, out.right = 2, out.top = 3, out.bottom = 4;
+    uint8_t encoded[kWw001Size];
+    encodeFramePlacement(out, encoded);
+    EXPECT_EQ(encoded[0], 2);
+    EXPECT_EQ(encoded[4], 1);
+    EXPECT_EQ(encoded[8], 2);  // right before top, as the record keeps them
+    EXPECT_EQ(encoded[12], 3);
+}
+
+TEST(Settings, WindowPositionsRoundTrip) {
+    WindowPositions w;
+    w.masterX = -5, w.masterY = 70000, w.masterOpen = true, w.inputMeterX = 1, w.outputMeterY = 2;
+    uint8_t encoded[kWw002Size];
+    encodeWindowPositions(w, encoded);
+    WindowPositions back;
+    ASSERT_TRUE(decodeWindowPositions(kRegBinary, encoded, sizeof encoded, back));
+    EXPECT_EQ(back.masterX, -5);
+    EXPECT_EQ(back.masterY, 70000);
+    EXPECT_TRUE(back.masterOpen);
+    EXPECT_EQ(back.inputMeterX, 1);
+    EXPECT_EQ(back.outputMeterY, 2);
+    EXPECT_EQ(WindowPositions{}.masterX, kDefaultPosition);
+}
+
+TEST(Settings, StringsMustBeNonEmptyStringsThatFit) {
+    char out[8];
+    const uint8_t unterminated[] = {'Q', 'v', 'O', 'u', 't'};
+    ASSERT_TRUE(decodeStringSetting(kRegString, unterminated, sizeof unterminated, out, sizeof out));
+    EXPECT_STREQ(out, "QvOut");
+    const uint8_t terminated[] = {'a', 'b', 0, 'x'};
+    ASSERT_TRUE(decodeStringSetting(kRegString, terminated, sizeof terminated, out, sizeof out));
+    EXPECT_STREQ(out, "ab");
+    const uint8_t eight[] = {'1', '2', '3', '4', '5', '6', '7', '8'};
+    EXPECT_FALSE(decodeStringSetting(kRegString, eight, sizeof eight, out, sizeof out));  // no room for the zero
+    EXPECT_FALSE(decodeStringSetting(kRegString, terminated, 0, out, sizeof out));
+    EXPECT_FALSE(decodeStringSetting(kRegBinary, unterminated, sizeof unterminated, out, sizeof out));
+}
+
+TEST(Settings, ApplicationDirectoryGetsItsBackslashAndMustLeaveRoomForItsPaths) {
+    char out[300];
+    ASSERT_TRUE(applicationDirectoryFrom("C:\\Program Files\\Quorvane Live", out, sizeof out));
+    EXPECT_STREQ(out, "C:\\Program Files\\Quorvane Live\\");
+    ASSERT_TRUE(applicationDirectoryFrom("C:\\Q\\", out, sizeof out));
+    EXPECT_STREQ(out, "C:\\Q\\");
+    EXPECT_FALSE(applicationDirectoryFrom("", out, sizeof out));
+    // The converter's path is the longest built from it: 245 + 14 = 259 fits.
+    std::string longest = "C:\\" + std::string(241, 'a') + "\\";
+    ASSERT_EQ(longest.size(), 245u);
+    EXPECT_TRUE(applicationDirectoryFrom(longest.c_str(), out, sizeof out));
+    longest = "C:\\b" + longest.substr(3);
+    EXPECT_FALSE(applicationDirectoryFrom(longest.c_str(), out, sizeof out));
+}
+
+TEST(Shell, VstDirectoryIsStoredWithOneBackslashAndMustFitTheWrappersRead) {
+    char out[300];
+    EXPECT_EQ(vstDirectoryToStore("C:\\VST", out, sizeof out), 0);
+    EXPECT_STREQ(out, "C:\\VST\\");
+    EXPECT_EQ(vstDirectoryToStore("C:\\VST\\", out, sizeof out), 0);
+    EXPECT_STREQ(out, "C:\\VST\\");
+    std::string path = "C:\\" + std::string(255, 'v');  // 258 + backslash = 259: fits
+    EXPECT_EQ(vstDirectoryToStore(path.c_str(), out, sizeof out), 0);
+    path += "v";
+    EXPECT_EQ(vstDirectoryToStore(path.c_str(), out, sizeof out), 252);
+    EXPECT_EQ(vstDirectoryToStore("", out, sizeof out), 252);
+}
+
+TEST(Shell, FrameTitleNamesTheFileWithoutItsLastExtension) {
+    char title[200];
+    formatFrameTitle(nullptr, nullptr, title, sizeof title);
+    EXPECT_STREQ(title, "Quorvane Live 1.21");
+    formatFrameTitle("room.qvp", "C:\\p\\room.qvp", title, sizeof title);
+    EXPECT_STREQ(title, "Quorvane Live 1.21 (room)");
+    formatFrameTitle("live.set.qvp", "C:\\live.set.qvp", title, sizeof title);
+    EXPECT_STREQ(title, "Quorvane Live 1.21 (live.set)");
+    formatFrameTitle("room", "C:\\p\\room", title, sizeof title);  // no dot: the whole title
+    EXPECT_STREQ(title, "Quorvane Live 1.21 (room)");
+    formatFrameTitle(nullptr, "C:\\gigs\\set two.qvp", title, sizeof title);  // no display name
+    EXPECT_STREQ(title, "Quorvane Live 1.21 (set two)");
+    formatFrameTitle("", "", title, sizeof title);
+    EXPECT_STREQ(title, "Quorvane Live 1.21");
+}
+
+TEST(Shell, CommandLinePathIsTakenWholeAndNeverCut) {
+    char path[300];
+    EXPECT_EQ(commandLinePath("\"C:\\My Songs\\room.qvp\" ignored", path, sizeof path), 0);
+    EXPECT_STREQ(path, "C:\\My Songs\\room.qvp");
+    EXPECT_EQ(commandLinePath("C:\\My Songs\\room.qvp", path, sizeof path), 0);  // unquoted: spaces kept
+    EXPECT_STREQ(path, "C:\\My Songs\\room.qvp");
+    EXPECT_EQ(commandLinePath("  \" \"  ", path, sizeof path), 0);
+    EXPECT_STREQ(path, "");
+    const std::string fits(259, 'p'), tooLong(260, 'p');
+    EXPECT_EQ(commandLinePath(fits.c_str(), path, sizeof path), 0);
+    EXPECT_EQ(std::strlen(path), 259u);
+    EXPECT_EQ(commandLinePath(("\"" + tooLong + "\"").c_str(), path, sizeof path), 204);
+}
+
+TEST(Shell, ReportBoxesNameTheirMessageAndNeverShowABlankNotice) {
+    EXPECT_FALSE(describeReport(0, messageText).show);
+
+    ReportBox b = describeReport(185, messageText);
+    EXPECT_STREQ(b.caption, "Error #185");
+    EXPECT_STREQ(b.text, "Error opening asio device");
+    EXPECT_EQ(b.icon, kBoxStopIcon);
+
+    b = describeReport(-136, messageText);
+    EXPECT_STREQ(b.caption, "Quorvane Live");
+    EXPECT_STREQ(b.text, "You should open an output sound device before starting the live input");
+    EXPECT_EQ(b.icon, kBoxInformationIcon);
+
+    b = describeReport(static_cast<int32_t>(0x88780064u), messageText);  // a DirectSound result
+    EXPECT_STREQ(b.caption, "Error #139");
+    EXPECT_STREQ(b.text, "DirectX: Sound format not supported");
+
+    for (int32_t code : {167, -167, static_cast<int32_t>(0x80040154u), -5001, 70000}) {
+        b = describeReport(code, messageText);
+        EXPECT_TRUE(b.show);
+        EXPECT_EQ(b.icon, kBoxStopIcon) << code;
+        EXPECT_EQ(std::string(b.caption), "Error #" + std::to_string(code));
+        EXPECT_STREQ(b.text, "Unknown error");
+    }
+
+    static std::string longText(900, 'x');
+    b = describeReport(300, [](int32_t) { return longText.c_str(); });
+    EXPECT_EQ(std::strlen(b.text), kReportTextLimit);
+}
+
+}  // namespace
+
+#if defined(_WIN32)
+#include <windows.h>
+
+#include "tests/support/modules.h"
+
+namespace {
+
+// The program's string table is generated from the message table; the box
+// reporter shows the resource, tools show the table: both must agree.
+TEST(ProgramResources, StringTableHoldsExactlyTheMessageTable) {
+    const std::string program = stagePath("QuorvaneLive.exe");
+    HMODULE module = LoadLibraryExA(program.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    ASSERT_NE(module, nullptr) << program;
+    int compared = 0;
+    for (int id = 1; id < 1000; ++id) {
+        char text[kReportTextLimit + 1] = "";
+        const int length = LoadStringA(module, static_cast<UINT>(id), text, sizeof text);
+        const char* expected = messageText(id);
+        if (!expected) {
+            EXPECT_EQ(length, 0) << id;
+            continue;
+        }
+        EXPECT_STREQ(text, expected) << id;
+        ++compared;
+    }
+    EXPECT_GT(compared, 140);
+    FreeLibrary(module);
+}
+
+}  // namespace
+#endif
