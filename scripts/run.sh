@@ -1,15 +1,14 @@
 #!/usr/bin/env bash
-# Sets up a fresh Debian machine, builds both stages and renders the bundled
-# example through the bundled performance (a room reverb) with qvrender, the
-# native build and the Windows build under Wine side by side.
+# Sets up a fresh Debian machine, builds everything, renders the bundled
+# example through the bundled performance (a room reverb) with qvrender in
+# both builds, then installs Quorvane Live with its setup program into the
+# project's Wine prefix and starts it: on the caller's display when there is
+# one, otherwise on a virtual display, with a screenshot saved.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+caller_display=${DISPLAY:-}
 scripts/setup.sh
 scripts/build.sh windows native
-for stage in build/windows/stage build/native/stage; do
-  echo "== $stage"
-  (cd "$stage" && find . -type f | sort)
-done
 
 out=build/example
 mkdir -p "$out"
@@ -29,7 +28,28 @@ else
   echo "the two builds differ" >&2
   exit 1
 fi
-soxi "$out/phrase-room.wav"
-echo "dry:"; sox "$out/phrase.wav" -n stat 2>&1 | grep -E 'RMS +amplitude'
-echo "with the room:"; sox "$out/phrase-room.wav" -n stat 2>&1 | grep -E 'RMS +amplitude'
-echo "result: $out/phrase-room.wav"
+echo "with the room: $out/phrase-room.wav"
+
+echo "== installing Quorvane Live into the Wine prefix ($WINEPREFIX)"
+# A crash ends the program instead of opening the debugger's dialog.
+wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null 2>&1
+timeout 120 wine build/windows/QuorvaneLive-setup.exe /S
+program='C:\Program Files\Quorvane Live\QuorvaneLive.exe'
+wine reg query 'HKCU\SOFTWARE\Quorvane Software\Quorvane Live\1' /v AppDir 2>/dev/null | grep AppDir || {
+  echo "the setup program did not install the program" >&2
+  exit 1
+}
+
+if [ -n "$caller_display" ]; then
+  echo "== starting Quorvane Live on $DISPLAY (close it to end)"
+  wine explorer /desktop=QuorvaneLive,1280x1024 "$program"
+else
+  echo "== starting Quorvane Live on the virtual display $DISPLAY"
+  shot=build/run/quorvane-live.png
+  mkdir -p build/run
+  wine explorer /desktop=QuorvaneLive,1280x1024 "$program" >/dev/null 2>&1 &
+  sleep 12
+  import -window root "$shot"
+  wineserver -k >/dev/null 2>&1 || true
+  echo "screenshot: $(pwd)/$shot"
+fi

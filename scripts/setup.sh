@@ -10,7 +10,8 @@ packages=(
   googletest libbenchmark-dev
   clang libclang-rt-14-dev
   xvfb pulseaudio pulseaudio-utils procps
-  sox
+  sox python3
+  nsis fp-utils fonts-wine xdotool imagemagick x11-utils
 )
 
 missing=()
