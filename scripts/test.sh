@@ -19,6 +19,13 @@ for preset in native native-asan windows; do
   [ "${PIPESTATUS[0]}" -eq 0 ] || status=1
 done
 
+# The real program under Wine, driven from outside: one run of the program
+# per scenario, in a Wine prefix and on a display of their own.
+echo "== test end-to-end"
+e2elog=build/e2e-summary.log
+bash tests/e2e/run.sh 2>&1 | tee "$e2elog"
+[ "${PIPESTATUS[0]}" -eq 0 ] || status=1
+
 # Coverage-guided fuzzing of the parsers, a short bounded run each from the
 # seed corpus (copied: the runs add their finds to a scratch corpus).
 for target in performance accompaniment vststate; do
@@ -38,8 +45,11 @@ for target in performance accompaniment vststate; do
   fi
 done
 
-# One closing line over all three test runs.
+# One closing line over the three test runs and the end-to-end checks.
 read -r passed failed < <(awk '/tests passed, .* tests failed out of/ {
     total += $NF; failed += $(NF-5) } END { print total - failed, failed + 0 }' "$log")
+read -r e2epassed e2efailed < <(awk '/^[0-9]+ passed, [0-9]+ failed$/ { p = $1; f = $3 } END { print p + 0, f + 0 }' "$e2elog")
+passed=$((passed + e2epassed))
+failed=$((failed + e2efailed))
 echo "tests: ${passed} passed, ${failed} failed"
 exit "$status"
