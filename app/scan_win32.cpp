@@ -40,7 +40,8 @@ bool scanProgress(const char* text) {
 
 DWORD WINAPI scanThread(void*) {
     Sleep(400);  // the dialog gets painted first
-    scan.abort.store(false);
+    // The flag was cleared when the dialog opened: an Escape or a close given
+    // while the dialog was being painted still counts.
     EnableWindow(GetDlgItem(scan.dialog, IDC_SCAN_ABORT), TRUE);
     int total = 0;
     for (int w = 0; w < wrapperCount(); ++w) {
