@@ -62,9 +62,40 @@ DWORD WINAPI scanThread(void*) {
     return 0;
 }
 
+// The start-up form: the dialog takes the splash picture's width (dialog
+// units depend on the system font), the status line and the button below it.
+void fitSplash(HWND dialog) {
+    HWND picture = GetDlgItem(dialog, IDC_SPLASH_PICTURE);
+    if (!picture) return;
+    RECT image, status, button, client;
+    GetWindowRect(picture, &image);
+    GetWindowRect(GetDlgItem(dialog, IDC_SCAN_STATUS), &status);
+    GetWindowRect(GetDlgItem(dialog, IDC_SCAN_ABORT), &button);
+    const int width = image.right - image.left, height = image.bottom - image.top;
+    const int statusHeight = status.bottom - status.top;
+    const int buttonWidth = button.right - button.left, buttonHeight = button.bottom - button.top;
+    constexpr int kMargin = 8;
+    SetWindowPos(picture, nullptr, 0, 0, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
+    MoveWindow(GetDlgItem(dialog, IDC_SCAN_STATUS), kMargin, height + kMargin / 2, width - 2 * kMargin, statusHeight,
+               FALSE);
+    const int buttonTop = height + kMargin / 2 + statusHeight + kMargin / 2;
+    MoveWindow(GetDlgItem(dialog, IDC_SCAN_ABORT), (width - buttonWidth) / 2, buttonTop, buttonWidth, buttonHeight,
+               FALSE);
+    client = {0, 0, width, buttonTop + buttonHeight + kMargin};
+    AdjustWindowRectEx(&client, static_cast<DWORD>(GetWindowLongPtrA(dialog, GWL_STYLE)), FALSE,
+                       static_cast<DWORD>(GetWindowLongPtrA(dialog, GWL_EXSTYLE)));
+    const int outerWidth = client.right - client.left, outerHeight = client.bottom - client.top;
+    RECT owner;
+    GetWindowRect(GetParent(dialog) ? GetParent(dialog) : GetDesktopWindow(), &owner);
+    if (!IsWindowVisible(GetParent(dialog))) SystemParametersInfoA(SPI_GETWORKAREA, 0, &owner, 0);
+    SetWindowPos(dialog, nullptr, (owner.left + owner.right - outerWidth) / 2, (owner.top + owner.bottom - outerHeight) / 2,
+                 outerWidth, outerHeight, SWP_NOZORDER);
+}
+
 INT_PTR CALLBACK scanDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
     switch (message) {
         case WM_INITDIALOG:
+            fitSplash(dialog);
             scan.dialog = dialog;
             if (scan.thread) {
                 CloseHandle(scan.thread);
