@@ -47,6 +47,11 @@ qv_reg_add "$QV_KEY"
 qv_reg_delete_value "$QV_KEY" AppDir
 fatal_case no_appdir "Fatal Error #1" "$no_entry"
 
+# A directory whose converter path would not fit the platform's paths is
+# as good as none.
+qv_reg_add "$QV_KEY" AppDir REG_SZ "C:\\$(printf 'd%.0s' $(seq 250))\\"
+fatal_case appdir_too_long "Fatal Error #1" "$no_entry"
+
 qv_reg_add "$QV_KEY" AppDir REG_SZ "$(qv_winpath "$fixtures/nodll")\\"
 check_eq "$(qv_winpath "$fixtures/nodll")\\" "$(qv_reg_get "$QV_KEY" AppDir)" "AppDir seeded"
 fatal_case no_streamconv "Error #239" "Can't load streamconv.dll. Application aborted!"

@@ -5,7 +5,8 @@
 # shellcheck shell=bash
 
 qv_reg_delete_key "$QV_KEY"
-qv_reg_add "$QV_KEY" AppDir REG_SZ "$(qv_winpath "$QV_STAGE")\\"
+# Stored without its trailing backslash: the program adds it.
+qv_reg_add "$QV_KEY" AppDir REG_SZ "$(qv_winpath "$QV_STAGE")"
 
 # run_once NAME: one start, the configuration question answered No, then
 # the frame closed; leaves the frame's handle in FRAME while it runs and
@@ -67,7 +68,7 @@ key_is AsioDevice "<none>" seeded
 key_is PrfLoad 'C:\perf\in.qvp' seeded
 key_is PrfSave 'C:\perf\out.qvp' seeded
 key_is AccOpen 'C:\songs\backing.wav' seeded
-key_is AppDir "$(qv_winpath "$QV_STAGE")\\" seeded
+key_is AppDir "$(qv_winpath "$QV_STAGE")" "seeded (left as stored)"
 check_contains "$(tr '\t' ' ' <"$QV_WATCH_LOG")" "Configure Audio Settings Before starting live input you must open output and input devices.\nDo it right now? NO" \
   "seeded: the configuration question without devices"
 
