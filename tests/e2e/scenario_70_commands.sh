@@ -57,6 +57,9 @@ qvd post-command "$FRAME" 105 >/dev/null
 qv_wait_exit 30 && check_eq 0 "$QV_EXIT" "exit: exit code"
 qv_stop
 check_ok "exit: the settings were written" qv_reg_get "$QV_KEY" st002
+# Never stored before: the recorder's first-run options (dry only, start
+# the accompaniment, no RAM, format 5, 200 s).
+check_eq 01010005c800 "$(qv_reg_get "$QV_KEY" st003)" "exit: the recorder's first-run options"
 check_eq 2 "$(grep -c . "$QV_WATCH_LOG")" "no other box than the question and the ASIO notice"
 
 qv_reg_delete_key "$QV_KEY"
