@@ -58,7 +58,7 @@ int32_t SaveSettings();
 void RefreshPluginList(bool startUp);
 void ChangeVstDirectory();
 
-// ---- windows of the later stages (panes_win32.cpp) ----
+// ---- the windows (graphics, mastersection, knob, chain, toolbar, meters, panes: *_win32.cpp) ----
 bool CreateSharedGraphics();
 void DestroySharedGraphics();
 HBRUSH SharedPatternBrush(int bitmapId);
