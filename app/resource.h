@@ -109,5 +109,12 @@
 #define IDM_WINDOW_TILE_HORIZONTAL 32807
 #define IDM_METRONOME 32813
 
+// The effect chain: the "Select Effect:" dialog and its controls (the
+// pane's pop-up menu commands 110 ... 114 are named in app/chain.h).
+#define IDD_SELECT_EFFECT 136
+#define IDC_EFFECT_OK 1011
+#define IDC_EFFECT_TREE 1025
+#define IDC_EFFECT_CANCEL 1046
+
 // The first identifier the MDI client gives its children.
 #define IDM_FIRST_CHILD 1

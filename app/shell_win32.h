@@ -3,6 +3,7 @@
 #pragma once
 
 #include <windows.h>
+#include <commctrl.h>
 
 #include <cstdint>
 
@@ -67,7 +68,6 @@ LRESULT CALLBACK ChainPaneProc(HWND, UINT, WPARAM, LPARAM);
 LRESULT CALLBACK GatePaneProc(HWND, UINT, WPARAM, LPARAM);
 LRESULT CALLBACK MeterProc(HWND, UINT, WPARAM, LPARAM);
 LRESULT CALLBACK ToolbarProc(HWND, UINT, WPARAM, LPARAM);
-BOOL RegisterKnobClass();
 void CreateChainMenu();
 void DestroyChainMenu();
 void CreateToolbarTooltips();
@@ -79,6 +79,46 @@ void DrawLoadReadout(HDC dc);
 void RunAudioSettingsDialog();
 void RunRecordingDialog();
 void OpenVuMeters();
+// ---- meters (meters_win32.cpp) ----
+// which: 0 the output meter, 1 the input meter. close: destroy it when
+// present; otherwise create it when absent, owned by `owner`.
+void ShowMeter(HWND owner, int which, bool close);
+// The refresh timer's 50 ms tick: the load read-out, then the output and
+// the input meter (each when open) repaint from the engine's figures.
+void RefreshMeters();
+
+// ---- shared graphics, knob, Master Section (graphics_win32.cpp, knob_win32.cpp, mastersection_win32.cpp) ----
+// The shared graphics exist from CreateSharedGraphics to
+// DestroySharedGraphics; every accessor returns null outside that time or
+// when its resource could not be made. None of them is owned by the caller.
+enum SharedImageListId {
+    kImagesLoadBar,          // 166 x 16, bitmap 134
+    kImagesChainPane,        // 51 x 15, bitmap 137
+    kImagesSwitch,           // 83 x 15, bitmap 140: the lit DC remover switch
+    kImagesGateBackground,   // 228 x 235, bitmap 138: the knobs' background
+    kImagesToolbarHot,       // 48 x 39, 8 images, bitmap 133
+    kImagesToolbarNormal,    // 48 x 39, 8 images, bitmap 144
+    kSharedImageListCount
+};
+enum SharedMeterBrushId { kMeterLit, kMeterPeak, kMeterUnlit };
+HIMAGELIST SharedImageList(int which);
+HFONT SharedInterfaceFont();
+HBRUSH SharedBlackBrush();
+HBRUSH SharedMeterBrush(int which);
+HPEN SharedNeedlePen();   // 2 px, white
+HPEN SharedOutlinePen();  // 1 px, the button-face colour
+HBITMAP SharedPlayPicture();
+HBITMAP SharedStopPicture();
+// Registers "AUDIO_KNOBCLASS": 0, or -1 when it cannot be registered.
+int32_t RegisterKnobClass();
+// A knob at (x, y) in `parent` with a copy of `parameters` (its size, range,
+// steps, value, pen, background, identifier); null when the window cannot
+// be made. The identifier is also the knob's control id.
+struct KnobRecord;
+HWND CreateKnob(HWND parent, HINSTANCE instance, int32_t x, int32_t y, const KnobRecord& parameters);
+// The Master Section's and the meters' positions (settings_win32.cpp).
+struct WindowPositions;
+extern WindowPositions gWindowPositions;
 
 // ---- live input (liveinput_win32.cpp) ----
 bool LiveInputRunning();

@@ -46,24 +46,31 @@ PAL = {
     "seg_peak_off": (66, 33, 32),
 }
 
-# Where the program draws over the gate pane: knob boxes (32x32), display
-# boxes and the Center Amp. switch. Rows are (knob x, knob y, caption, unit).
+# Where the program draws over the gate pane. The knob windows (20x20) sit
+# at the knob positions and show this picture with the needle on top
+# (centre pixel x+9, y+9, radius 7); the read-outs are drawn from (text x,
+# text y) into the display boxes, some of them with an opaque background of
+# BOX_FACE, so the boxes' interiors are exactly that colour. The lit switch
+# (switchlit.bmp) is put over the unlit one at "switch".
+# Rows are (knob x, knob y, text x, text y, caption, unit).
 GATE = {
-    "gain_frame": (4, 6, 224, 86),
-    "gate_frame": (4, 93, 224, 207),
+    "gain_frame": (4, 13, 224, 84),
+    "gate_frame": (4, 101, 224, 198),
     "rows": [
-        (12, 16, "Output", "dB"),
-        (12, 49, "Input", "dB"),
-        (12, 103, "Attack", "ms"),
-        (12, 136, "Release", "ms"),
-        (12, 169, "Threshold", "dB"),
+        (25, 29, 60, 32, "Output", "dB"),
+        (25, 54, 60, 58, "Input", "dB"),
+        (24, 118, 60, 122, "Attack", "ms"),
+        (24, 144, 60, 148, "Release", "ms"),
+        (24, 170, 60, 174, "Threshold", "dB"),
     ],
-    "box_x": 52,      # display box: x .. x+w, vertically centred on the knob
-    "box_w": 94,
-    "box_h": 20,
-    "caption_x": 154,
-    "switch": (10, 214),
+    "knob": 20,
+    "box_x0": 56,     # display box: x0 .. x1, text y - 3 .. text y + 11
+    "box_x1": 126,
+    "unit_x": 130,
+    "caption_x": 147,
+    "switch": (17, 208),
 }
+BOX_FACE = (34, 36, 47)
 SWITCH_W, SWITCH_H = 83, 15
 
 # Effect-chain pane: the program writes slot names at (34, 14+28r) and puts
@@ -74,6 +81,7 @@ BADGE_X, BADGE_W, BADGE_H = 228, 51, 15
 
 # Meter: 43 segments per channel, 5 px pitch from x=65; the last five are
 # the peak zone. The scale maps -80..0 dB linearly onto the segment span.
+# Rows are y0 .. y1 with y1 outside, as the program fills the segments.
 METER_SEG_X0, METER_SEG_PITCH, METER_SEGS, METER_PEAK_FROM = 65, 5, 43, 38
 METER_ROWS = (("LEFT", 11, 22), ("RIGHT", 34, 45))
 
@@ -473,37 +481,35 @@ def engraved_frame(cv, x0, y0, x1, y1, title):
 
 
 def knob(cv, x, y):
-    """32x32 knob with its scale; the program draws the pointer on top
-    (centre x+16, y+16, lit from 135 to 405 degrees, radius up to 8)."""
-    cx, cy = x + 16.0, y + 16.0
+    """20x20 knob with its scale around it; the program draws the needle on
+    top from the centre pixel (x+9, y+9), 270 degrees from lower left
+    (135) over the top to lower right (405)."""
+    cx, cy = x + 9.5, y + 9.5
     for k in range(11):
         a = 135 + 27 * k
         big = k in (0, 5, 10)
-        ax, ay = polar(cx, cy, 13.2, a)
-        bx, by = polar(cx, cy, 15.3 if big else 14.6, a)
+        ax, ay = polar(cx, cy, 10.8, a)
+        bx, by = polar(cx, cy, 13.0 if big else 12.2, a)
         fill(cv, segment(ax, ay, bx, by, 0.5), PAL["label"] if big else PAL["dim"], 0.9)
-    fill(cv, circle(cx + 0.6, cy + 1.6, 11.2), (0, 0, 0), 0.6, soft=blur_edge(3.0), pad=3)
-    fill(cv, circle(cx, cy, 11.0), vgrad(cy - 11, cy + 11, [(0, (120, 125, 134)), (0.5, (66, 70, 77)),
-                                                           (1, (30, 32, 36))]))
-    fill(cv, circle(cx, cy, 8.6), vgrad(cy - 9, cy + 9, [(0, (46, 49, 54)), (1, (70, 74, 81))]))
-    fill(cv, circle(cx, cy, 8.6).outline(0.8), (20, 21, 24), 0.55)
-    fill(cv, circle(cx - 2.5, cy - 3.5, 3.0), (255, 255, 255), 0.10, soft=blur_edge(4.0), pad=4)
+    fill(cv, circle(cx + 0.5, cy + 1.2, 9.2), (0, 0, 0), 0.6, soft=blur_edge(2.5), pad=3)
+    fill(cv, circle(cx, cy, 9.0), vgrad(cy - 9, cy + 9, [(0, (120, 125, 134)), (0.5, (66, 70, 77)),
+                                                         (1, (30, 32, 36))]))
+    fill(cv, circle(cx, cy, 6.8), vgrad(cy - 7, cy + 7, [(0, (46, 49, 54)), (1, (70, 74, 81))]))
+    fill(cv, circle(cx, cy, 6.8).outline(0.7), (20, 21, 24), 0.55)
+    fill(cv, circle(cx - 2.0, cy - 2.8, 2.4), (255, 255, 255), 0.10, soft=blur_edge(3.0), pad=3)
     # Knurling round the skirt.
-    for k in range(24):
-        ax, ay = polar(cx, cy, 9.3, k * 15)
-        bx, by = polar(cx, cy, 10.6, k * 15)
-        fill(cv, segment(ax, ay, bx, by, 0.35), (0, 0, 0), 0.35)
-    fill(cv, arc(cx, cy, 10.5, 200, 320, 0.9), (255, 255, 255), 0.25)
+    for k in range(20):
+        ax, ay = polar(cx, cy, 7.4, k * 18)
+        bx, by = polar(cx, cy, 8.6, k * 18)
+        fill(cv, segment(ax, ay, bx, by, 0.3), (0, 0, 0), 0.35)
+    fill(cv, arc(cx, cy, 8.5, 200, 320, 0.8), (255, 255, 255), 0.25)
 
 
-def lcd(cv, x0, y0, x1, y1, unit=None):
-    """Dark display window; numbers are drawn into it at run time."""
-    well(cv, x0, y0, x1, y1, 2, vgrad(y0, y1, [(0, PAL["lcd_top"]), (1, PAL["lcd_bot"])]))
-    # Glass: a faint sheen over the top half.
-    fill(cv, rrect(x0 + 2, y0 + 2, x1 - 2, (y0 + y1) / 2.0, 1), (255, 255, 255), 0.025)
-    if unit:
-        uw = FONT.width(unit)
-        text(cv, x1 - 5 - uw, (y0 + y1) // 2 - 3, unit, PAL["accent_dim"])
+def lcd(cv, x0, y0, x1, y1):
+    """Display box: a recess whose face is the flat BOX_FACE, the colour
+    the program paints behind a read-out it redraws."""
+    well(cv, x0 - 1, y0 - 1, x1 + 1, y1 + 1, 2, BOX_FACE)
+    fill(cv, rrect(x0, y0, x1, y1), BOX_FACE)
 
 
 def led(cv, cx, cy, lit, colour):
@@ -588,12 +594,11 @@ def gatepane():
     cv = panel(228, 235, 23)
     engraved_frame(cv, *g["gain_frame"], "Gain Adjust")
     engraved_frame(cv, *g["gate_frame"], "Input Gate")
-    for kx, ky, caption, unit in g["rows"]:
+    for kx, ky, tx, ty, caption, unit in g["rows"]:
         knob(cv, kx, ky)
-        cy = ky + 16
-        bx = g["box_x"]
-        lcd(cv, bx, cy - g["box_h"] // 2, bx + g["box_w"], cy + g["box_h"] // 2, unit)
-        text(cv, g["caption_x"], cy - 4, caption, PAL["label"], emboss=True)
+        lcd(cv, g["box_x0"], ty - 3, g["box_x1"], ty + 11)
+        text(cv, g["unit_x"], ty, unit, PAL["accent"], emboss=True)
+        text(cv, g["caption_x"], ty, caption, PAL["label"], emboss=True)
     switch_face(cv, *g["switch"], lit=False)
     return cv
 
@@ -629,10 +634,10 @@ def meter():
     x_end = x0 + METER_SEG_PITCH * METER_SEGS - 1   # right edge of the last segment
     for title, y0, y1 in METER_ROWS:
         text(cv, 10, (y0 + y1) // 2 - 3, title, PAL["label"], bold=True, emboss=True)
-        well(cv, x0 - 2, y0 - 2, x_end + 2, y1 + 3, 2, PAL["edge_dark"])
+        well(cv, x0 - 2, y0 - 2, x_end + 2, y1 + 2, 2, PAL["edge_dark"])
         for k in range(METER_SEGS):
             colour = PAL["seg_peak_off"] if k >= METER_PEAK_FROM else PAL["seg_off"]
-            segment_cell(cv, x0 + METER_SEG_PITCH * k, y0, y1 + 1, colour, lit=False)
+            segment_cell(cv, x0 + METER_SEG_PITCH * k, y0, y1, colour, lit=False)
     # dB scale between the bars.
     top = METER_ROWS[0][2] + 3
     bottom = METER_ROWS[1][1] - 2
@@ -697,146 +702,217 @@ def splash():
 
 
 def loadbar():
+    """166x16; the read-out shows the first n columns (n = the load in percent,
+    at most 100) and 14 rows inside a box whose rest is black. Segments of
+    2 px with a 1 px black gap ramp from green over yellow to red at 100 %."""
     w, h = 166, 16
-    cv = Canvas(w, h, PAL["edge_dark"])
-    well(cv, 0, 0, w, h, 2, PAL["edge_dark"], depth=0.6)
-    stops = [(0, PAL["live"]), (0.6, (226, 214, 60)), (0.8, PAL["accent"]), (1, PAL["rec"])]
-    n = (w - 6) // 4
-    for k in range(n):
-        x = 3 + 4 * k
-        colour = ramp(stops, k / (n - 1.0))
-        fill(cv, rrect(x, 3, x + 4, h - 3), colour, 0.18, soft=glow(2.5), add=True, pad=3)
-        segment_cell(cv, x, 3, h - 3, colour, lit=True)
+    cv = Canvas(w, h, (0, 0, 0))
+    stops = [(0, (30, 200, 70)), (0.6, (226, 214, 60)), (0.8, (255, 150, 30)), (1, (235, 40, 32))]
+    for x in range(0, w, 3):
+        colour = ramp(stops, min(x, 99) / 99.0)
+        fill(cv, rrect(x, 1, x + 2, 13), vgrad(1, 13, [(0, shade(colour, 0.35)), (0.4, colour),
+                                                      (1, shade(colour, -0.35))]))
     return cv
 
 
-# Toolbar pictures. Each draws into a 48x39 cell whose top-left is (ox, 0);
-# `hi` brightens the glyph for the hot state.
+# Toolbar pictures: eight 48x39 cells side by side, in button order. The
+# toolbar and the accompaniment bar's button are painted in the system
+# button face, and these pictures sit on it: they are drawn on the classic
+# light-grey face (192, 192, 192), so that a picture blends into its button.
+# The normal set is muted, the hot set in full colour.
+
+FACE = (192, 192, 192)
+INK = (52, 54, 58)          # outlines: dark enough to read on the grey face
+PAPER = (252, 252, 248)
+WAVE_BLUE = (38, 96, 188)
+ARROW_GREEN = (34, 150, 60)
+WOOD = (150, 92, 44)
+
+
+def tb_colour(c, hi):
+    """Hot pictures show their colours; normal ones lean towards the face."""
+    if hi:
+        return c
+    lum = 0.3 * c[0] + 0.59 * c[1] + 0.11 * c[2]
+    return mix(mix(c, (lum, lum, lum), 0.55), FACE, 0.12)
+
+
+def inked(cv, shape, paint, width=1.0, alpha=1.0):
+    """A shape with a dark rim, as classic toolbar glyphs are drawn."""
+    fill(cv, shape.grow(width), INK, alpha)
+    fill(cv, shape, paint, alpha)
+
+
+def drop_shadow(cv, shape):
+    fill(cv, shape.moved(1.5, 1.5), (0, 0, 0), 0.22, soft=blur_edge(2.0), pad=2)
+
+
+def sheet(cv, ox, hi, x0=15, y0=6, x1=33, y1=33, fold=6):
+    page = polygon([(ox + x0, y0), (ox + x1 - fold, y0), (ox + x1, y0 + fold), (ox + x1, y1), (ox + x0, y1)])
+    drop_shadow(cv, page)
+    paper = tb_colour(PAPER, hi)
+    inked(cv, page, vgrad(y0, y1, [(0, paper), (1, shade(paper, -0.08))]))
+    corner = polygon([(ox + x1 - fold, y0), (ox + x1, y0 + fold), (ox + x1 - fold, y0 + fold)])
+    inked(cv, corner, shade(paper, -0.22), 0.6)
+    return page
+
+
+def arrow(cv, pts, colour, hi):
+    """A thick arrow along pts (its head at the last point)."""
+    col = tb_colour(colour, hi)
+    (ax, ay), (bx, by) = pts[-2], pts[-1]
+    d = math.hypot(bx - ax, by - ay)
+    ux, uy = (bx - ax) / d, (by - ay) / d
+    head = polygon([(bx + ux * 2.5, by + uy * 2.5),
+                    (bx - ux * 5 - uy * 5, by - uy * 5 + ux * 5),
+                    (bx - ux * 5 + uy * 5, by - uy * 5 - ux * 5)])
+    shaft = polyline(pts[:-1] + [(bx - ux * 4, by - uy * 4)], 1.6)
+    inked(cv, shaft | head, vgrad(min(p[1] for p in pts) - 3, max(p[1] for p in pts) + 3,
+                                  [(0, shade(col, 0.25)), (1, shade(col, -0.15))]))
+
 
 def tb_new(cv, ox, hi):
-    paper = shade(PAL["label"], 0.35 if hi else 0.0)
-    page = polygon([(ox + 15, 7), (ox + 27, 7), (ox + 33, 13), (ox + 33, 32), (ox + 15, 32)])
-    fill(cv, page.moved(1, 1.5), (0, 0, 0), 0.5, soft=blur_edge(2.5), pad=2)
-    fill(cv, page, vgrad(7, 32, [(0, shade(paper, 0.1)), (1, shade(paper, -0.25))]))
-    fill(cv, polygon([(ox + 27, 7), (ox + 33, 13), (ox + 27, 13)]), shade(paper, -0.45))
-    for k in range(3):
-        fill(cv, rrect(ox + 18, 17 + 4 * k, ox + 28 - 3 * (k == 2), 18 + 4 * k), shade(paper, -0.55), 0.6)
-    fill(cv, circle(ox + 32, 28, 6.2), (0, 0, 0), 0.5)
-    fill(cv, circle(ox + 32, 28, 5.2), shade(PAL["accent"], 0.2 if hi else 0.0))
-    fill(cv, segment(ox + 29.2, 28, ox + 34.8, 28, 0.8) | segment(ox + 32, 25.2, ox + 32, 30.8, 0.8), (40, 24, 6))
+    sheet(cv, ox, hi)
+    for k in range(4):
+        fill(cv, rrect(ox + 18, 15 + 4 * k, ox + 30 - 4 * (k == 3), 16 + 4 * k), tb_colour((150, 156, 166), hi))
+    # A spark in the corner: new.
+    star = polygon([polar(ox + 33, 28, 5.5 if k % 2 == 0 else 2.2, -90 + 45 * k) for k in range(8)])
+    inked(cv, star, tb_colour((255, 200, 40), hi), 0.8)
 
 
 def tb_open(cv, ox, hi):
-    col = shade(PAL["accent"], 0.15 if hi else -0.12)
-    back = polygon([(ox + 11, 10), (ox + 19, 10), (ox + 22, 13), (ox + 34, 13), (ox + 34, 30), (ox + 11, 30)])
-    front = polygon([(ox + 16, 18), (ox + 38, 18), (ox + 33, 30), (ox + 11, 30)])
-    fill(cv, back.moved(1, 1.5), (0, 0, 0), 0.5, soft=blur_edge(2.5), pad=2)
-    fill(cv, back, shade(col, -0.45))
-    fill(cv, rrect(ox + 14, 15, ox + 31, 24), shade(PAL["label"], 0.3 if hi else 0.1))
-    fill(cv, front.moved(0, 1), (0, 0, 0), 0.4)
-    fill(cv, front, vgrad(18, 30, [(0, shade(col, 0.2)), (1, shade(col, -0.15))]))
+    sheet(cv, ox, hi, 11, 9, 28, 34, 5)
+    for k in range(3):
+        fill(cv, rrect(ox + 14, 18 + 4 * k, ox + 24, 19 + 4 * k), tb_colour((150, 156, 166), hi))
+    arrow(cv, [(ox + 22, 27), (ox + 29, 20), (ox + 36, 13)], ARROW_GREEN, hi)
 
 
 def tb_save(cv, ox, hi):
-    body = shade((120, 136, 158), 0.25 if hi else 0.0)
-    disk = rrect(ox + 13, 7, ox + 35, 31, 2.5) - polygon([(ox + 30, 6), (ox + 36, 6), (ox + 36, 12)])
-    fill(cv, disk.moved(1, 1.5), (0, 0, 0), 0.5, soft=blur_edge(2.5), pad=2)
-    fill(cv, disk, vgrad(7, 31, [(0, shade(body, 0.1)), (1, shade(body, -0.3))]))
-    fill(cv, rrect(ox + 18, 7, ox + 29, 15, 1), shade(PAL["label"], 0.35 if hi else 0.15))
-    fill(cv, rrect(ox + 25, 9, ox + 27.5, 13.5), shade(body, -0.5))
-    fill(cv, rrect(ox + 16, 19, ox + 32, 31, 1.5), shade((236, 238, 240), 0.0 if hi else -0.12))
+    body = tb_colour((56, 84, 150), hi)
+    disk = rrect(ox + 11, 12, ox + 35, 36, 2.0) - polygon([(ox + 31, 11), (ox + 36, 11), (ox + 36, 16)])
+    drop_shadow(cv, disk)
+    inked(cv, disk, vgrad(12, 36, [(0, shade(body, 0.15)), (1, shade(body, -0.2))]))
+    fill(cv, rrect(ox + 16, 12, ox + 29, 19, 0.5), tb_colour((196, 200, 206), hi))
+    fill(cv, rrect(ox + 25, 13.5, ox + 27.5, 17.5), shade(body, -0.3))
+    fill(cv, rrect(ox + 15, 24, ox + 31, 35, 1.0), tb_colour(PAPER, hi))
     for k in range(2):
-        fill(cv, rrect(ox + 18, 22.5 + 3.5 * k, ox + 30, 23.5 + 3.5 * k), PAL["accent"], 0.9 if hi else 0.7)
+        fill(cv, rrect(ox + 17, 27 + 3.5 * k, ox + 29, 28 + 3.5 * k), tb_colour((150, 156, 166), hi))
+    # The arrow comes down into the disk.
+    arrow(cv, [(ox + 37, 2), (ox + 37, 9), (ox + 31, 17)], ARROW_GREEN, hi)
 
 
-def tb_live(cv, ox, hi):
-    col = shade(PAL["live"], 0.25) if hi else PAL["live"]
-    cx, cy = ox + 24, 20.5
-    ring = arc(cx, cy, 9.5, -50, 230, 2.8) | segment(cx, cy - 12.5, cx, cy - 3, 1.4)
-    fill(cv, ring, col, 0.35 if hi else 0.2, soft=glow(5.0), add=True, pad=5)
-    fill(cv, ring.moved(0.8, 1.3), (0, 0, 0), 0.5)
-    fill(cv, ring, col)
+def tb_wave(cv, ox, hi):
+    sheet(cv, ox, hi, 13, 4, 35, 35, 6)
+    blue = tb_colour(WAVE_BLUE, hi)
+    pts = [(ox + 16 + t * 0.5, 15 + 5.5 * math.sin(t * 0.5 * 2 * math.pi / 8.0) * (0.35 + 0.65 * math.sin(math.pi * t / 32.0)))
+           for t in range(33)]
+    fill(cv, polyline(pts, 0.75), blue)
+    fill(cv, rrect(ox + 16, 15, ox + 32, 15.5), blue, 0.35)
+    text_centred(cv, ox + 24, 24, "WAVE", tb_colour((160, 30, 30), hi), font=FONT, spacing=0)
+
+
+def tb_microphone(cv, ox, hi):
+    cx = ox + 24
+    metal = tb_colour((120, 126, 136), hi)
+    head = rrect(cx - 5.5, 4, cx + 5.5, 22, 5.5)
+    drop_shadow(cv, head)
+    inked(cv, head, hgrad(cx - 6, cx + 6, [(0, shade(metal, 0.45)), (0.45, shade(metal, 0.1)),
+                                           (1, shade(metal, -0.35))]))
+    for k in range(4):
+        fill(cv, rrect(cx - 4.5, 8 + 3.2 * k, cx + 4.5, 8.8 + 3.2 * k), shade(metal, -0.5), 0.8)
+    band = tb_colour((200, 40, 36), hi)
+    fill(cv, rrect(cx - 5.5, 17.5, cx + 5.5, 19.5), band)
+    holder = arc(cx, 15.5, 8.5, 20, 160, 1.6)
+    inked(cv, holder, shade(metal, -0.2), 0.7)
+    stand = rrect(cx - 1.2, 24, cx + 1.2, 31) | rrect(cx - 7, 31, cx + 7, 34, 1.2)
+    inked(cv, stand, shade(metal, -0.1), 0.8)
+
+
+def tb_metronome(cv, ox, hi):
+    cx = ox + 24
+    wood = tb_colour(WOOD, hi)
+    body = polygon([(cx - 4, 4), (cx + 4, 4), (cx + 10, 33), (cx - 10, 33)])
+    drop_shadow(cv, body)
+    inked(cv, body, hgrad(cx - 10, cx + 10, [(0, shade(wood, 0.25)), (0.5, wood), (1, shade(wood, -0.3))]))
+    face = polygon([(cx - 2.5, 8), (cx + 2.5, 8), (cx + 6.5, 27), (cx - 6.5, 27)])
+    fill(cv, face, tb_colour((236, 226, 196), hi))
+    for k in range(5):
+        fill(cv, rrect(cx - 1.2, 11 + 3.5 * k, cx + 1.2, 11.7 + 3.5 * k), tb_colour((110, 80, 50), hi), 0.8)
+    base = rrect(cx - 12, 31, cx + 12, 35, 1.2)
+    inked(cv, base, shade(wood, -0.35), 0.8)
+    # The pendulum, swung to the right, with its weight.
+    rod = segment(cx, 29, cx + 9, 3, 0.8)
+    fill(cv, rod, INK)
+    weight = rrect(cx + 3.5, 11, cx + 8.5, 15, 1.0)
+    inked(cv, weight, tb_colour((210, 170, 60), hi), 0.7)
 
 
 def tb_record(cv, ox, hi):
     cx, cy = ox + 24, 19.5
-    red = shade(PAL["rec"], 0.15) if hi else PAL["rec"]
-    if hi:
-        fill(cv, circle(cx, cy, 9.0), red, 0.35, soft=glow(6.0), add=True, pad=6)
-    fill(cv, circle(cx + 0.8, cy + 1.4, 9.5), (0, 0, 0), 0.5, soft=blur_edge(2.5), pad=2)
-    fill(cv, circle(cx, cy, 9.5), shade(red, -0.55))
-    fill(cv, circle(cx, cy, 8.5), rgrad(cx - 3, cy - 3.5, 12, [(0, shade(red, 0.45)), (0.45, red),
-                                                               (1, shade(red, -0.35))]))
-    fill(cv, circle(cx - 2.8, cy - 3.6, 2.6), (255, 255, 255), 0.28, soft=blur_edge(2.0), pad=2)
+    red = tb_colour((214, 30, 28), hi)
+    bezel = circle(cx, cy, 12.5)
+    drop_shadow(cv, bezel)
+    inked(cv, bezel, vgrad(cy - 12, cy + 12, [(0, (236, 236, 236)), (1, (128, 128, 128))]))
+    fill(cv, circle(cx, cy, 10.0), INK)
+    fill(cv, circle(cx, cy, 9.2), rgrad(cx - 3, cy - 3.5, 13, [(0, shade(red, 0.5)), (0.45, red),
+                                                              (1, shade(red, -0.45))]))
+    fill(cv, circle(cx - 3.0, cy - 3.8, 2.8), (255, 255, 255), 0.45, soft=blur_edge(2.0), pad=2)
 
 
-def tb_master(cv, ox, hi):
-    cap = shade(PAL["label"], 0.3 if hi else 0.05)
-    for i, pos in enumerate((22, 12, 17)):
-        x = ox + 15 + 9 * i
-        fill(cv, rrect(x - 1.5, 7, x + 1.5, 32, 1.5), PAL["edge_dark"])
-        fill(cv, rrect(x - 1.5, 8, x + 1.5, 33, 1.5) - rrect(x - 1.5, 7, x + 1.5, 32, 1.5), PAL["edge_light"], 0.4)
-        capr = rrect(x - 4.5, pos - 3, x + 4.5, pos + 3, 1.2)
-        fill(cv, capr.moved(0.6, 1.2), (0, 0, 0), 0.6, soft=blur_edge(2.0), pad=2)
-        fill(cv, capr, vgrad(pos - 3, pos + 3, [(0, shade(cap, 0.2)), (0.5, cap), (1, shade(cap, -0.35))]))
-        fill(cv, rrect(x - 3.5, pos - 0.5, x + 3.5, pos + 0.5), PAL["accent"])
+def tb_fx(cv, ox, hi):
+    amber = tb_colour((240, 160, 30), hi)
+    badge = rrect(ox + 8, 8, ox + 40, 31, 5)
+    drop_shadow(cv, badge)
+    inked(cv, badge, vgrad(8, 31, [(0, (70, 74, 82)), (1, (30, 32, 36))]))
+    fill(cv, rrect(ox + 9.5, 9.5, ox + 38.5, 29.5, 4).outline(1.0), amber, 0.8)
+    shapes, w = text_shapes(0, 0, "FX", 1.9, 2.0, 1.05)
+    for sh in shapes:
+        fill(cv, sh.moved(ox + 24 - w / 2.0, 12.5), vgrad(12, 27, [(0, shade(amber, 0.4)), (1, amber)]))
 
 
-def tb_audio(cv, ox, hi):
-    col = shade(PAL["label"], 0.35 if hi else 0.05)
-    cy = 19.5
-    spk = polygon([(ox + 10, cy - 4.5), (ox + 15, cy - 4.5), (ox + 22, cy - 10.5), (ox + 22, cy + 10.5),
-                   (ox + 15, cy + 4.5), (ox + 10, cy + 4.5)])
-    fill(cv, spk.moved(0.8, 1.4), (0, 0, 0), 0.5, soft=blur_edge(2.5), pad=2)
-    fill(cv, spk, vgrad(cy - 10, cy + 10, [(0, shade(col, 0.15)), (1, shade(col, -0.3))]))
-    wave = shade(PAL["accent"], 0.2 if hi else 0.0)
-    for r in (5.5, 10.0):
-        a = arc(ox + 23, cy, r, -48, 48, 2.0)
-        fill(cv, a.moved(0.6, 1.0), (0, 0, 0), 0.45)
-        fill(cv, a, wave)
+TOOLBAR = [tb_new, tb_open, tb_save, tb_wave, tb_microphone, tb_metronome, tb_record, tb_fx]
 
 
-def tb_help(cv, ox, hi):
-    cx, cy = ox + 24, 19.5
-    ring = circle(cx, cy, 11.0)
-    fill(cv, ring.moved(0.8, 1.4), (0, 0, 0), 0.5, soft=blur_edge(2.5), pad=2)
-    body = (74, 118, 170) if not hi else (98, 148, 206)
-    fill(cv, ring, rgrad(cx - 3, cy - 4, 16, [(0, shade(body, 0.3)), (1, shade(body, -0.3))]))
-    shapes, w = text_shapes(0, 0, "?", 2.3, 2.3, 1.15)
-    for s in shapes:
-        fill(cv, s.moved(cx - w / 2.0 + 0.2, cy - 7.9), (255, 255, 255))
-
-
-TOOLBAR = [tb_new, tb_open, tb_save, tb_live, tb_record, tb_master, tb_audio, tb_help]
+def keyed(w, h, draw):
+    """A picture on the key colour in which only untouched background is the
+    key colour: the program masks the key out, so a glyph pixel that happens
+    to come out light grey is nudged, lest it become a hole. The untouched
+    pixels are found by drawing once more on a background one step off."""
+    cv, probe = Canvas(w, h, FACE), Canvas(w, h, (FACE[0] - 1,) + FACE[1:])
+    draw(cv)
+    draw(probe)
+    for i, (p, q) in enumerate(zip(cv.px, probe.px)):
+        x, y = i % w, i // w
+        (rgb, _), (rgb_probe, _) = cv.rgb_bytes(x, y), probe.rgb_bytes(x, y)
+        if tuple(rgb) == FACE and tuple(rgb_probe) != (FACE[0] - 1,) + FACE[1:]:
+            p[0], p[1], p[2] = FACE[0] + 1.0, FACE[1] + 1.0, FACE[2] + 1.0
+    return cv
 
 
 def toolbar(hot):
-    cv = Canvas(48 * len(TOOLBAR), 39, PAL["toolbar"])
-    for i, draw in enumerate(TOOLBAR):
-        ox = 48 * i
-        if hot:
-            face = rrect(ox + 3, 2, ox + 45, 37, 4)
-            fill(cv, face, vgrad(2, 37, [(0, (78, 83, 92)), (1, (54, 57, 63))]))
-            fill(cv, face.outline(1.0), (120, 126, 136), 0.6)
-            fill(cv, rrect(ox + 5, 3, ox + 43, 4), (255, 255, 255), 0.12)
-        draw(cv, ox, hot)
-    return cv
+    def draw(cv):
+        for i, picture in enumerate(TOOLBAR):
+            picture(cv, 48 * i, hot)
+    return keyed(48 * len(TOOLBAR), 39, draw)
 
+
+# The accompaniment bar's play and stop pictures, on a push button: the
+# same light-grey face.
 
 def play():
-    cv = Canvas(14, 14, PAL["toolbar"])
-    tri = polygon([(4.0, 2.5), (11.8, 7.0), (4.0, 11.5)])
-    fill(cv, tri.moved(0.5, 0.8), (0, 0, 0), 0.5)
-    fill(cv, tri, vgrad(2, 12, [(0, shade(PAL["live"], 0.3)), (1, shade(PAL["live"], -0.15))]))
-    return cv
+    def draw(cv):
+        tri = polygon([(4.0, 2.5), (11.5, 7.0), (4.0, 11.5)])
+        fill(cv, tri.grow(0.7), INK)
+        fill(cv, tri, vgrad(2, 12, [(0, (90, 200, 100)), (1, (20, 120, 40))]))
+    return keyed(14, 14, draw)
 
 
 def stop():
-    cv = Canvas(14, 14, PAL["toolbar"])
-    sq = rrect(3, 3, 11, 11, 1.0)
-    fill(cv, sq.moved(0.5, 0.8), (0, 0, 0), 0.5)
-    fill(cv, sq, vgrad(3, 11, [(0, shade(PAL["label"], 0.3)), (1, shade(PAL["label"], -0.15))]))
-    return cv
+    def draw(cv):
+        sq = rrect(3.5, 3.5, 10.5, 10.5, 0.8)
+        fill(cv, sq.grow(0.7), INK)
+        fill(cv, sq, vgrad(3, 11, [(0, (230, 80, 70)), (1, (150, 30, 26))]))
+    return keyed(14, 14, draw)
 
 
 def icon(size):
