@@ -13,6 +13,7 @@
 #define WIN32_LEAN_AND_MEAN
 #endif
 #include <windows.h>
+#include <commctrl.h>
 #include <shellapi.h>
 #include <tlhelp32.h>
 
@@ -921,6 +922,93 @@ int cmdFileDialog(const std::vector<std::string>& a) {
     return rc == kOk ? kOk : kFail;
 }
 
+// ---- tree-views ----------------------------------------------------------------
+
+// tree HWND [PATH]: lists the items of the tree-view HWND (or of the first
+// tree-view inside HWND) as DEPTH <TAB> DATA <TAB> SELECTED|- <TAB> TEXT, in
+// display order; with PATH ("Parent/Child", texts as shown) it then selects
+// that item with TVM_SELECTITEM, which notifies the tree's parent as a click
+// would. The items live in the program's memory: each one is read through a
+// block allocated there (VirtualAllocEx) and copied back (ReadProcessMemory).
+int cmdTree(const std::vector<std::string>& a) {
+    if (a.empty()) return kFail;
+    HWND tree = parseHwnd(a[0]);
+    if (!IsWindow(tree)) { emit("no window %s", a[0].c_str()); return kFail; }
+    if (className(tree) != "SysTreeView32") {
+        HWND found = nullptr;
+        for (HWND c : descendants(tree))
+            if (className(c) == "SysTreeView32") { found = c; break; }
+        if (!found) { emit("no tree-view in %s", a[0].c_str()); return kFail; }
+        tree = found;
+    }
+    DWORD pid = 0;
+    GetWindowThreadProcessId(tree, &pid);
+    HANDLE process = OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, pid);
+    if (!process) { emit("cannot open process %lu", pid); return kFail; }
+    constexpr SIZE_T kTextChars = 260;
+    const SIZE_T blockSize = sizeof(TVITEMW) + kTextChars * sizeof(wchar_t);
+    auto* remote = static_cast<char*>(VirtualAllocEx(process, nullptr, blockSize, MEM_COMMIT, PAGE_READWRITE));
+    if (!remote) { CloseHandle(process); emit("cannot allocate in process %lu", pid); return kFail; }
+
+    struct Item { HTREEITEM handle; int depth; LPARAM data; bool selected; std::string text; std::string path; };
+    std::vector<Item> items;
+    auto readItem = [&](HTREEITEM h, Item& out) {
+        TVITEMW item = {};
+        item.mask = TVIF_TEXT | TVIF_PARAM | TVIF_STATE;
+        item.hItem = h;
+        item.stateMask = TVIS_SELECTED;
+        item.pszText = reinterpret_cast<wchar_t*>(remote + sizeof(TVITEMW));
+        item.cchTextMax = kTextChars;
+        wchar_t text[kTextChars + 1] = {};
+        SIZE_T moved = 0;
+        DWORD_PTR answer = 0;
+        if (!WriteProcessMemory(process, remote, &item, sizeof item, &moved) ||
+            !SendMessageTimeoutW(tree, TVM_GETITEMW, 0, reinterpret_cast<LPARAM>(remote), SMTO_ABORTIFHUNG, 2000,
+                                 &answer) ||
+            !answer || !ReadProcessMemory(process, remote, &item, sizeof item, &moved) ||
+            !ReadProcessMemory(process, remote + sizeof(TVITEMW), text, kTextChars * sizeof(wchar_t), &moved))
+            return false;
+        out.data = item.lParam;
+        out.selected = (item.state & TVIS_SELECTED) != 0;
+        out.text = utf8(text);
+        return true;
+    };
+    auto next = [&](HTREEITEM h, WPARAM how) {
+        DWORD_PTR r = 0;
+        SendMessageTimeoutW(tree, TVM_GETNEXTITEM, how, reinterpret_cast<LPARAM>(h), SMTO_ABORTIFHUNG, 2000, &r);
+        return reinterpret_cast<HTREEITEM>(r);
+    };
+    // Depth first, in display order; the trees here are a few levels deep.
+    auto walk = [&](auto& self, HTREEITEM first, int depth, const std::string& parentPath) -> bool {
+        for (HTREEITEM h = first; h && items.size() < 10000; h = next(h, TVGN_NEXT)) {
+            Item it{h, depth, 0, false, {}, {}};
+            if (!readItem(h, it)) return false;
+            it.path = parentPath.empty() ? it.text : parentPath + "/" + it.text;
+            items.push_back(it);
+            if (!self(self, next(h, TVGN_CHILD), depth + 1, it.path)) return false;
+        }
+        return true;
+    };
+    if (!walk(walk, next(nullptr, TVGN_ROOT), 0, "")) emit("cannot read an item");
+    VirtualFreeEx(process, remote, 0, MEM_RELEASE);
+    CloseHandle(process);
+
+    for (const Item& it : items)
+        emit("%d\t%lld\t%s\t%s", it.depth, static_cast<long long>(it.data), it.selected ? "selected" : "-",
+             escaped(it.text).c_str());
+    if (a.size() < 2) return kOk;
+    for (const Item& it : items) {
+        if (it.path != a[1]) continue;
+        DWORD_PTR r = 0;
+        SendMessageTimeoutW(tree, TVM_SELECTITEM, TVGN_CARET, reinterpret_cast<LPARAM>(it.handle), SMTO_ABORTIFHUNG,
+                            2000, &r);
+        emit("selected\t%s", escaped(it.path).c_str());
+        return r ? kOk : kFail;
+    }
+    emit("no item %s", escaped(a[1]).c_str());
+    return kFail;
+}
+
 int usage() {
     emit("usage: qvdrive [--out FILE] [--desktop NAME|--no-desktop] [--method input|post] COMMAND ARGS\n"
          "  wait-window CLASS|- TITLE|- SECONDS     wait-gone HWND SECONDS\n"
@@ -995,5 +1083,6 @@ int main() {
     if (cmd == "exit-code") return cmdExitCode(rest);
     if (cmd == "kill") return cmdKill(rest);
     if (cmd == "run") return cmdRun(rest);
+    if (cmd == "tree") return cmdTree(rest);
     return usage();
 }
