@@ -1,6 +1,5 @@
-// The accompaniment bar along the frame's bottom edge, and the entries of
-// the dialogs that come with live input (audio settings, recording). Each
-// does what exists today and says what it will do; none pretends to work.
+// The accompaniment bar along the frame's bottom edge: the title of the
+// backing track, its play/stop button and its position.
 #include <windows.h>
 #include <commctrl.h>
 
@@ -35,8 +34,3 @@ void UpdateAccompanimentBar() {
     EnableWindow(GetDlgItem(gShell.accompanimentBar, IDC_ACCOMP_PLAY), playable);
     EnableWindow(GetDlgItem(gShell.accompanimentBar, IDC_ACCOMP_POSITION), playable);
 }
-
-// The audio settings dialog (devices, format, latency) and the recording
-// dialog come with live input.
-void RunAudioSettingsDialog() {}
-void RunRecordingDialog() {}
