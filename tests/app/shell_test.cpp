@@ -306,5 +306,35 @@ TEST(ProgramResources, StringTableHoldsExactlyTheMessageTable) {
     FreeLibrary(module);
 }
 
+// The windows draw their pictures at fixed places: each must have its size.
+TEST(ProgramResources, EveryPictureHasTheSizeItsWindowDrawsIt) {
+    const std::string program = stagePath("QuorvaneLive.exe");
+    HMODULE module = LoadLibraryExA(program.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    ASSERT_NE(module, nullptr) << program;
+    const struct {
+        int id, width, height;
+    } pictures[] = {{133, 384, 39}, {134, 166, 16}, {135, 291, 235}, {137, 51, 15}, {138, 228, 235},
+                    {139, 64, 64},  {140, 83, 15},  {141, 300, 56},  {144, 384, 39}, {146, 14, 14},
+                    {147, 14, 14},  {150, 360, 160}};
+    for (const auto& p : pictures) {
+        HBITMAP bitmap = static_cast<HBITMAP>(LoadImageA(module, MAKEINTRESOURCEA(p.id), IMAGE_BITMAP, 0, 0, 0));
+        ASSERT_NE(bitmap, nullptr) << p.id;
+        BITMAP info{};
+        ASSERT_NE(GetObjectA(bitmap, sizeof info, &info), 0) << p.id;
+        EXPECT_EQ(info.bmWidth, p.width) << p.id;
+        EXPECT_EQ(info.bmHeight, p.height) << p.id;
+        DeleteObject(bitmap);
+    }
+    for (int icon : {107, 108}) {
+        HICON small = static_cast<HICON>(LoadImageA(module, MAKEINTRESOURCEA(icon), IMAGE_ICON, 16, 16, 0));
+        HICON large = static_cast<HICON>(LoadImageA(module, MAKEINTRESOURCEA(icon), IMAGE_ICON, 32, 32, 0));
+        EXPECT_NE(small, nullptr) << icon;
+        EXPECT_NE(large, nullptr) << icon;
+        if (small) DestroyIcon(small);
+        if (large) DestroyIcon(large);
+    }
+    FreeLibrary(module);
+}
+
 }  // namespace
 #endif
