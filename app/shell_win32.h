@@ -125,3 +125,7 @@ bool LiveInputRunning();
 int32_t StartLiveInput();
 int32_t StopLiveInput(bool keepMeters);
 void KillLiveInputTimer();
+// The Recording dialog's time and size read-outs: set by that dialog while
+// it is open (null otherwise); the refresh timer calls it every 50 ms while
+// a recording runs, also inside the dialog's modal loop.
+extern void (*gRecordingReadouts)();

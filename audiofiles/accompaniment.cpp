@@ -193,18 +193,38 @@ void accompanimentClose() {
 
 bool accompanimentIsOpen() { return a().file != nullptr; }
 
-void accompanimentToggle() {
+void accompanimentStart() {
     Accompaniment& s = a();
-    if (!s.playing.load()) {
-        // The audio thread resets the stream itself: selecting a converter
-        // slot from this thread could change the slot of a conversion that
-        // the audio thread is making.
-        s.resetRequest = true;
-        s.stopRequest = false;
-        s.playing.store(true, std::memory_order_release);
-    } else {
-        s.stopRequest = true;
-    }
+    if (accompanimentShowsPlaying()) return;
+    // A stop still pending is withdrawn and playback goes on; from a stop the
+    // audio thread resets the stream itself: selecting a converter slot from
+    // this thread could change the slot of a conversion it is making.
+    if (!s.playing.load()) s.resetRequest = true;
+    s.stopRequest = false;
+    s.playing.store(true, std::memory_order_release);
+    if (s.barChanged) s.barChanged();
+}
+
+void accompanimentStop() {
+    Accompaniment& s = a();
+    if (!accompanimentShowsPlaying()) return;
+    s.stopRequest = true;
+    if (s.barChanged) s.barChanged();
+}
+
+void accompanimentToggle() {
+    if (accompanimentShowsPlaying())
+        accompanimentStop();
+    else
+        accompanimentStart();
+}
+
+bool accompanimentShowsPlaying() { return a().playing.load() && !a().stopRequest.load(); }
+
+void accompanimentHalt() {
+    Accompaniment& s = a();
+    s.stopRequest = false;
+    s.playing = false;
     if (s.barChanged) s.barChanged();
 }
 

@@ -59,8 +59,19 @@ int32_t accompanimentLoad(const char* path);
 void accompanimentClose();
 bool accompanimentIsOpen();
 // Play/stop (UI thread): starts playing, or asks the audio thread to stop
-// after the current block.
+// after the current block. What counts as playing is what the bar shows:
+// playing with no stop pending, so a press while a stop is pending plays on.
 void accompanimentToggle();
+// The explicit forms (UI thread), for callers that know what they want,
+// such as the recorder's "start accompaniment" option: start does nothing
+// while playing, stop nothing while stopped or already asked to stop.
+void accompanimentStart();
+void accompanimentStop();
+// Playing with no stop pending: what the bar's button shows.
+bool accompanimentShowsPlaying();
+// Live input's stop, after the device has stopped: no audio thread is left
+// to serve a stop request, so playing and the request are cleared here.
+void accompanimentHalt();
 // The start position from the bar's trackbar (0 ... 1000); playback resumes
 // there at the next block.
 void accompanimentSetStart(int trackbarPosition);
