@@ -1,8 +1,12 @@
 // The WAV recorder.
 #include "audiofiles/recorder.h"
 
+#include <cctype>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <system_error>
 
 #include "common/bytes.h"
 #include "streamconv/binding.h"
@@ -65,12 +69,98 @@ void abandonStart() {
     r().framesRecorded = 0;
 }
 
-bool sameFile(const char* a, const char* b) {
-#if defined(_WIN32)
-    return _stricmp(a, b) == 0;
-#else
-    return std::strcmp(a, b) == 0;
-#endif
+// The full long form of a path, or the path itself without a seam (or when
+// the seam finds none: a file that does not exist yet).
+void fullForm(const char* path, char* out, size_t size) {
+    if (!r().fullPath || !r().fullPath(path, out, size)) std::snprintf(out, size, "%s", path);
+}
+
+// The sizes of a file whose writing failed, from what is on disk: the data
+// counted, but no more than the whole frames the file holds. Opened anew
+// with the C library: the multimedia handle keeps its failed buffer and
+// would try to flush it again. Returns false when the sizes cannot be
+// written; the file is kept all the same.
+bool repairSizes(const char* path, uint64_t countedBytes, uint32_t align) {
+    const int64_t size = platformFileSize(path);
+    if (size < 44 || align == 0) return false;
+    uint64_t onDisk = static_cast<uint64_t>(size - 44) / align * align;
+    if (onDisk > kRecordDataLimit) onDisk = kRecordDataLimit / align * align;
+    const uint32_t dataBytes = static_cast<uint32_t>(countedBytes < onDisk ? countedBytes : onDisk);
+    std::FILE* file = std::fopen(path, "r+b");
+    if (!file) return false;
+    uint8_t word[4];
+    putU32(word, dataBytes + 36);
+    bool ok = std::fseek(file, 4, SEEK_SET) == 0 && std::fwrite(word, 1, 4, file) == 4;
+    putU32(word, dataBytes);
+    ok = ok && std::fseek(file, 40, SEEK_SET) == 0 && std::fwrite(word, 1, 4, file) == 4;
+    return std::fclose(file) == 0 && ok;
+}
+
+// The header on disk gives `dataBytes`, and the file holds them.
+bool sizesOnDisk(const char* path, uint64_t dataBytes) {
+    if (platformFileSize(path) < static_cast<int64_t>(44 + dataBytes)) return false;
+    std::FILE* file = std::fopen(path, "rb");
+    if (!file) return false;
+    uint8_t h[44];
+    const bool read = std::fread(h, 1, sizeof h, file) == sizeof h;
+    std::fclose(file);
+    return read && getU32(h + 4) == dataBytes + 36 && getU32(h + 40) == dataBytes;
+}
+
+// Closes the recording file with sizes for `dataBytes` (whole frames), and
+// reads them back: buffered multimedia writes do not report every failure
+// (Wine's flush drops them), so what reached the disk is what counts.
+// After a failed write the sizes come from the file. False when the sizes
+// could not be written; the file is kept all the same.
+bool finishFile(uint64_t dataBytes, bool writeFailed) {
+    Recorder& s = r();
+    if (!writeFailed) writeSizes(s.file, static_cast<uint32_t>(dataBytes));
+    platformFileClose(s.file);
+    s.file = nullptr;
+    if (!writeFailed && sizesOnDisk(s.target, dataBytes)) return true;
+    return repairSizes(s.target, dataBytes, s.format.nBlockAlign);
+}
+
+// Writes the pool's `frames` to the target: 0, 175 (cannot create), 181
+// (header; the empty file is removed) or 183 (a short write; the file keeps
+// what reached it, with its sizes). Written in pieces so that a failure
+// still knows how much of the take is on disk.
+int32_t storePoolOnce(uint32_t frames) {
+    Recorder& s = r();
+    const uint32_t align = s.format.nBlockAlign;
+    s.file = platformFileOpen(s.target, kFileCreate);
+    if (!s.file) return kRecordCannotCreate;
+    if (!writeHeader(s.file, s.format, 0)) {
+        closeAndDelete();
+        return kRecordHeaderError;
+    }
+    constexpr uint64_t kPiece = 1u << 20;
+    const uint64_t total = static_cast<uint64_t>(frames) * align;
+    uint64_t done = 0;
+    bool shortWrite = false;
+    while (done < total) {
+        const long piece = static_cast<long>(total - done < kPiece ? total - done : kPiece);
+        const long moved = s.writeFile(s.file, s.pool + done, piece);
+        if (moved > 0) done += static_cast<uint64_t>(moved);
+        if (moved != piece) {
+            shortWrite = true;
+            break;
+        }
+    }
+    const bool sized = finishFile(done / align * align, shortWrite);
+    if (shortWrite) return kRecordPoolWriteError;
+    return sized ? 0 : kRecordHeaderError;
+}
+
+// The store of a memory recording: on a failure the user may choose another
+// file for as long as the take is still in memory.
+int32_t storePool(uint32_t frames) {
+    for (;;) {
+        const int32_t failure = storePoolOnce(frames);
+        if (failure == 0) return 0;
+        if (!r().offerAnotherTarget) return failure;
+        if (!r().offerAnotherTarget(failure)) return 0;
+    }
 }
 
 // ---- engine hooks ----
@@ -111,13 +201,33 @@ void feed(void*, EngineState& e) {
     const uint32_t recorded = s.framesRecorded.load(std::memory_order_relaxed);
 
     if (!s.ramMode) {
-        const uint32_t bytes = frames * align;
-        if (!s.buffer || s.bufferCapacity == 0 || bytes > s.bufferCapacity) return;
-        gConverter.setHistory(kSlotRecorder);
-        gConverter.process(&s.format, s.buffer, e.outputL, e.outputR, frames, e.blockSize, 1);
-        s.framesRecorded.store(recorded + frames, std::memory_order_relaxed);
-        if (platformFileWrite(s.file, s.buffer, static_cast<long>(bytes)) != static_cast<long>(bytes))
-            e.engineStatus.fetch_or(STATUS_RECORD_WRITE_ERROR);
+        if (!s.buffer || s.bufferCapacity == 0 || static_cast<uint64_t>(frames) * align > s.bufferCapacity) return;
+        // The last block before the header's limit is shortened like the
+        // memory pool's, and the recording then stops as full.
+        uint32_t floats = e.blockSize;
+        const uint64_t already = static_cast<uint64_t>(recorded) * align;
+        const bool full = frames > 0 && already + static_cast<uint64_t>(frames) * align > s.dataLimit;
+        if (full) {
+            const uint32_t room = already >= s.dataLimit ? 0 : static_cast<uint32_t>((s.dataLimit - already) / align);
+            floats = static_cast<uint32_t>(static_cast<uint64_t>(e.blockSize) * room / frames);
+            frames = room;
+        }
+        if (frames > 0) {
+            const long bytes = static_cast<long>(frames * align);
+            gConverter.setHistory(kSlotRecorder);
+            gConverter.process(&s.format, s.buffer, e.outputL, e.outputR, frames, floats, 1);
+            const long written = s.writeFile(s.file, s.buffer, bytes);
+            if (written != bytes) {
+                // Only whole frames that reached the file count.
+                if (written > 0) s.framesRecorded.store(recorded + static_cast<uint32_t>(written) / align,
+                                                        std::memory_order_relaxed);
+                s.writeFailed.store(true, std::memory_order_relaxed);
+                e.engineStatus.fetch_or(STATUS_RECORD_WRITE_ERROR);
+                return;
+            }
+            s.framesRecorded.store(recorded + frames, std::memory_order_relaxed);
+        }
+        if (full) e.engineStatus.fetch_or(STATUS_RECORD_FULL);
         return;
     }
 
@@ -160,12 +270,36 @@ uint16_t recorderLimitSeconds(long typed) {
     return static_cast<uint16_t>(typed < 10 ? 10 : (typed > 600 ? 600 : typed));
 }
 
+bool recorderSamePath(const char* a, const char* b) {
+    if (!a || !b) return false;
+    char fullA[2 * kRecordPathMax], fullB[2 * kRecordPathMax];
+    fullForm(a, fullA, sizeof fullA);
+    fullForm(b, fullB, sizeof fullB);
+    size_t i = 0;
+    for (; fullA[i] && fullB[i]; ++i) {
+        if (std::tolower(static_cast<unsigned char>(fullA[i])) != std::tolower(static_cast<unsigned char>(fullB[i])))
+            return false;
+    }
+    return fullA[i] == fullB[i];
+}
+
+int32_t recorderCheckTarget(const char* path) {
+    const char* accompaniment = r().accompanimentPath ? r().accompanimentPath() : nullptr;
+    if (path && accompaniment && accompaniment[0] && recorderSamePath(accompaniment, path))
+        return kRecordIsAccompaniment;
+    return 0;
+}
+
 int32_t recorderStart() {
     Recorder& s = r();
-    if (s.target[0] == '\0') return 0;
+    if (s.target[0] == '\0' || s.recording.load() || s.stopping) return 0;
     s.formatIndex = limitIndex(s.formatIndex);
-    const char* accompaniment = s.accompanimentPath ? s.accompanimentPath() : nullptr;
-    if (accompaniment && accompaniment[0] && sameFile(accompaniment, s.target)) return kRecordIsAccompaniment;
+    s.maxSeconds = recorderLimitSeconds(s.maxSeconds);
+    if (const int32_t refused = recorderCheckTarget(s.target)) return refused;
+    // A take of an earlier run (or any other file) is only replaced when the
+    // user has said so: in the save dialog just now, or here.
+    if (!s.targetConfirmed && platformFileExists(s.target) && s.confirmOverwrite && !s.confirmOverwrite(s.target))
+        return 0;
 
     s.format = recordStreamFormat(s.formatIndex);
     uint8_t scratch[8];
@@ -181,9 +315,11 @@ int32_t recorderStart() {
             return kRecordHeaderError;
         }
     }
+    s.targetConfirmed = false;
     gConverter.setHistory(kSlotRecorder);
     gConverter.process(nullptr, nullptr, &left, nullptr, 0, 0, 1);
     s.framesRecorded = 0;
+    s.writeFailed = false;
     s.recording = true;
     if (s.startAccompaniment && s.startAccompanimentPlaying) s.startAccompanimentPlaying();
 
@@ -206,45 +342,48 @@ int32_t recorderStart() {
 
 int32_t recorderStop() {
     Recorder& s = r();
+    // The store question and the reports run modal loops in which the
+    // timers go on; a second stop from them must wait for this one.
+    if (s.stopping) return 0;
+    s.stopping = true;
     if (s.stopLiveInput) s.stopLiveInput();
     int32_t result = 0;
     const uint32_t frames = s.framesRecorded.load();
     const uint32_t align = s.format.nBlockAlign;
-    if (s.ramMode && frames > 0) {
-        if (!s.askStore || s.askStore()) {
-            s.file = platformFileOpen(s.target, kFileCreate);
-            if (!s.file) {
-                result = kRecordCannotCreate;
-            } else if (!writeHeader(s.file, s.format, 0)) {
-                closeAndDelete();
-                result = kRecordHeaderError;
-            } else {
-                const uint64_t bytes = static_cast<uint64_t>(frames) * align;
-                if (bytes > 0x7FFFFFFF ||
-                    platformFileWrite(s.file, s.pool, static_cast<long>(bytes)) != static_cast<long>(bytes)) {
-                    s.engine->engineStatus.fetch_or(STATUS_RECORD_WRITE_ERROR);
-                    result = kRecordPoolWriteError;
-                }
-            }
-        } else {
+    if (s.ramMode && frames > 0 && s.pool) {
+        if (!s.askStore || s.askStore())
+            result = storePool(frames);
+        else
             s.engine->engineStatus.fetch_or(STATUS_RECORD_DISCARDED);
-        }
     }
     if (s.ramMode) releasePool();
     if (s.file) {
-        const bool written = writeSizes(s.file, frames * align);
-        platformFileClose(s.file);
-        s.file = nullptr;
-        const uint32_t status = s.engine->engineStatus.load();
-        if (!written || (status & (STATUS_RECORD_WRITE_ERROR | STATUS_RECORD_DISCARDED))) {
-            platformDeleteFile(s.target);
-            if (!written && result == 0) result = kRecordWriteError;
-        }
+        // File mode: the take stays, whatever happened to it.
+        const bool failed = s.writeFailed.load() || (s.engine->engineStatus.load() & STATUS_RECORD_WRITE_ERROR);
+        if (!finishFile(static_cast<uint64_t>(frames) * align, failed) && result == 0) result = kRecordWriteError;
     }
     s.engine->engineStatus = 0;
     s.recording = false;
     s.framesRecorded = 0;
+    s.writeFailed = false;
+    s.stopping = false;
+    if (s.stopped) s.stopped();
     return result;
+}
+
+void recorderWatchFile() {
+    Recorder& s = r();
+    if (!s.recording.load() || s.ramMode || !s.file || s.writeFailed.load()) return;
+    // The size as the directory has it: the file is open for writing, so it
+    // cannot be opened again to ask.
+    std::error_code error;
+    const uintmax_t size = std::filesystem::file_size(s.target, error);
+    if (error) return;
+    const uint64_t counted = 44 + static_cast<uint64_t>(s.framesRecorded.load()) * s.format.nBlockAlign;
+    if (counted > size + kRecordWriteSlack) {
+        s.writeFailed = true;
+        s.engine->engineStatus.fetch_or(STATUS_RECORD_WRITE_ERROR);
+    }
 }
 
 void recorderAttach(EngineState& engine) {

@@ -243,6 +243,79 @@ TEST_F(Accomp, StartPositionFallsOnAFrameAndAnyStatusBitMutes) {
     EXPECT_EQ(348.0f / 32768, out[15]);
 }
 
+TEST_F(Accomp, APressWhileAStopIsPendingPlaysOnAndTheExplicitFormsRepeatHarmlessly) {
+    writeFile(path("on.wav"), wavBytes({}, pcm16(std::vector<int16_t>(4000, 16384))));
+    ASSERT_EQ(0, accompanimentLoad(path("on.wav").c_str()));
+    int barChanges = 0;
+    static int* counter = nullptr;
+    counter = &barChanges;
+    gAccompaniment.barChanged = [] { ++*counter; };
+    engine.blockSize = 32;
+    ASSERT_EQ(0, engineConfigure(engine, 44100, false));
+
+    accompanimentStart();
+    EXPECT_TRUE(accompanimentShowsPlaying());
+    run(1);
+    accompanimentStart();  // already playing: no second stream reset, no new start
+    EXPECT_FALSE(gAccompaniment.resetRequest.load());
+
+    accompanimentToggle();  // stop asked for, not yet served
+    EXPECT_TRUE(gAccompaniment.playing.load());
+    EXPECT_FALSE(accompanimentShowsPlaying());
+    accompanimentToggle();  // the button offered play: playback goes on
+    EXPECT_TRUE(accompanimentShowsPlaying());
+    EXPECT_FALSE(gAccompaniment.resetRequest.load());  // no reset in mid-stream
+    std::vector<float> out = run(2);
+    EXPECT_EQ(0.5f, out[63]);
+    EXPECT_TRUE(gAccompaniment.playing.load());
+
+    accompanimentStop();
+    accompanimentStop();
+    run(1);
+    EXPECT_FALSE(gAccompaniment.playing.load());
+    accompanimentStop();  // stopped: nothing to ask for
+    EXPECT_FALSE(gAccompaniment.stopRequest.load());
+    EXPECT_EQ(4, barChanges);  // start, toggle, toggle, stop; the repeats change nothing
+    gAccompaniment.barChanged = nullptr;
+}
+
+TEST_F(Accomp, HaltServesAStopThatNoBlockWillServe) {
+    // Blocks with a status bit set leave the accompaniment alone, and after
+    // live input stops there are no blocks at all: the stop is served by hand.
+    writeFile(path("halt.wav"), wavBytes({}, pcm16(std::vector<int16_t>(4000, 100))));
+    ASSERT_EQ(0, accompanimentLoad(path("halt.wav").c_str()));
+    engine.blockSize = 32;
+    ASSERT_EQ(0, engineConfigure(engine, 44100, false));
+    accompanimentStart();
+    accompanimentStop();
+    engine.engineStatus = STATUS_CAPTURE_ERROR;
+    run(3);
+    EXPECT_TRUE(gAccompaniment.playing.load());
+    EXPECT_TRUE(gAccompaniment.stopRequest.load());
+    accompanimentHalt();
+    EXPECT_FALSE(gAccompaniment.playing.load());
+    EXPECT_FALSE(gAccompaniment.stopRequest.load());
+    EXPECT_FALSE(accompanimentShowsPlaying());
+    accompanimentStart();  // the next run starts cleanly
+    EXPECT_TRUE(accompanimentShowsPlaying());
+    EXPECT_TRUE(gAccompaniment.resetRequest.load());
+}
+
+TEST_F(Accomp, TheTrackbarsStartPositionIsCutToWholeFrames) {
+    gAccompaniment.format.nBlockAlign = 4;
+    gAccompaniment.dataSize = 1000;
+    accompanimentSetStart(500);
+    EXPECT_EQ(500u, gAccompaniment.startPosition.load());
+    EXPECT_TRUE(gAccompaniment.restartRequest.load());
+    gAccompaniment.dataSize = 1002;
+    accompanimentSetStart(500);
+    EXPECT_EQ(500u, gAccompaniment.startPosition.load());
+    accompanimentSetStart(1000);
+    EXPECT_EQ(1000u, gAccompaniment.startPosition.load());
+    gAccompaniment.format.nBlockAlign = 0;
+    gAccompaniment.dataSize = 0;
+}
+
 TEST_F(Record, FormatTableRowsAndHeader) {
     StreamFormat f = recordStreamFormat(13);
     EXPECT_EQ(44100u, f.nSamplesPerSec);
@@ -339,4 +412,245 @@ TEST_F(Record, RefusesTheAccompanimentsFileAndAnUncreatableOne) {
     std::snprintf(gRecorder.target, sizeof gRecorder.target, "%s", folder.path().c_str());
     EXPECT_EQ(kRecordCannotCreate, recorderStart());
     EXPECT_FALSE(gRecorder.recording.load());
+}
+
+// ---- a take is never destroyed ----
+
+namespace {
+
+// A recording file whose disk takes `budget` bytes, then `lost` more that
+// are accepted but never arrive (a buffer that cannot be flushed), then
+// fails. `partial`: the failing write moves what is left of the budget and
+// says so instead of -1.
+struct FailingDisk {
+    long budget = 0;
+    long lost = 0;
+    bool partial = false;
+    int writes = 0;
+};
+FailingDisk disk;
+
+long failingWrite(PlatformFile file, const void* data, long size) {
+    ++disk.writes;
+    if (size <= disk.budget) {
+        disk.budget -= size;
+        return platformFileWrite(file, data, size);
+    }
+    if (disk.budget == 0 && size <= disk.lost) {
+        disk.lost -= size;
+        return size;
+    }
+    const long moved = disk.partial ? platformFileWrite(file, data, disk.budget) : -1;
+    disk.budget = 0;
+    disk.lost = 0;
+    return moved;
+}
+
+}  // namespace
+
+TEST_F(Record, AWriteErrorKeepsTheTakeWithTheWholeFramesThatReachedTheFile) {
+    std::snprintf(gRecorder.target, sizeof gRecorder.target, "%s", path("partial.wav").c_str());
+    gRecorder.formatIndex = 5;  // 4 bytes a frame
+    gRecorder.writeFile = failingWrite;
+    disk = FailingDisk{5 * 256 + 10, 0, true};  // five 64-frame blocks and 2.5 frames
+    ASSERT_EQ(0, recorderStart());
+    engine.blockSize = 64;
+    ASSERT_EQ(0, engineConfigure(engine, 44100, true));
+    run(6, 0.25f);
+    EXPECT_NE(0u, engine.engineStatus.load() & STATUS_RECORD_WRITE_ERROR);
+    EXPECT_EQ(5u * 64 + 2, gRecorder.framesRecorded.load());
+    run(4, 0.25f);  // the feed has stopped
+    EXPECT_EQ(6, disk.writes);
+    // The refresh timer takes the bit before it stops the recording.
+    engine.engineStatus.fetch_and(~STATUS_RECORD_WRITE_ERROR);
+    EXPECT_EQ(0, recorderStop());
+    const std::vector<uint8_t> file = readFile(path("partial.wav"));
+    ASSERT_EQ(44u + 5 * 256 + 10, file.size());
+    EXPECT_EQ(5u * 256 + 8, getU32(&file[40]));
+    EXPECT_EQ(5u * 256 + 8 + 36, getU32(&file[4]));
+    EXPECT_EQ(8192, static_cast<int16_t>(getU16(&file[44 + 5 * 256 + 6])));
+}
+
+TEST_F(Record, AWriteErrorAfterBlocksLostInABufferSizesTheFileByWhatIsOnDisk) {
+    std::snprintf(gRecorder.target, sizeof gRecorder.target, "%s", path("lost.wav").c_str());
+    gRecorder.formatIndex = 1;  // 2 bytes a frame
+    gRecorder.writeFile = failingWrite;
+    disk = FailingDisk{3 * 128, 2 * 128, false};
+    ASSERT_EQ(0, recorderStart());
+    engine.blockSize = 64;
+    ASSERT_EQ(0, engineConfigure(engine, 44100, false));
+    run(8, 0.5f);
+    EXPECT_EQ(5u * 64, gRecorder.framesRecorded.load());  // counted, but only three arrived
+    EXPECT_EQ(0, recorderStop());  // the bit still set: the dialog's stop reports it
+    const std::vector<uint8_t> file = readFile(path("lost.wav"));
+    ASSERT_EQ(44u + 3 * 128, file.size());
+    EXPECT_EQ(3u * 128, getU32(&file[40]));
+    EXPECT_EQ(3u * 128 + 36, getU32(&file[4]));
+    EXPECT_EQ(0u, engine.engineStatus.load());
+}
+
+TEST_F(Record, AFileRecordingStopsAsFullBeforeTheHeadersLimit) {
+    EXPECT_EQ(0xFFFFFFFFu, kRecordDataLimit + 36);
+    std::snprintf(gRecorder.target, sizeof gRecorder.target, "%s", path("full.wav").c_str());
+    gRecorder.formatIndex = 5;
+    gRecorder.dataLimit = 1002;  // 250.5 frames: the last block is cut to whole frames
+    ASSERT_EQ(0, recorderStart());
+    engine.blockSize = 64;
+    ASSERT_EQ(0, engineConfigure(engine, 44100, true));
+    run(3, 0.25f);
+    EXPECT_EQ(0u, engine.engineStatus.load() & STATUS_RECORD_FULL);
+    run(1, 0.25f);
+    EXPECT_NE(0u, engine.engineStatus.load() & STATUS_RECORD_FULL);
+    EXPECT_EQ(250u, gRecorder.framesRecorded.load());
+    run(3, 0.25f);
+    EXPECT_EQ(250u, gRecorder.framesRecorded.load());
+    ASSERT_EQ(0, recorderStop());
+    const std::vector<uint8_t> file = readFile(path("full.wav"));
+    ASSERT_EQ(44u + 1000, file.size());
+    EXPECT_EQ(1000u, getU32(&file[40]));
+    EXPECT_EQ(8192, static_cast<int16_t>(getU16(&file[file.size() - 2])));
+}
+
+TEST_F(Record, StartingAgainOntoAnExistingFileAsksUnlessTheSaveDialogJustDid) {
+    std::snprintf(gRecorder.target, sizeof gRecorder.target, "%s", path("again.wav").c_str());
+    writeFile(path("again.wav"), wavBytes({}, pcm16({1, 2, 3})));
+    static int asked;
+    static bool answer;
+    asked = 0;
+    gRecorder.confirmOverwrite = [](const char*) { return ++asked, answer; };
+    gRecorder.targetConfirmed = true;  // chosen in the save dialog
+    ASSERT_EQ(0, recorderStart());
+    EXPECT_EQ(0, asked);
+    engine.blockSize = 64;
+    ASSERT_EQ(0, engineConfigure(engine, 44100, true));
+    run(2, 0.25f);
+    ASSERT_EQ(0, recorderStop());
+    engineRelease(engine);
+    const std::vector<uint8_t> take = readFile(path("again.wav"));
+    ASSERT_EQ(44u + 2 * 256, take.size());
+
+    answer = false;
+    EXPECT_EQ(0, recorderStart());
+    EXPECT_EQ(1, asked);
+    EXPECT_FALSE(gRecorder.recording.load());
+    EXPECT_EQ(take, readFile(path("again.wav")));
+
+    answer = true;
+    ASSERT_EQ(0, recorderStart());
+    EXPECT_EQ(2, asked);
+    EXPECT_TRUE(gRecorder.recording.load());
+    ASSERT_EQ(0, recorderStop());
+    EXPECT_EQ(44u, readFile(path("again.wav")).size());
+}
+
+TEST_F(Record, TheAccompanimentsFileIsRefusedUnderAnySpellingOfItsPath) {
+    writeFile(path("song.wav"), wavBytes({}, pcm16({1, 2})));
+    ASSERT_EQ(0, accompanimentLoad(path("song.wav").c_str()));
+    gRecorder.accompanimentPath = [] { return static_cast<const char*>(gAccompaniment.path); };
+    // The platform's long form: a short name and a dot folder both resolve.
+    gRecorder.fullPath = [](const char* in, char* out, size_t size) {
+        std::string s(in);
+        for (const auto& [from, to] : {std::pair<std::string, std::string>{"SONG~1.WAV", "song.wav"}, {"/./", "/"}})
+            if (const size_t at = s.find(from); at != std::string::npos) s.replace(at, from.size(), to);
+        return std::snprintf(out, size, "%s", s.c_str()) < static_cast<int>(size);
+    };
+    const std::string folderPath = folder.path();
+    std::string upper = path("SONG.WAV");
+    EXPECT_EQ(kRecordIsAccompaniment, recorderCheckTarget(upper.c_str()));
+    EXPECT_EQ(kRecordIsAccompaniment, recorderCheckTarget(path("SONG~1.WAV").c_str()));
+    EXPECT_EQ(kRecordIsAccompaniment, recorderCheckTarget((folderPath + "./song.wav").c_str()));
+    EXPECT_EQ(0, recorderCheckTarget(path("song.wav.wav").c_str()));
+    EXPECT_EQ(0, recorderCheckTarget(path("son.wav").c_str()));
+    std::snprintf(gRecorder.target, sizeof gRecorder.target, "%s", path("SONG~1.WAV").c_str());
+    EXPECT_EQ(kRecordIsAccompaniment, recorderStart());
+    EXPECT_FALSE(gRecorder.recording.load());
+    EXPECT_EQ(wavBytes({}, pcm16({1, 2})), readFile(path("song.wav")));
+}
+
+TEST_F(Record, AFailedStoreOffersAnotherFileBeforeTheMemoryIsReleased) {
+    static std::vector<int32_t> offered;
+    static std::string another;
+    static bool accept;
+    gRecorder.askStore = [] { return true; };
+    gRecorder.offerAnotherTarget = [](int32_t failure) {
+        offered.push_back(failure);
+        if (!accept) return false;
+        std::snprintf(gRecorder.target, sizeof gRecorder.target, "%s", another.c_str());
+        disk.budget = 1 << 30;  // the other disk has room
+        return true;
+    };
+    gRecorder.writeFile = failingWrite;
+    for (bool take : {true, false}) {
+        offered.clear();
+        accept = take;
+        another = path(take ? "second.wav" : "never.wav");
+        // The folder of the first target does not exist: 175.
+        std::snprintf(gRecorder.target, sizeof gRecorder.target, "%s", path("gone/first.wav").c_str());
+        gRecorder.ramMode = true;
+        gRecorder.maxSeconds = 10;
+        gRecorder.formatIndex = 5;
+        ASSERT_EQ(0, recorderStart());
+        engine.blockSize = 100;
+        ASSERT_EQ(0, engineConfigure(engine, 44100, true));
+        run(5, 0.5f);
+        EXPECT_EQ(0, recorderStop());
+        ASSERT_EQ(1u, offered.size());
+        EXPECT_EQ(kRecordCannotCreate, offered[0]);
+        EXPECT_EQ(take, std::filesystem::exists(another));
+        if (take) EXPECT_EQ(44u + 500 * 4, readFile(another).size());
+        EXPECT_EQ(nullptr, gRecorder.pool);
+        engineRelease(engine);
+    }
+}
+
+TEST_F(Record, AShortStoreKeepsWhatReachedTheDiskAndStoresAgainElsewhere) {
+    static std::vector<int32_t> offered;
+    gRecorder.askStore = [] { return true; };
+    gRecorder.offerAnotherTarget = [](int32_t failure) {
+        offered.push_back(failure);
+        std::snprintf(gRecorder.target, sizeof gRecorder.target, "%s", (std::string(gRecorder.target) + "2").c_str());
+        disk.budget = 1 << 30;
+        return true;
+    };
+    gRecorder.writeFile = failingWrite;
+    disk = FailingDisk{1000, 0, true};
+    std::snprintf(gRecorder.target, sizeof gRecorder.target, "%s", path("store.wav").c_str());
+    gRecorder.ramMode = true;
+    gRecorder.maxSeconds = 10;
+    gRecorder.formatIndex = 13;  // 6 bytes a frame
+    ASSERT_EQ(0, recorderStart());
+    engine.blockSize = 100;
+    ASSERT_EQ(0, engineConfigure(engine, 44100, true));
+    run(5, 0.5f);
+    EXPECT_EQ(0, recorderStop());
+    EXPECT_EQ(std::vector<int32_t>{kRecordPoolWriteError}, offered);
+    const std::vector<uint8_t> partial = readFile(path("store.wav"));
+    ASSERT_EQ(44u + 1000, partial.size());
+    EXPECT_EQ(996u, getU32(&partial[40]));  // 166 whole frames
+    EXPECT_EQ(44u + 3000, readFile(path("store.wav2")).size());
+}
+
+TEST_F(Record, AFileThatStopsGrowingWhileBlocksAreCountedIsAWriteError) {
+    std::snprintf(gRecorder.target, sizeof gRecorder.target, "%s", path("silent.wav").c_str());
+    gRecorder.formatIndex = 5;
+    gRecorder.writeFile = failingWrite;
+    // 16 KiB blocks: four reach the disk, then writes vanish without a word.
+    disk = FailingDisk{4 * 16384, 1 << 30, false};
+    ASSERT_EQ(0, recorderStart());
+    engine.blockSize = 4096;
+    ASSERT_EQ(0, engineConfigure(engine, 44100, true));
+    run(4 + static_cast<int>(kRecordWriteSlack / 16384) - 1, 0.25f);
+    recorderWatchFile();
+    EXPECT_EQ(0u, engine.engineStatus.load() & STATUS_RECORD_WRITE_ERROR);  // within the slack
+    run(2, 0.25f);
+    recorderWatchFile();
+    EXPECT_NE(0u, engine.engineStatus.load() & STATUS_RECORD_WRITE_ERROR);
+    const uint32_t counted = gRecorder.framesRecorded.load();
+    run(2, 0.25f);
+    EXPECT_EQ(counted, gRecorder.framesRecorded.load());
+    EXPECT_EQ(0, recorderStop());
+    const std::vector<uint8_t> file = readFile(path("silent.wav"));
+    ASSERT_EQ(44u + 4 * 16384, file.size());
+    EXPECT_EQ(4u * 16384, getU32(&file[40]));
+    EXPECT_EQ(4u * 16384 + 36, getU32(&file[4]));
 }

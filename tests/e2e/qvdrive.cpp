@@ -1009,6 +1009,42 @@ int cmdTree(const std::vector<std::string>& a) {
     return kFail;
 }
 
+// list DIALOG ID [TEXT]: the items of a combo box or list box, one line
+// each ("index<TAB>selected|-<TAB>text"), read with the W messages, which
+// Wine carries across processes. With TEXT, the item of exactly that text
+// is selected and the dialog is told, as a user's choice would.
+int cmdList(const std::vector<std::string>& a) {
+    if (a.size() < 2) return kFail;
+    HWND dialog = parseHwnd(a[0]);
+    HWND c = GetDlgItem(dialog, int(strtol(a[1].c_str(), nullptr, 0)));
+    if (!c) { emit("no control %s in %s", a[1].c_str(), a[0].c_str()); return kFail; }
+    const bool combo = lower(className(c)) == "combobox";
+    const UINT count = combo ? CB_GETCOUNT : LB_GETCOUNT, length = combo ? CB_GETLBTEXTLEN : LB_GETTEXTLEN,
+               text = combo ? CB_GETLBTEXT : LB_GETTEXT, current = combo ? CB_GETCURSEL : LB_GETCURSEL;
+    auto ask = [&](UINT message, WPARAM w, LPARAM l) {
+        DWORD_PTR r = DWORD_PTR(-1);
+        if (!SendMessageTimeoutW(c, message, w, l, SMTO_ABORTIFHUNG, 2000, &r)) return LONG_PTR(-1);
+        return LONG_PTR(r);
+    };
+    const LONG_PTR n = ask(count, 0, 0), selected = ask(current, 0, 0);
+    LONG_PTR wanted = -1;
+    for (LONG_PTR i = 0; i < n && i < 1000; ++i) {
+        const LONG_PTR len = ask(length, WPARAM(i), 0);
+        std::vector<wchar_t> buf(size_t(len < 0 ? 0 : len) + 64, L'\0');
+        ask(text, WPARAM(i), reinterpret_cast<LPARAM>(buf.data()));
+        const std::string item = utf8(buf.data());
+        if (a.size() >= 3 && wanted < 0 && item == a[2]) wanted = i;
+        emit("%lld\t%s\t%s", static_cast<long long>(i), i == selected ? "selected" : "-", escaped(item).c_str());
+    }
+    if (a.size() < 3) return kOk;
+    if (wanted < 0) { emit("no item %s", escaped(a[2]).c_str()); return kFail; }
+    ask(combo ? CB_SETCURSEL : LB_SETCURSEL, WPARAM(wanted), 0);
+    PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(c), combo ? CBN_SELCHANGE : LBN_SELCHANGE),
+                 reinterpret_cast<LPARAM>(c));
+    emit("selected\t%lld", static_cast<long long>(wanted));
+    return kOk;
+}
+
 int usage() {
     emit("usage: qvdrive [--out FILE] [--desktop NAME|--no-desktop] [--method input|post] COMMAND ARGS\n"
          "  wait-window CLASS|- TITLE|- SECONDS     wait-gone HWND SECONDS\n"
@@ -1084,5 +1120,6 @@ int main() {
     if (cmd == "kill") return cmdKill(rest);
     if (cmd == "run") return cmdRun(rest);
     if (cmd == "tree") return cmdTree(rest);
+    if (cmd == "list") return cmdList(rest);
     return usage();
 }

@@ -37,11 +37,17 @@ sleep 0.5
 check_eq "<no accompaniment>" "$(bar_title)" "close accompaniment: the bar is empty again"
 check_eq grayed "$(menu_state 32799)" "close accompaniment: Close Accompaniment grayed"
 
-# Commands that must leave the program as it was (their windows come with
-# live input and the Master Section), the window commands, the metronome twice.
-for id in 32772 32794 32800 32771 32801 32802 32803 32804 32805 32806 32807 32813 32813; do
+# Commands that must leave the program as it was: Live Input without
+# devices, Record (which refuses to open without them), the Master Section,
+# the window commands, the metronome twice. Audio Settings opens its dialog,
+# which is cancelled.
+for id in 32772 32794 32800 32801 32802 32803 32804 32805 32806 32807 32813 32813; do
   qvd post-command "$FRAME" "$id" >/dev/null
 done
+qvd post-command "$FRAME" 32771 >/dev/null
+settings=$(qv_wait_window '#32770' "Audio Settings:" 20)
+check_ok "audio settings: its dialog opens" test -n "$settings"
+[ -n "$settings" ] && qvd post-command "$settings" 1046 >/dev/null
 sleep 1
 check_eq "Quorvane Live 1.21" "$(qvd title "$FRAME" | cut -f2-)" "the frame answers after every command"
 check_eq enabled "$(menu_state 32813)" "the metronome toggled twice is off"
@@ -60,6 +66,9 @@ check_ok "exit: the settings were written" qv_reg_get "$QV_KEY" st002
 # Never stored before: the recorder's first-run options (dry only, start
 # the accompaniment, no RAM, format 5, 200 s).
 check_eq 01010005c800 "$(qv_reg_get "$QV_KEY" st003)" "exit: the recorder's first-run options"
-check_eq 2 "$(grep -c . "$QV_WATCH_LOG")" "no other box than the question and the ASIO notice"
+# Without devices, Live Input and Record each say which device is missing.
+check_eq 2 "$(grep -cxF $'Quorvane Live\tYou should open an output sound device before starting the live input\tOK' "$QV_WATCH_LOG")" \
+  "live input and record without devices: the output-device notice"
+check_eq 4 "$(grep -c . "$QV_WATCH_LOG")" "no other box than the question and these notices"
 
 qv_reg_delete_key "$QV_KEY"
