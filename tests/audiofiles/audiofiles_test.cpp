@@ -550,7 +550,8 @@ TEST_F(Record, TheAccompanimentsFileIsRefusedUnderAnySpellingOfItsPath) {
     // The platform's long form: a short name and a dot folder both resolve.
     gRecorder.fullPath = [](const char* in, char* out, size_t size) {
         std::string s(in);
-        for (const auto& [from, to] : {std::pair<std::string, std::string>{"SONG~1.WAV", "song.wav"}, {"/./", "/"}})
+        for (const auto& [from, to] : {std::pair<std::string, std::string>{"SONG~1.WAV", "song.wav"},
+                                       {"/./", "/"}, {"\\./", "\\"}, {"\\.\\", "\\"}})
             if (const size_t at = s.find(from); at != std::string::npos) s.replace(at, from.size(), to);
         return std::snprintf(out, size, "%s", s.c_str()) < static_cast<int>(size);
     };
