@@ -565,11 +565,11 @@ def fxpane():
         y = FX_ROW_Y0 + FX_ROW_PITCH * r
         top, bot = y - 5, y + 18
         well(cv, 6, top, 285, bot, 3, vgrad(top, bot, [(0, PAL["groove_lo"]), (1, PAL["groove"])]))
-        # Slot number, in a cell of its own.
+        # A cell at the row's start; the pane writes the slot's number itself
+        # ("1: ..."), so the picture carries none.
         fill(cv, rrect(7, top + 1, 27, bot - 1, 2), (255, 255, 255), 0.03)
         fill(cv, rrect(27, top + 3, 28, bot - 3), PAL["edge_dark"], 0.8)
         fill(cv, rrect(28, top + 3, 29, bot - 3), PAL["edge_light"], 0.15)
-        text_centred(cv, 17, y + 3, str(r + 1), PAL["dim"])
         # Where the bypass badge appears: a faint empty window.
         fill(cv, rrect(BADGE_X - 0.5, y - 1.5, BADGE_X + BADGE_W + 0.5, y + 14.5, 3).outline(1.0),
              (255, 255, 255), 0.05)
