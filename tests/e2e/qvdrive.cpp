@@ -1045,6 +1045,161 @@ int cmdList(const std::vector<std::string>& a) {
     return kOk;
 }
 
+// ---- geometry, pixels, tooltips and trackbars ----------------------------------
+
+// rects HWND: the window and each descendant, one line each:
+// handle, class, id, visible|hidden, enabled|disabled, "left top right bottom"
+// on the screen (in the virtual desktop, X's coordinates).
+int cmdRects(const std::vector<std::string>& a) {
+    if (a.empty()) return kFail;
+    HWND h = parseHwnd(a[0]);
+    if (!IsWindow(h)) { emit("no window %s", a[0].c_str()); return kFail; }
+    std::vector<HWND> all{h};
+    for (HWND c : descendants(h)) all.push_back(c);
+    for (HWND c : all) {
+        RECT r{};
+        GetWindowRect(c, &r);
+        emit("%s\t%s\t%d\t%s\t%s\t%ld %ld %ld %ld", hwndText(c).c_str(), className(c).c_str(), GetDlgCtrlID(c),
+             IsWindowVisible(c) ? "visible" : "hidden", IsWindowEnabled(c) ? "enabled" : "disabled", r.left, r.top,
+             r.right, r.bottom);
+    }
+    return kOk;
+}
+
+// client HWND: the client area's width and height.
+int cmdClient(const std::vector<std::string>& a) {
+    if (a.empty()) return kFail;
+    HWND h = parseHwnd(a[0]);
+    RECT r{};
+    if (!IsWindow(h) || !GetClientRect(h, &r)) { emit("no window %s", a[0].c_str()); return kFail; }
+    emit("%ld %ld", r.right - r.left, r.bottom - r.top);
+    return kOk;
+}
+
+// pixels HWND X Y [X Y ...]: the colours (RRGGBB) at client points of the
+// window, as the screen shows them now.
+int cmdPixels(const std::vector<std::string>& a) {
+    if (a.size() < 3 || a.size() % 2 == 0) return kFail;
+    HWND h = parseHwnd(a[0]);
+    if (!IsWindow(h)) { emit("no window %s", a[0].c_str()); return kFail; }
+    HDC dc = GetDC(h);
+    if (!dc) { emit("no device context for %s", a[0].c_str()); return kFail; }
+    for (size_t i = 1; i + 1 < a.size(); i += 2) {
+        const COLORREF c = GetPixel(dc, atoi(a[i].c_str()), atoi(a[i + 1].c_str()));
+        if (c == CLR_INVALID) emit("%s %s\tinvalid", a[i].c_str(), a[i + 1].c_str());
+        else emit("%s %s\t%02X%02X%02X", a[i].c_str(), a[i + 1].c_str(), GetRValue(c), GetGValue(c), GetBValue(c));
+    }
+    ReleaseDC(h, dc);
+    return kOk;
+}
+
+// tooltip SECONDS: the text of the visible tooltip window. Common controls
+// keep it in the tooltip's own text while it shows, not in a control's.
+int cmdTooltip(const std::vector<std::string>& a) {
+    const double limit = a.empty() ? 5 : seconds(a[0]);
+    const DWORD until = GetTickCount() + DWORD(limit * 1000);
+    do {
+        for (HWND h : topWindows()) {
+            if (!IsWindowVisible(h) || lower(className(h)) != "tooltips_class32") continue;
+            const std::string text = windowText(h);
+            if (!text.empty()) {
+                emit("%s", escaped(text).c_str());
+                return kOk;
+            }
+        }
+        Sleep(100);
+    } while (GetTickCount() < until);
+    emit("no tooltip");
+    return kFail;
+}
+
+// trackbar HWND ID [POS]: the trackbar's position, range and state; with
+// POS, moves it there and tells its owner as a released thumb does
+// (TB_THUMBPOSITION, then TB_ENDSCROLL), the way a user's drag ends.
+int cmdTrackbar(const std::vector<std::string>& a) {
+    if (a.size() < 2) return kFail;
+    HWND dialog = parseHwnd(a[0]);
+    HWND c = GetDlgItem(dialog, int(strtol(a[1].c_str(), nullptr, 0)));
+    if (!c) { emit("no control %s in %s", a[1].c_str(), a[0].c_str()); return kFail; }
+    auto ask = [&](UINT message, WPARAM w, LPARAM l) {
+        DWORD_PTR r = 0;
+        SendMessageTimeoutW(c, message, w, l, SMTO_ABORTIFHUNG, 2000, &r);
+        return LONG_PTR(r);
+    };
+    const bool vertical = (GetWindowLongW(c, GWL_STYLE) & TBS_VERT) != 0;
+    if (a.size() >= 3) {
+        const long pos = strtol(a[2].c_str(), nullptr, 10);
+        if (!IsWindowEnabled(c)) { emit("disabled"); return kFail; }
+        ask(TBM_SETPOS, TRUE, pos);
+        const UINT scroll = vertical ? WM_VSCROLL : WM_HSCROLL;
+        HWND owner = GetParent(c);
+        DWORD_PTR r = 0;
+        SendMessageTimeoutW(owner, scroll, MAKEWPARAM(TB_THUMBPOSITION, pos), reinterpret_cast<LPARAM>(c),
+                            SMTO_ABORTIFHUNG, 2000, &r);
+        SendMessageTimeoutW(owner, scroll, MAKEWPARAM(TB_ENDTRACK, 0), reinterpret_cast<LPARAM>(c), SMTO_ABORTIFHUNG,
+                            2000, &r);
+    }
+    emit("%ld\t%ld %ld\t%s", long(ask(TBM_GETPOS, 0, 0)), long(ask(TBM_GETRANGEMIN, 0, 0)),
+         long(ask(TBM_GETRANGEMAX, 0, 0)), IsWindowEnabled(c) ? "enabled" : "disabled");
+    return kOk;
+}
+
+// ---- loaded modules (release checks) ------------------------------------------
+
+// The file version (a.b.c.d) from a module's version resource, the file
+// loaded as data only; empty when it has none. The fixed part is found by
+// its signature, so the resource's variable-length header needs no parsing.
+std::string fileVersion(const std::wstring& path) {
+    HMODULE m = LoadLibraryExW(path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    if (!m) return {};
+    std::string v;
+    if (HRSRC r = FindResourceW(m, MAKEINTRESOURCEW(1), MAKEINTRESOURCEW(16))) {
+        const DWORD size = SizeofResource(m, r);
+        HGLOBAL g = LoadResource(m, r);
+        const auto* p = g ? static_cast<const unsigned char*>(LockResource(g)) : nullptr;
+        for (DWORD at = 0; p && at + sizeof(VS_FIXEDFILEINFO) <= size; at += 4) {
+            VS_FIXEDFILEINFO fi;
+            memcpy(&fi, p + at, sizeof fi);
+            if (fi.dwSignature != 0xFEEF04BD) continue;
+            char text[64];
+            snprintf(text, sizeof text, "%lu.%lu.%lu.%lu", fi.dwFileVersionMS >> 16, fi.dwFileVersionMS & 0xFFFF,
+                     fi.dwFileVersionLS >> 16, fi.dwFileVersionLS & 0xFFFF);
+            v = text;
+            break;
+        }
+    }
+    FreeLibrary(m);
+    return v;
+}
+
+// modules PID|EXE [NAME]: the process's loaded modules, or only those whose
+// file name is NAME (any case), one line each: VERSION <TAB> PATH, VERSION
+// being the file's version or "-". A program with the common-controls 6
+// manifest shows a comctl32.dll of version 6, from the side-by-side store.
+int cmdModules(const std::vector<std::string>& a) {
+    if (a.empty()) return kFail;
+    DWORD pid = 0;
+    if (isNumber(a[0])) pid = DWORD(atol(a[0].c_str()));
+    else if (auto ids = processesNamed(a[0]); !ids.empty()) pid = ids.front();
+    if (!pid) { emit("no process %s", a[0].c_str()); return kFail; }
+    HANDLE snap = CreateToolhelp32Snapshot(TH32CS_SNAPMODULE, pid);
+    if (snap == INVALID_HANDLE_VALUE) { emit("cannot list the modules of %s (%lu)", a[0].c_str(), GetLastError()); return kFail; }
+    MODULEENTRY32W me{};
+    me.dwSize = sizeof me;
+    int found = 0;
+    for (BOOL ok = Module32FirstW(snap, &me); ok; ok = Module32NextW(snap, &me)) {
+        if (a.size() >= 2 && lower(utf8(me.szModule)) != lower(a[1])) continue;
+        const std::string v = fileVersion(me.szExePath);
+        emit("%s\t%s", v.empty() ? "-" : v.c_str(), utf8(me.szExePath).c_str());
+        ++found;
+    }
+    CloseHandle(snap);
+    if (!found) { emit("no module %s", a.size() >= 2 ? a[1].c_str() : "at all"); return kFail; }
+    return kOk;
+}
+
+// ---- end of the release checks' block --------------------------------------------
+
 int usage() {
     emit("usage: qvdrive [--out FILE] [--desktop NAME|--no-desktop] [--method input|post] COMMAND ARGS\n"
          "  wait-window CLASS|- TITLE|- SECONDS     wait-gone HWND SECONDS\n"
@@ -1053,7 +1208,10 @@ int usage() {
          "  answer CAPTION|- TEXT|- BUTTON SECONDS\n"
          "  watch LOGFILE RULE... [--until-exit PID|EXE] [--max SECONDS] [--windows FILE]\n"
          "  file-dialog TITLE PATH SECONDS\n"
-         "  exit-code PID|EXE SECONDS    kill PID|EXE    run EXE ARGS...");
+         "  exit-code PID|EXE SECONDS    kill PID|EXE    run EXE ARGS...\n"
+         "  tree HWND ID [PATH]    list HWND ID [ITEM]\n"
+         "  rects HWND    client HWND    pixels HWND X Y...    tooltip SECONDS    trackbar HWND ID [POS]\n"
+         "  modules PID|EXE [NAME]");
     return kFail;
 }
 
@@ -1121,5 +1279,11 @@ int main() {
     if (cmd == "run") return cmdRun(rest);
     if (cmd == "tree") return cmdTree(rest);
     if (cmd == "list") return cmdList(rest);
+    if (cmd == "rects") return cmdRects(rest);
+    if (cmd == "pixels") return cmdPixels(rest);
+    if (cmd == "client") return cmdClient(rest);
+    if (cmd == "tooltip") return cmdTooltip(rest);
+    if (cmd == "trackbar") return cmdTrackbar(rest);
+    if (cmd == "modules") return cmdModules(rest);
     return usage();
 }

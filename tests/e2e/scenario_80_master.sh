@@ -6,46 +6,9 @@
 # window opens again with the command.
 # shellcheck shell=bash
 
-# The window rectangles on the desktop, which qvdrive does not give: a
-# helper of this scenario's own, compiled once into build/e2e.
-rects_exe="$QV_E2E_DIR/master_rects.exe"
-if [ ! -f "$rects_exe" ] || [ "$BASH_SOURCE" -nt "$rects_exe" ]; then
-  cat >"$QV_E2E_DIR/master_rects.cpp" <<'EOF'
-// master_rects FILE CLASS: for the first top-level window of CLASS on the
-// "qv" desktop and each of its descendants, one line "class<TAB>id<TAB>
-// left top right bottom" (screen coordinates) in FILE.
-#include <windows.h>
-#include <cstdio>
-static FILE* out;
-static void line(HWND h) {
-    char name[128] = "";
-    GetClassNameA(h, name, sizeof name);
-    RECT r{};
-    GetWindowRect(h, &r);
-    std::fprintf(out, "%s\t%d\t%ld %ld %ld %ld\n", name, GetDlgCtrlID(h), r.left, r.top, r.right, r.bottom);
-}
-static BOOL CALLBACK each(HWND h, LPARAM) { line(h); return TRUE; }
-int main(int argc, char** argv) {
-    if (argc < 3) return 1;
-    if (HDESK d = OpenDesktopA("qv", 0, FALSE, GENERIC_ALL)) SetThreadDesktop(d);
-    HWND top = FindWindowA(argv[2], nullptr);
-    if (!top || !(out = std::fopen(argv[1], "wb"))) return 1;
-    line(top);
-    EnumChildWindows(top, each, 0);
-    std::fclose(out);
-    return 0;
-}
-EOF
-  x86_64-w64-mingw32-g++-posix -O2 -static -o "$rects_exe" "$QV_E2E_DIR/master_rects.cpp" -luser32 ||
-    qv_fail "the rectangle helper does not compile"
-fi
-
 # rect_of CLASS ID: "left top right bottom" of the frame's descendant.
 rect_of() {
-  local file="$QV_E2E_DIR/master_rects.txt"
-  rm -f "$file"
-  timeout 30 wine "$rects_exe" "$(qv_winpath "$file")" Quorvane_Main_Class >/dev/null 2>&1 </dev/null
-  tr -d '\r' <"$file" 2>/dev/null | awk -F'\t' -v c="$1" -v i="$2" '$1 == c && $2 == i { print $3; exit }'
+  qvd rects "$FRAME" | awk -F'\t' -v c="$1" -v i="$2" '$2 == c && $3 == i { print $6; exit }'
 }
 
 # drag CLASS ID DY [KEY]: presses the left button in the middle of the

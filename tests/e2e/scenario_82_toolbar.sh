@@ -35,57 +35,8 @@ hover() {
 }
 metronome() { qvd menu "$FRAME" | grep -P '\t32813\t' | cut -f3; }
 
-# The tooltip's text: qvdrive finds the window but reads titles with
-# GetWindowText, which for another process's window returns the stored
-# title, not what the control answers to WM_GETTEXT. This helper asks the
-# visible "tooltips_class32" window itself.
-tiptext_exe="$QV_E2E_DIR/tiptext.exe"
-if [ ! -f "$tiptext_exe" ] || [ "${BASH_SOURCE[0]}" -nt "$tiptext_exe" ]; then
-  cat >"$QV_E2E_DIR/tiptext.cpp" <<'CPP'
-// tiptext DESKTOP OUTFILE SECONDS: the text of the visible tooltip window.
-#include <windows.h>
-#include <cstdio>
-#include <string>
-static HWND found;
-static BOOL CALLBACK visit(HWND h, LPARAM) {
-    wchar_t cls[64] = {};
-    GetClassNameW(h, cls, 64);
-    if (IsWindowVisible(h) && lstrcmpiW(cls, L"tooltips_class32") == 0) { found = h; return FALSE; }
-    return TRUE;
-}
-int main(int argc, char** argv) {
-    if (argc < 4) return 1;
-    HDESK desk = OpenDesktopA(argv[1], 0, FALSE, GENERIC_ALL);
-    if (desk) SetThreadDesktop(desk);
-    std::string text;
-    for (int tries = 0; tries < atoi(argv[3]) * 10 && text.empty(); ++tries) {
-        found = nullptr;
-        if (desk) EnumDesktopWindows(desk, visit, 0); else EnumWindows(visit, 0);
-        wchar_t buf[256] = {};
-        DWORD_PTR got = 0;
-        if (found && SendMessageTimeoutW(found, WM_GETTEXT, 256, (LPARAM)buf, SMTO_ABORTIFHUNG, 2000, &got) && got) {
-            char utf8[1024] = {};
-            WideCharToMultiByte(CP_UTF8, 0, buf, -1, utf8, sizeof utf8, nullptr, nullptr);
-            text = utf8;
-        }
-        if (text.empty()) Sleep(100);
-    }
-    FILE* out = fopen(argv[2], "wb");
-    if (!out) return 1;
-    fprintf(out, "%s\n", text.c_str());
-    fclose(out);
-    return text.empty() ? 1 : 0;
-}
-CPP
-  x86_64-w64-mingw32-g++-posix -O2 -static -o "$tiptext_exe" "$QV_E2E_DIR/tiptext.cpp" -luser32 || qv_fail "tiptext helper does not compile"
-fi
-tip_text() {
-  local out
-  out=$(mktemp "$QV_E2E_DIR/tip.XXXXXX")
-  timeout -k 5 30 wine "$tiptext_exe" "$QV_DESKTOP" "$(qv_winpath "$out")" 5 >/dev/null 2>&1 </dev/null
-  tr -d '\r\n' <"$out"
-  rm -f "$out"
-}
+# The visible tooltip's text, as the tooltip window answers WM_GETTEXT.
+tip_text() { QV_DRIVE_LIMIT=30 qvd tooltip 5 | head -1; }
 
 # ---- hover: the hot picture (screenshot) and the tooltip's text
 hover "$(button_x 1)" "$button_y"

@@ -1,8 +1,11 @@
 # Live input through PulseAudio's null sinks: a tone played into sink b is
 # captured from its monitor, goes through the engine at half master gain and
-# comes out on sink a; live input starts and stops cleanly again and again;
-# the accompaniment bar plays, stops and seeks; a damaged accompaniment says
-# so; and a playback device that disappears mid-run is reported and survived.
+# comes out on sink a, while the meters light the segments its peak calls
+# for and the load read-out shows a load; live input starts and stops
+# cleanly again and again, the meters reopening where they were put; the
+# accompaniment bar plays, stops and seeks (its trackbar locked while
+# playing); a damaged accompaniment says so; and a playback device that
+# disappears mid-run is survived.
 # shellcheck shell=bash
 
 work="$QV_E2E_DIR/liveinput"
@@ -26,12 +29,45 @@ meter_count() { qvd children 0 2>/dev/null | grep -c 'Quorvane_Meter_Class' || t
 bar_handle() { qvd children "$FRAME" | grep -P '\t#32770\t' | head -1 | cut -f1; }
 button_text() { qvd children "$FRAME" | grep -P '\t1012\t' | head -1 | awk -F'\t' '{print $NF}'; }
 boxes() { grep -c . "$QV_WATCH_LOG"; }
+# The accompaniment bar's seek trackbar: "POSITION enabled|disabled".
+seek_state() { qvd trackbar "$BAR" 1014 | awk -F'\t' '{ print $1, $3 }'; }
 # Meter windows are top-level; wait-window finds them by class.
 meters_open() { QV_DRIVE_LIMIT=20 qvd wait-window Quorvane_Meter_Class - 3 >/dev/null; }
 meters_closed() { ! QV_DRIVE_LIMIT=15 qvd wait-window Quorvane_Meter_Class - 0.5 >/dev/null 2>&1; }
 # RMS amplitude of a recording (sox stat), from second $2 for $3 seconds.
 rms_of() { sox "$1" -n trim "$2" "$3" stat 2>&1 | awk '/RMS +amplitude/ {print $3}'; }
 toggle_live() { qvd send-key "$FRAME" ctrl+l >/dev/null; sleep 1.5; }
+
+# lit_segments TITLE: how many of the upper row's 43 segments differ from
+# the colour of an unlit one (read before live input started).
+lit_segments() {
+  local meter points k
+  meter=$(qvd wait-window Quorvane_Meter_Class "$1" 5 | cut -f1)
+  points=""
+  for k in $(seq 0 42); do points+=" $((67 + 5 * k)) 16"; done
+  # shellcheck disable=SC2086
+  qvd pixels "$meter" $points | awk -F'\t' -v u="$UNLIT" '$2 != u { n++ } END { print n + 0 }'
+}
+segments_for() {  # PEAK: the segments a linear peak lights
+  awk -v p="$1" 'BEGIN { if (p <= 0) { print 0; exit } n = int((80 + 20 * log(p) / log(10)) * 43 / 80);
+                         print (n < 0 ? 0 : (n > 43 ? 43 : n)) }'
+}
+# meter_place TITLE: the meter window's outer rectangle on the screen.
+meter_place() {
+  local meter
+  meter=$(qvd wait-window Quorvane_Meter_Class "$1" 5 | cut -f1)
+  [ -n "$meter" ] && qvd rects "$meter" | head -1 | cut -f6
+}
+near_segments() { [ -n "$1" ] && [ "$1" -le "$2" ] && [ "$1" -ge $(($2 - 1)) ]; }
+# load_row: the colours along the middle of the load read-out (bar and
+# percentage), bottom right of the frame's client area.
+load_row() {
+  local w h x points=""
+  read -r w h <<<"$(qvd client "$FRAME")"
+  for x in $(seq $((w - 130)) $((w - 1))); do points+=" $x $((h - 27)) $x $((h - 25))"; done
+  # shellcheck disable=SC2086
+  qvd pixels "$FRAME" $points | cut -f2 | tr '\n' ' '
+}
 
 # ---- one run: loopback, start/stop, accompaniment ---------------------------------
 
@@ -46,9 +82,13 @@ FRAME=$(qv_wait_window Quorvane_Main_Class - 40)
 sleep 2
 check_eq 0 "$(boxes)" "seeded devices: no configuration question at start"
 
+load_idle=$(load_row)
 toggle_live
 check_eq checked "$(menu_state 32772)" "Ctrl+L: Live Input is checked"
 check_ok "Ctrl+L: the meter windows open" meters_open
+# Silence: every segment shows the unlit colour.
+meter=$(qvd wait-window Quorvane_Meter_Class "Input VU Meter" 5 | cut -f1)
+UNLIT=$(qvd pixels "$meter" 277 16 | cut -f2)
 qv_shot liveinput_running
 
 # The tone into sink b; sink a's monitor records what the program plays.
@@ -57,10 +97,36 @@ rec_pid=$!
 timeout 20 parecord --device=b.monitor --file-format=wav --rate=44100 --channels=2 "$work/in.wav" &
 rec_in_pid=$!
 sleep 1
-timeout 20 paplay --device=b "$work/tone.wav"
+timeout 20 paplay --device=b "$work/tone.wav" &
+play_pid=$!
+# While the tone sounds: the meters' lit segments and the load read-out.
+sleep 1.5
+in_lit=$(lit_segments "Input VU Meter")
+out_lit=$(lit_segments "Output VU Meter")
+load_changed=0
+for _ in 1 2 3 4; do
+  [ "$(load_row)" != "$load_idle" ] && load_changed=$((load_changed + 1))
+  sleep 0.3
+done
+qv_shot liveinput_meters_tone
+wait "$play_pid"
 sleep 1
 kill "$rec_pid" "$rec_in_pid" 2>/dev/null
 wait "$rec_pid" "$rec_in_pid" 2>/dev/null
+# The meters against the tone's peak as it reached the program: the input
+# meter shows the captured peak, the output meter half of it (master gain
+# 0.5). A segment is 80/43 dB; the peak of one block may fall a segment
+# lower than the file's maximum.
+in_peak=$(sox "$work/in.wav" -n trim 1.5 1.5 stat 2>&1 | awk '/Maximum amplitude/ {print $3}')
+want_in=$(segments_for "$in_peak")
+want_out=$(segments_for "$(awk -v p="$in_peak" 'BEGIN { print p / 2 }')")
+echo "meters: captured peak $in_peak; lit input $in_lit (want $want_in), output $out_lit (want $want_out)"
+check_ok "meters: the input meter lights the tone's segments ($in_lit of 43, want $want_in)" \
+  near_segments "$in_lit" "$want_in"
+check_ok "meters: the output meter lights half the tone's segments ($out_lit of 43, want $want_out)" \
+  near_segments "$out_lit" "$want_out"
+check_ok "load read-out: it shows a load while live input runs ($load_changed of 4 readings differ from idle)" \
+  test "$load_changed" -ge 1 -a -n "$load_idle"
 in_rms=$(rms_of "$work/in.wav" 1.5 1.5)
 out_rms=$(rms_of "$work/out.wav" 1.5 1.5)
 echo "loopback: input RMS $in_rms, output RMS $out_rms"
@@ -87,11 +153,27 @@ toggle_live
 check_eq enabled "$(menu_state 32772)" "Ctrl+L again: Live Input is unchecked"
 check_ok "Ctrl+L again: the meter windows close" meters_closed
 
+# Move the input meter by its caption with the real mouse; three stop/start
+# cycles then open both meters exactly where they were (no creeping).
+toggle_live
+read -r mx my _ _ <<<"$(meter_place "Input VU Meter")"
+timeout 10 xdotool mousemove $((mx + 60)) $((my + 8)) mousedown 1
+sleep 0.3
+timeout 10 xdotool mousemove $((mx + 120)) $((my + 48))
+sleep 0.3
+timeout 10 xdotool mouseup 1
+sleep 0.5
+places=$(meter_place "Input VU Meter")/$(meter_place "Output VU Meter")
+echo "meters placed at $places"
+check_eq "$((mx + 60)) $((my + 40))" "$(cut -d' ' -f1-2 <<<"$places")" "meters: the input meter moved by its caption"
+toggle_live
 for i in 1 2 3; do
   qvd post-command "$FRAME" 32772 >/dev/null
   sleep 1.5
   on=$(menu_state 32772)
   meters_open && m_on=open || m_on=closed
+  check_eq "$places" "$(meter_place "Input VU Meter")/$(meter_place "Output VU Meter")" \
+    "start/stop $i: both meters open where they were"
   qvd post-command "$FRAME" 32772 >/dev/null
   sleep 1.5
   off=$(menu_state 32772)
@@ -109,9 +191,11 @@ sleep 2
 check_eq checked "$(menu_state 32772)" "accompaniment: live input runs again after the open"
 BAR=$(bar_handle)
 check_eq "|>" "$(button_text)" "accompaniment: the button offers play"
+check_eq "0 enabled" "$(seek_state)" "accompaniment: the seek bar is at the start and can be moved"
 qvd post-command "$BAR" 1012 >/dev/null
 sleep 1
 check_eq "||" "$(button_text)" "accompaniment: play shows ||"
+check_contains "$(seek_state)" "disabled" "accompaniment: the seek bar is locked while playing"
 timeout 10 parecord --device=a.monitor --file-format=wav --rate=44100 --channels=2 "$work/accomp.wav" &
 rec_pid=$!
 sleep 2
@@ -140,11 +224,18 @@ else
   qv_fail "accompaniment: silent once stopped (RMS $stopped_rms)"
 fi
 
-# Played again after a stop it goes on (the driver cannot move the trackbar
-# nor read whether it is enabled; the model's tests cover both).
+# Stopped, the bar can be moved; play goes on from where it was put. The
+# backing track is 20 s long: one second of play is 50 of the bar's 1000.
+stopped_at=$(seek_state)
+check_contains "$stopped_at" "enabled" "accompaniment: the seek bar can be moved again once stopped"
+check_eq "900" "$(QV_DRIVE_LIMIT=20 qvd trackbar "$BAR" 1014 900 | cut -f1)" "accompaniment: the seek bar moves to 900"
 qvd post-command "$BAR" 1012 >/dev/null
-sleep 1
+sleep 1.5
 check_eq "||" "$(button_text)" "accompaniment: plays again after a stop"
+played_to=$(seek_state | cut -d' ' -f1)
+echo "accompaniment: stopped at ${stopped_at%% *}, moved to 900, after 1.5 s of play at $played_to"
+check_ok "accompaniment: play goes on from the seek point ($played_to)" \
+  test "${played_to:-0}" -ge 920 -a "${played_to:-0}" -le 1000
 qvd post-command "$BAR" 1012 >/dev/null
 sleep 0.5
 

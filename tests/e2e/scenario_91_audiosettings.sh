@@ -193,6 +193,12 @@ if [ -n "$have_asio" ]; then
   check_eq "<none>" "$(qv_reg_get "$QV_KEY" DxOutput)" "second: DirectSound output closed"
 
   # ---- run 3: the long-named driver opens again at start and shows selected
+  # The driver writes what it is asked to a log, and asks for a reset
+  # before its 50th buffer switch (about a quarter second of live input).
+  asio_log="$QV_E2E_DIR/testasio.log"
+  rm -f "$asio_log"
+  export QV_TESTASIO_LOG QV_TESTASIO_RESET_AT=50
+  QV_TESTASIO_LOG=$(qv_winpath "$asio_log")
   start_program audiosettings_3.boxes
   check_eq enabled "$(menu_state 32797)" "third: the stored driver opened at start"
   if open_dialog third; then
@@ -200,8 +206,33 @@ if [ -n "$have_asio" ]; then
     qvd post-command "$DIALOG" 1046 >/dev/null
     check_ok "third: Cancel closes the dialog" qvd wait-gone "$DIALOG" 20
   fi
+  asio_calls() { tr -d '\r' <"$asio_log" 2>/dev/null | grep -c -x "$1"; }
+  qvd send-key "$FRAME" ctrl+l >/dev/null
+  for _ in $(seq 100); do [ "$(asio_calls start)" -ge 2 ] && break; sleep 0.1; done
+  sleep 1
+  echo "test driver log: $(tr -d '\r' <"$asio_log" 2>/dev/null | tr '\n' '|')"
+  check_eq checked "$(menu_state 32772)" "third: live input runs on the ASIO driver"
+  check_eq "2 1" "$(asio_calls start) $(asio_calls stop)" \
+    "third: the driver's reset request restarted live input by itself (two starts, one stop)"
+  qvd post-command "$FRAME" 32797 >/dev/null
+  for _ in $(seq 50); do [ "$(asio_calls 'control panel')" -ge 1 ] && break; sleep 0.1; done
+  check_eq 1 "$(asio_calls 'control panel')" "third: ASIO Control Panel reaches the driver"
+  check_eq "enabled 2" "$(menu_state 32772) $(asio_calls stop)" "third: the control panel stopped live input first"
+  unset QV_TESTASIO_LOG QV_TESTASIO_RESET_AT
   close_program third
   check_eq 0 "$(boxes)" "third: no reports"
+
+  # ---- run 4: inputs in a sample type no converter reads (1-bit DSD)
+  export QV_TESTASIO_INPUT_TYPE=32
+  start_program audiosettings_4.boxes
+  qvd post-command "$FRAME" 32772 >/dev/null
+  for _ in $(seq 50); do [ "$(boxes)" -gt 0 ] && break; sleep 0.1; done
+  check_file_line "$QV_WATCH_LOG" $'Error #245\tSelected ASIO input audio format does not supported\tOK' \
+    "fourth: an input format the program cannot read is reported"
+  for _ in $(seq 30); do [ "$(menu_state 32772)" = enabled ] && break; sleep 0.2; done
+  check_eq enabled "$(menu_state 32772)" "fourth: live input stopped after the report"
+  unset QV_TESTASIO_INPUT_TYPE
+  close_program fourth
 fi
 
 asio_cleanup

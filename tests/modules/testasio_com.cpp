@@ -8,6 +8,7 @@
 #include <objbase.h>
 
 #include <atomic>
+#include <cstdlib>
 #include <thread>
 
 #include "tests/modules/testasio_driver.h"
@@ -27,8 +28,14 @@ class ComDriver final : public TestAsioDriver {
 public:
     ComDriver() {
         core.config = nextConfig;
+        fromEnvironment();
         ++liveDrivers;
         current = this;
+        note("create");
+    }
+    AsioError controlPanel() override {
+        note("control panel");
+        return TestAsioDriver::controlPanel();
     }
     void released() override {
         stopThread();
@@ -39,6 +46,7 @@ public:
 
     AsioError start() override {
         const AsioError result = core.start();
+        note(result == ASE_OK ? "start" : "start failed");
         if (result != ASE_OK) return result;
         running_ = true;
         thread_ = std::thread([this] { run(); });
@@ -46,6 +54,7 @@ public:
     }
     AsioError stop() override {
         stopThread();
+        note("stop");
         return core.stop();
     }
     AsioError disposeBuffers() override {
@@ -54,6 +63,38 @@ public:
     }
 
 private:
+    // A program under test cannot call testAsioSetConfig: the environment
+    // tells its driver what to do instead. QV_TESTASIO_LOG names a file
+    // that gets one line per create, start, stop and control panel call;
+    // QV_TESTASIO_RESET_AT=N makes the first driver of the process ask for
+    // a reset before its N-th buffer switch (once, so the reopened driver
+    // runs on); QV_TESTASIO_INPUT_TYPE=T gives its inputs sample type T.
+    void fromEnvironment() {
+        char value[260] = "";
+        if (GetEnvironmentVariableA("QV_TESTASIO_LOG", value, sizeof value) - 1 < sizeof value - 1)
+            lstrcpynA(logPath_, value, sizeof logPath_);
+        static bool resetAsked = false;
+        if (!resetAsked && GetEnvironmentVariableA("QV_TESTASIO_RESET_AT", value, sizeof value) - 1 < 31) {
+            resetAsked = true;
+            core.config.messageAtSwitch = atoi(value);
+            core.config.messageSelector = kAsioResetRequest;
+        }
+        if (GetEnvironmentVariableA("QV_TESTASIO_INPUT_TYPE", value, sizeof value) - 1 < 31)
+            core.config.inputType = static_cast<AsioSampleType>(atoi(value));
+    }
+    void note(const char* what) {
+        if (!logPath_[0]) return;
+        HANDLE file = CreateFileA(logPath_, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file == INVALID_HANDLE_VALUE) return;
+        char line[64];
+        const int n = wsprintfA(line, "%s\r\n", what);
+        DWORD written = 0;
+        WriteFile(file, line, static_cast<DWORD>(n), &written, nullptr);
+        CloseHandle(file);
+    }
+
+    char logPath_[260] = "";
     void stopThread() {
         running_ = false;
         if (thread_.joinable()) thread_.join();
