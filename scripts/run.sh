@@ -2,8 +2,10 @@
 # Sets up a fresh Debian machine, builds everything, renders the bundled
 # example through the bundled performance (a room reverb) with qvrender in
 # both builds, then installs Quorvane Live with its setup program into the
-# project's Wine prefix and starts it: on the caller's display when there is
-# one, otherwise on a virtual display, with a screenshot saved.
+# project's Wine prefix and shows its main job: live input through the
+# PulseAudio null sinks with the same performance, a phrase played in and
+# recorded by the program (scripts/demo-live.sh). With a display of the
+# caller's, the program is then started for use.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 caller_display=${DISPLAY:-}
@@ -40,16 +42,10 @@ wine reg query 'HKCU\SOFTWARE\Quorvane Software\Quorvane Live\1' /v AppDir 2>/de
   exit 1
 }
 
+echo "== live input in the program: the phrase through examples/room.qvp, recorded by the program"
+QV_E2E_PREFIX=$WINEPREFIX QV_E2E_DISPLAY=$DISPLAY scripts/demo-live.sh "" "$(pwd)/$out/phrase.wav"
+
 if [ -n "$caller_display" ]; then
   echo "== starting Quorvane Live on $DISPLAY (close it to end)"
   wine explorer /desktop=QuorvaneLive,1280x1024 "$program"
-else
-  echo "== starting Quorvane Live on the virtual display $DISPLAY"
-  shot=build/run/quorvane-live.png
-  mkdir -p build/run
-  wine explorer /desktop=QuorvaneLive,1280x1024 "$program" >/dev/null 2>&1 &
-  sleep 12
-  import -window root "$shot"
-  wineserver -k >/dev/null 2>&1 || true
-  echo "screenshot: $(pwd)/$shot"
 fi
