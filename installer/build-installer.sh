@@ -17,6 +17,9 @@ stage=$(realpath -e -- "$1") || { echo "build-installer: no stage at $1" >&2; ex
 outfile=$(realpath -m -- "$2")
 [ -f "$stage/QuorvaneLive.exe" ] || { echo "build-installer: $stage/QuorvaneLive.exe is missing" >&2; exit 1; }
 defines=(-DSTAGE="$stage" -DOUTFILE="$outfile")
+# QV_SETUP_VERSION=1.20 builds the same setup claiming an older version (the
+# upgrade test installs it first).
+[ -z "${QV_SETUP_VERSION:-}" ] || defines+=(-DVERSION="$QV_SETUP_VERSION")
 if [ $# -eq 3 ] && [ -n "$3" ]; then
   icon=$(realpath -e -- "$3") || { echo "build-installer: no icon at $3" >&2; exit 1; }
   defines+=(-DICON="$icon")

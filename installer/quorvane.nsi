@@ -11,6 +11,11 @@
 ; files and nothing else.
 ;
 ; Command line (standard NSIS): /S silent, /D=C:\path as the last argument.
+; A silent install takes the default components: the program, Start menu
+; and desktop shortcuts and the "VST Plugins" folder.
+; Installing over an earlier installation first runs that installation's own
+; uninstaller (in place, silently): files the new version no longer ships go,
+; while the user's settings key, plug-ins and other files stay.
 ; Uninstaller: /S silent, /REMOVESETTINGS also deletes the user's settings
 ; key; _?=DIR runs it in place instead of from a temporary copy.
 
@@ -33,7 +38,14 @@ RequestExecutionLevel highest
 !endif
 
 !define PRODUCT "Quorvane Live"
-!define VERSION "1.21"
+; -DVERSION=1.20 builds an otherwise identical setup of an older version
+; (the upgrade test installs it first).
+!ifndef VERSION
+  !define VERSION "1.21"
+!endif
+!ifndef LICENSE
+  !define LICENSE "${__FILEDIR__}/../LICENSE"
+!endif
 !define PUBLISHER "Quorvane Software"
 !define PROGRAM_EXE "QuorvaneLive.exe"
 !define UNINSTALLER "Uninst.exe"
@@ -93,6 +105,7 @@ VIAddVersionKey /LANG=1033 "LegalCopyright" "Copyright (C) ${PUBLISHER}"
 !define MUI_FINISHPAGE_RUN_TEXT "Run ${PRODUCT}"
 
 !insertmacro MUI_PAGE_WELCOME
+!insertmacro MUI_PAGE_LICENSE "${LICENSE}"
 !insertmacro MUI_PAGE_DIRECTORY
 !insertmacro MUI_PAGE_COMPONENTS
 !insertmacro MUI_PAGE_INSTFILES
@@ -127,6 +140,19 @@ FunctionEnd
 Section "!${PRODUCT}" SecProgram
   SectionIn RO
 
+  ; An earlier installation (this one or another folder) is removed by its
+  ; own uninstaller first. Run from a copy with _?= so that ExecWait returns
+  ; when it is done; it keeps the settings key unless told otherwise.
+  ReadRegStr $R0 SHCTX "${UNINST_KEY}" "InstallLocation"
+  ${If} $R0 != ""
+  ${AndIf} ${FileExists} "$R0\${UNINSTALLER}"
+    InitPluginsDir
+    CopyFiles /SILENT "$R0\${UNINSTALLER}" "$PLUGINSDIR\previous-uninst.exe"
+    DetailPrint "Removing the earlier installation in $R0"
+    ExecWait '"$PLUGINSDIR\previous-uninst.exe" /S _?=$R0' $R1
+    Delete "$PLUGINSDIR\previous-uninst.exe"
+  ${EndIf}
+
   !include "${INSTALL_FILES_NSH}"
   WriteUninstaller "$INSTDIR\${UNINSTALLER}"
 
@@ -139,13 +165,6 @@ Section "!${PRODUCT}" SecProgram
   ${EndIf}
   WriteRegStr HKCU "${SETTINGS_KEY}" "AppDir" "$0"
 
-  CreateDirectory "$SMPROGRAMS\${PRODUCT}"
-  CreateShortCut "$SMPROGRAMS\${PRODUCT}\${PRODUCT}.lnk" "$INSTDIR\${PROGRAM_EXE}" "" "$INSTDIR\${PROGRAM_EXE}" 0
-!ifdef HAVE_MANUAL
-  CreateShortCut "$SMPROGRAMS\${PRODUCT}\${PRODUCT} Manual.lnk" "$INSTDIR\Manual.chm"
-!endif
-  CreateShortCut "$SMPROGRAMS\${PRODUCT}\Uninstall ${PRODUCT}.lnk" "$INSTDIR\${UNINSTALLER}"
-
   ; SHCTX is HKLM or HKCU, following SetShellVarContext in .onInit.
   WriteRegStr SHCTX "${UNINST_KEY}" "DisplayName" "${PRODUCT}"
   WriteRegStr SHCTX "${UNINST_KEY}" "DisplayVersion" "${VERSION}"
@@ -156,12 +175,31 @@ Section "!${PRODUCT}" SecProgram
   WriteRegStr SHCTX "${UNINST_KEY}" "QuietUninstallString" '"$INSTDIR\${UNINSTALLER}" /S'
   WriteRegDWORD SHCTX "${UNINST_KEY}" "NoModify" 1
   WriteRegDWORD SHCTX "${UNINST_KEY}" "NoRepair" 1
-  ${GetSize} "$INSTDIR" "/S=0K" $1 $2 $3
-  WriteRegDWORD SHCTX "${UNINST_KEY}" "EstimatedSize" $1
+SectionEnd
+
+Section "Start menu shortcuts" SecStartMenu
+  CreateDirectory "$SMPROGRAMS\${PRODUCT}"
+  CreateShortCut "$SMPROGRAMS\${PRODUCT}\${PRODUCT}.lnk" "$INSTDIR\${PROGRAM_EXE}" "" "$INSTDIR\${PROGRAM_EXE}" 0
+!ifdef HAVE_MANUAL
+  CreateShortCut "$SMPROGRAMS\${PRODUCT}\${PRODUCT} Manual.lnk" "$INSTDIR\Manual.chm"
+!endif
+  CreateShortCut "$SMPROGRAMS\${PRODUCT}\Uninstall ${PRODUCT}.lnk" "$INSTDIR\${UNINSTALLER}"
+SectionEnd
+
+; The folder the VST wrapper scans when no other VST directory is chosen.
+; The uninstaller removes it only while it is empty.
+Section "VST Plugins folder" SecVstFolder
+  CreateDirectory "$INSTDIR\VST Plugins"
 SectionEnd
 
 Section "Desktop shortcut" SecDesktop
   CreateShortCut "$DESKTOP\${PRODUCT}.lnk" "$INSTDIR\${PROGRAM_EXE}" "" "$INSTDIR\${PROGRAM_EXE}" 0
+SectionEnd
+
+; Last: the size of everything installed, for the programs list.
+Section "-Size"
+  ${GetSize} "$INSTDIR" "/S=0K" $1 $2 $3
+  WriteRegDWORD SHCTX "${UNINST_KEY}" "EstimatedSize" $1
 SectionEnd
 
 ;--------------------------------------------------------------------------

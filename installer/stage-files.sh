@@ -45,7 +45,8 @@ done < <(cd "$stage" && find . -type f -print0 | LC_ALL=C sort -z)
 
 [ ${#files[@]} -gt 0 ] || { echo "stage-files: $stage holds nothing to install" >&2; exit 1; }
 
-# Every folder of the stage, empty ones too (the program's "VST Plugins").
+# Every folder of the stage, empty ones too; "VST Plugins" (empty in the
+# stage) is created by its own component and removed only while empty.
 dirs=()
 while IFS= read -r -d '' d; do
   d=${d#./}
@@ -57,6 +58,8 @@ done < <(cd "$stage" && find . -mindepth 1 -type d -print0 | LC_ALL=C sort -z)
 
 {
   for d in "${dirs[@]}"; do
+    # An optional component of the setup program creates it.
+    [ "$d" = "VST Plugins" ] && continue
     printf 'CreateDirectory "$INSTDIR\\%s"\n' "$(nsis_escape "${d//\//\\}")"
   done
   current=//   # no directory has this name: the first file always sets the path

@@ -26,6 +26,12 @@ e2elog=build/e2e-summary.log
 bash tests/e2e/run.sh 2>&1 | tee "$e2elog"
 [ "${PIPESTATUS[0]}" -eq 0 ] || status=1
 
+# The end-to-end run took the manual's pictures (build/manual/shots): the
+# release artifacts are made again to carry them.
+echo "== release artifacts with the manual's pictures"
+cmake --build build/windows --target manual installer portable 2>&1 | tail -n 3
+[ "${PIPESTATUS[0]}" -eq 0 ] || status=1
+
 # Coverage-guided fuzzing of the parsers, a short bounded run each from the
 # seed corpus (copied: the runs add their finds to a scratch corpus).
 for target in performance accompaniment vststate; do

@@ -1,7 +1,11 @@
-# The setup program, as a user runs it: a silent install into the default
-# folder, the installed program started from there (its settings key holds
-# nothing but what setup wrote), and a silent uninstall that takes the
-# program's files and AppDir away but leaves the user's settings.
+# The setup program, as a user runs it: an older version installed first
+# (the same setup built as 1.20, shipping one more file), the user's own
+# settings and plug-in added, then a silent install of this version over it
+# into the default folder: the older files are gone, the settings and the
+# plug-in stay, the programs list shows 1.21. The installed program is
+# started from there, and a silent uninstall takes the program's files,
+# shortcuts, uninstall entry and AppDir away but leaves the user's settings
+# and plug-in folder.
 # Sourced by run.sh (lib.sh already loaded, services running).
 # shellcheck shell=bash
 
@@ -26,9 +30,52 @@ mkdir -p "$work"
 qv_reg_delete_key "$vendor_key"
 qv_reg_delete_key "$uninst_key"
 
-# ---- install ------------------------------------------------------------------
+startmenu="$WINEPREFIX/drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs/Quorvane Live"
+desktop_lnk="$WINEPREFIX/drive_c/users/Public/Desktop/Quorvane Live.lnk"
+rm -rf "$startmenu" "$desktop_lnk"
+
+# ---- an older version first ------------------------------------------------
+old_setup="$work/QuorvaneLive-1.20-setup.exe"
+mkdir -p "$work/oldstage"
+cp -r "$QV_STAGE/." "$work/oldstage/"
+echo "shipped by 1.20 only" >"$work/oldstage/retired.txt"
+if QV_SETUP_VERSION=1.20 bash "$qv_root/installer/build-installer.sh" "$work/oldstage" "$old_setup" >"$work/old-build.log" 2>&1; then
+  timeout 180 wine "$old_setup" /S >"$work/old-setup.log" 2>&1 </dev/null
+  check_eq 0 "$?" "upgrade: the older setup (1.20) installs silently"
+  check_eq "1.20" "$(qv_reg_get "$uninst_key" DisplayVersion)" "upgrade: the programs list shows 1.20 first"
+else
+  qv_fail "upgrade: the older setup could not be built: $(tail -3 "$work/old-build.log" | tr '\n' ' ')"
+fi
+# The user's own settings and plug-in, which the upgrade must keep (the VST
+# directory exists, so the program's scan finds it).
+mkdir -p "$WINEPREFIX/drive_c/Music/VST"
+qv_reg_add "$QV_KEY" VSTDir REG_SZ 'C:\Music\VST\'
+qv_reg_add "$QV_KEY" PrfSave REG_SZ 'C:\Music\Blues Jam.qvp'
+mkdir -p "$instdir/VST Plugins"
+echo "the user's plug-in" >"$instdir/VST Plugins/userplugin.dll"
+
+# ---- install this version over it --------------------------------------------
 timeout 180 wine "$setup" /S >"$work/setup.log" 2>&1 </dev/null
 check_eq 0 "$?" "silent setup exits with 0"
+check_eq "1.21" "$(qv_reg_get "$uninst_key" DisplayVersion)" "upgrade: the programs list shows 1.21"
+if [ -e "$instdir/retired.txt" ]; then qv_fail "upgrade: a file only the older version shipped is left"; else
+  qv_pass "upgrade: the older version's files are removed first"
+fi
+check_eq 'C:\Music\VST\' "$(qv_reg_get "$QV_KEY" VSTDir)" "upgrade: the user's VST directory setting stays"
+check_eq 'C:\Music\Blues Jam.qvp' "$(qv_reg_get "$QV_KEY" PrfSave)" "upgrade: the user's last performance path stays"
+check_eq "the user's plug-in" "$(cat "$instdir/VST Plugins/userplugin.dll" 2>/dev/null)" "upgrade: the user's plug-in stays"
+size=$(qv_reg_get "$uninst_key" EstimatedSize)
+if [ $((size)) -ge $(($(du -sk --apparent-size "$QV_STAGE" | cut -f1) / 2)) ]; then
+  qv_pass "the programs list shows the installation's size ($((size)) KB)"
+else
+  qv_fail "EstimatedSize $size is smaller than the installation"
+fi
+if [ -f "$startmenu/Quorvane Live.lnk" ] && [ -f "$startmenu/Quorvane Live Manual.lnk" ] &&
+  [ -f "$startmenu/Uninstall Quorvane Live.lnk" ] && [ -f "$desktop_lnk" ]; then
+  qv_pass "Start menu and desktop shortcuts are there"
+else
+  qv_fail "shortcuts missing: $(ls "$startmenu" 2>&1 | tr '\n' ' ') $(ls "$desktop_lnk" 2>&1)"
+fi
 missing=""
 for f in QuorvaneLive.exe streamconv.dll Manual.chm Uninst.exe Wrappers/defwrapper.dll Wrappers/vstwrapper.dll \
   $(cd "$QV_STAGE" && ls Effects/*.dll); do
@@ -89,16 +136,45 @@ cp "$instdir/Uninst.exe" "$work/Uninst.exe"
 read -r -a words <<<"_?=$instdir_win"
 timeout 180 wine "$work/Uninst.exe" /S "${words[@]}" >"$work/uninst.log" 2>&1 </dev/null
 check_eq 0 "$?" "silent uninstall exits with 0"
-if [ -e "$instdir" ]; then
-  qv_fail "uninstall: left behind: $(cd "$instdir" && find . -mindepth 1 | tr '\n' ' ')"
-else
-  qv_pass "uninstall: the installation folder is gone"
+left=$(cd "$instdir" 2>/dev/null && find . -mindepth 1 | LC_ALL=C sort | tr '\n' ' ')
+check_eq "./VST Plugins ./VST Plugins/userplugin.dll " "$left" \
+  "uninstall: only the user's plug-in (and its folder) is left of the installation"
+if [ -e "$startmenu" ] || [ -e "$desktop_lnk" ]; then qv_fail "uninstall: shortcuts are left"; else
+  qv_pass "uninstall: the shortcuts are removed"
 fi
+check_eq 'C:\Music\VST\' "$(qv_reg_get "$QV_KEY" VSTDir)" "uninstall: the user's VST directory setting stays"
 if qv_reg_get "$QV_KEY" AppDir >/dev/null; then qv_fail "uninstall: AppDir is still there"; else qv_pass "uninstall: AppDir removed"; fi
 check_eq "$st001" "$(qv_reg_get "$QV_KEY" st001)" "uninstall: the user's settings (st001) stay"
 if qv_reg_has_key "$uninst_key"; then qv_fail "uninstall: the uninstall entry is still there"; else
   qv_pass "uninstall: the uninstall entry is removed"
 fi
 
+# ---- the portable zip: register.cmd writes AppDir, the program starts --------
+portable="${QV_PORTABLE:-$(dirname "$setup")/QuorvaneLive-1.21-portable.zip}"
+if [ -f "$portable" ] && unzip -q "$portable" -d "$work/portable"; then
+  here="$work/portable/Quorvane Live"
+  qv_reg_delete_key "$vendor_key"
+  (cd "$here" && timeout 60 wine cmd /c register.cmd >"$work/register.log" 2>&1 </dev/null)
+  check_eq "$(qv_winpath "$here")\\" "$(qv_reg_get "$QV_KEY" AppDir)" "portable: register.cmd writes the unpacked folder as AppDir"
+  QV_EXE="$here/$QV_EXE_NAME"
+  qv_watch_start portable.boxes "Configure Audio Settings=NO" "*=OK"
+  qv_start
+  if frame=$(qv_wait_window Quorvane_Main_Class "Quorvane Live 1.21" 40); then
+    qv_pass "portable: the program starts from the unpacked folder"
+    sleep 1
+    qvd close "$frame" >/dev/null
+    qv_wait_exit 30 || qv_fail "portable: still running 30 s after WM_CLOSE"
+  else
+    qv_fail "portable: no frame within 40 s"
+  fi
+  qv_stop
+  (cd "$here" && timeout 60 wine cmd /c register.cmd /remove >>"$work/register.log" 2>&1 </dev/null)
+  if qv_reg_get "$QV_KEY" AppDir >/dev/null; then qv_fail "portable: register.cmd /remove leaves AppDir"; else
+    qv_pass "portable: register.cmd /remove takes AppDir away"
+  fi
+else
+  qv_fail "portable: $portable is missing or cannot be unpacked (build the portable target)"
+fi
+
 qv_reg_delete_key "$vendor_key"
-rm -rf "$work"
+rm -rf "$work" "$instdir" "$WINEPREFIX/drive_c/Music"

@@ -1,6 +1,10 @@
 # The Help menu: the About box shows the product's name, version and date
 # and goes with OK; the manual opens in HTML Help from the application
-# directory, and a missing Manual.chm is passed over without a word.
+# directory, and a missing Manual.chm is passed over without a word. The
+# manual's table of contents lists a topic for every window. The program's
+# manifest is read: its process runs the themed common controls (comctl32
+# version 6, from the side-by-side store), and every deliverable carries
+# the version resource.
 # Sourced by run.sh (lib.sh already loaded, services running).
 # shellcheck shell=bash
 
@@ -39,6 +43,12 @@ help_close() {
 # ---- About, then the manual -------------------------------------------------
 
 if help_start help "$QV_STAGE"; then
+  # The manifest asks for common controls 6: Windows (and Wine) then load
+  # comctl32 from the side-by-side store, not system32's version 5.
+  comctl=$(qvd modules "$QV_EXE_NAME" comctl32.dll)
+  check_contains "$(tr 'A-Z' 'a-z' <<<"$comctl")" "microsoft.windows.common-controls_6595b64144ccf1df_6." \
+    "manifest: the program runs common controls version 6"
+  check_eq 1.21.0.0 "$(qvd modules "$QV_EXE_NAME" "$QV_EXE_NAME" | cut -f1)" "the program's version resource says 1.21"
   qvd post-command "$frame" 104 >/dev/null
   if about=$(qv_wait_window '#32770' "About Quorvane Live" 10); then
     qv_pass "About: the dialog opens"
@@ -96,3 +106,25 @@ if help_start nomanual "$nomanual"; then
 fi
 rm -rf "$nomanual"
 qv_reg_delete_key "$QV_KEY"
+
+# ---- what the manual and the files say ----------------------------------------
+# The manual's contents, read out of the CHM, against the files in it; a
+# topic for every window and dialog.
+if out=$(bash "$qv_root/manual/check-chm.sh" "$QV_STAGE/Manual.chm" 2>&1); then
+  qv_pass "manual: every topic of the contents is in Manual.chm, one for every window ($(tail -1 <<<"$out"))"
+else
+  qv_fail "manual: $(grep -v '^PASS' <<<"$out" | tr '\n' ' ')"
+fi
+toc=$(cd "$QV_E2E_DIR" && chmls extract "$QV_STAGE/Manual.chm" /manual.hhc /dev/stdout 2>/dev/null)
+for topic in "The main window" "Master Section" "Audio Settings" "Recording" "VU meters and CPU usage" \
+  "VST plug-ins, scan and editors" "About box and this manual" "Reverb" "Echo" "Flanger" "Chorus" "Messages"; do
+  check_contains "$toc" "value=\"$topic\"" "manual: the contents list \"$topic\""
+done
+# Every deliverable: product name and version 1.21 in its version resource.
+for f in QuorvaneLive.exe qvrender.exe streamconv.dll Wrappers/defwrapper.dll Wrappers/vstwrapper.dll \
+  Effects/reverb.dll Effects/echo.dll Effects/flanger.dll Effects/chorus.dll; do
+  strings -el "$QV_STAGE/$f" | grep -A1 -x ProductVersion | tail -1 >"$QV_E2E_DIR/version.txt"
+  product=$(strings -el "$QV_STAGE/$f" | grep -A1 -x ProductName | tail -1)
+  check_eq "Quorvane Live 1.21" "$product $(cat "$QV_E2E_DIR/version.txt")" "version resource of $f"
+done
+rm -f "$QV_E2E_DIR/version.txt"
