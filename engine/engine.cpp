@@ -5,6 +5,10 @@
 #include <cstdlib>
 #include <thread>
 
+#if defined(__x86_64__) || defined(_M_X64)
+#include <emmintrin.h>
+#endif
+
 #include "engine/engine_internal.h"
 
 EngineState gEngine;
@@ -102,9 +106,22 @@ void engineRelease(EngineState& e) {
     e.cpuUsagePercent.store(0.0f, std::memory_order_relaxed);
 }
 
+// Largest absolute value; NaN never counts, 0.0 for an empty or silent
+// block. The order of comparisons cannot change a maximum, so four lanes
+// give the same figure as one.
 static float peakOf(const float* samples, uint32_t count) {
     float peak = 0.0f;
-    for (uint32_t i = 0; i < count; ++i) {
+    uint32_t i = 0;
+#if defined(__x86_64__) || defined(_M_X64)
+    const __m128 magnitude = _mm_castsi128_ps(_mm_set1_epi32(0x7FFFFFFF));
+    __m128 lanes = _mm_setzero_ps();
+    for (; i + 4 <= count; i += 4)  // max(a, p) is a > p ? a : p: a NaN a keeps p
+        lanes = _mm_max_ps(_mm_and_ps(_mm_loadu_ps(samples + i), magnitude), lanes);
+    float lane[4];
+    _mm_storeu_ps(lane, lanes);
+    for (float a : lane) peak = a > peak ? a : peak;
+#endif
+    for (; i < count; ++i) {
         float a = samples[i] < 0.0f ? -samples[i] : samples[i];
         peak = a > peak ? a : peak;
     }
@@ -115,13 +132,27 @@ static void scale(float* samples, uint32_t count, float gain) {
     for (uint32_t i = 0; i < count; ++i) samples[i] *= gain;
 }
 
-static void clip(float* samples, uint32_t count) {
-    for (uint32_t i = 0; i < count; ++i) {
+// Limits every sample to -1.0 ... 1.0 (infinities included) and turns NaN
+// into silence, so that nothing non-finite reaches a device; returns the
+// peak of the clipped block.
+static float clipAndPeak(float* samples, uint32_t count) {
+    uint32_t i = 0;
+#if defined(__x86_64__) || defined(_M_X64)
+    const __m128 one = _mm_set1_ps(1.0f), minusOne = _mm_set1_ps(-1.0f);
+    for (; i + 4 <= count; i += 4) {
+        const __m128 x = _mm_loadu_ps(samples + i);
+        // min(x, 1) gives 1 for NaN; the ordered mask then clears it.
+        const __m128 y = _mm_max_ps(_mm_min_ps(x, one), minusOne);
+        _mm_storeu_ps(samples + i, _mm_and_ps(y, _mm_cmpord_ps(x, x)));
+    }
+#endif
+    for (; i < count; ++i) {
         float x = samples[i];
         x = x > 1.0f ? 1.0f : x;
         x = x < -1.0f ? -1.0f : x;
-        samples[i] = x;
+        samples[i] = x == x ? x : 0.0f;
     }
+    return peakOf(samples, count);
 }
 
 static void copySamples(float* to, const float* from, uint32_t count) {
@@ -148,8 +179,7 @@ void processBlock(EngineState& e) {
     const uint32_t n = e.blockSize;
     const bool stereo = e.inputR && e.outputR;
 
-    if (e.dcRemoverOn.load(std::memory_order_relaxed)) dcRemoverProcess(e);
-    gateProcess(e);
+    conditionInput(e);
 
     float peakL = peakOf(e.inputL, n);
     e.inputPeakL.store(peakL, std::memory_order_relaxed);
@@ -160,9 +190,12 @@ void processBlock(EngineState& e) {
 
     runChain(e);
 
+    // A gain of exactly 1 changes no sample.
     const float master = e.masterGain.load(std::memory_order_relaxed);
-    scale(e.outputL, n, master);
-    if (stereo) scale(e.outputR, n, master);
+    if (master != 1.0f) {
+        scale(e.outputL, n, master);
+        if (stereo) scale(e.outputR, n, master);
+    }
 
     const bool dryOnly = e.recordDryOnly.load(std::memory_order_relaxed);
     if (dryOnly) runStage(e.recorder, e);
@@ -171,11 +204,9 @@ void processBlock(EngineState& e) {
 
     if (e.metronomeOn.load(std::memory_order_relaxed)) metronomeProcess(e);
 
-    clip(e.outputL, n);
-    peakL = peakOf(e.outputL, n);
+    peakL = clipAndPeak(e.outputL, n);
     e.outputPeakL.store(peakL, std::memory_order_relaxed);
-    if (stereo) clip(e.outputR, n);
-    e.outputPeakR.store(stereo ? peakOf(e.outputR, n) : peakL, std::memory_order_relaxed);
+    e.outputPeakR.store(stereo ? clipAndPeak(e.outputR, n) : peakL, std::memory_order_relaxed);
 }
 
 // Marking the block busy before testing the enable flag, both sequentially

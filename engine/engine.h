@@ -188,6 +188,8 @@ int32_t dcRemoverConfigure(EngineState& engine, uint32_t rate);
 void dcRemoverProcess(EngineState& engine);
 int32_t gateConfigure(EngineState& engine, uint32_t rate, bool stereo);
 void gateProcess(EngineState& engine);
+// Both of them, as processBlock runs them: the remover when dcRemoverOn.
+void conditionInput(EngineState& engine);
 void metronomeReset(EngineState& engine);
 void metronomeConfigure(EngineState& engine, uint32_t rate);
 void metronomeProcess(EngineState& engine);

@@ -1,4 +1,5 @@
 #include <cmath>
+#include <cstring>
 #include <random>
 
 #include "tests/engine/engine_fixture.h"
@@ -158,4 +159,63 @@ TEST_F(GateTest, MonoNeverTouchesTheRightChannelState) {
     EXPECT_EQ(nullptr, engine->gate.ring[1]);
     EXPECT_EQ(12345, engine->gate.fade[1]);
     EXPECT_EQ(42.0f, engine->gate.sum[1]);
+}
+
+// processBlock runs the remover and the gate in one pass over a stereo block;
+// it must give exactly what the two separate passes give, through gate
+// openings and closings and with the remover's window turning over.
+TEST_F(GateTest, OnePassConditioningEqualsTheRemoverThenTheGate) {
+    EngineState other;
+    for (EngineState* e : {engine.get(), &other}) {
+        e->blockSize = 100;
+        engineConfigure(*e, 44100, true);
+        e->gateThreshold = 0.05f;
+        e->gateAttackMs = 3;
+        e->gateReleaseMs = 20;
+        e->inputGain = 1.5f;
+        e->dcRemoverOn = true;
+    }
+    std::mt19937 random(7);
+    std::uniform_real_distribution<float> noise(-0.5f, 0.5f);
+    for (int block = 0; block < 300; ++block) {
+        const float loud = (block / 40) % 2 ? 0.01f : 1.0f;  // opens and closes the gate
+        for (uint32_t i = 0; i < 100; ++i) {
+            engine->inputL[i] = other.inputL[i] = 0.2f + loud * noise(random);
+            engine->inputR[i] = other.inputR[i] = loud * noise(random);
+        }
+        conditionInput(*engine);
+        dcRemoverProcess(other);
+        gateProcess(other);
+        ASSERT_EQ(0, std::memcmp(engine->inputL, other.inputL, 100 * sizeof(float))) << "block " << block;
+        ASSERT_EQ(0, std::memcmp(engine->inputR, other.inputR, 100 * sizeof(float))) << "block " << block;
+    }
+}
+
+// The one-pass gate compares its sums with the least float whose level is
+// not below the threshold: levels exactly at it, a threshold of 0 and one
+// between two levels must decide as the division does.
+TEST_F(GateTest, OnePassGateDecidesLevelsAtTheThresholdAsTheDivisionDoes) {
+    for (const float threshold : {0.25f, 0.0f, 0.1f, 1e-30f}) {
+        EngineState one, two;
+        for (EngineState* e : {&one, &two}) {
+            e->blockSize = 64;
+            engineConfigure(*e, 44100, true);
+            e->gateThreshold = threshold;
+            e->gateAttackMs = 1;
+            e->gateReleaseMs = 1;
+            e->dcRemoverOn = false;
+        }
+        for (int block = 0; block < 200; ++block) {
+            // A constant level of 0.25 that drops to 0 and comes back.
+            const float level = (block / 50) % 2 ? 0.0f : 0.25f;
+            for (uint32_t i = 0; i < 64; ++i) {
+                one.inputL[i] = two.inputL[i] = level;
+                one.inputR[i] = two.inputR[i] = -level * 0.4f;
+            }
+            conditionInput(one);
+            gateProcess(two);
+            ASSERT_EQ(0, std::memcmp(one.inputL, two.inputL, 64 * sizeof(float))) << threshold << " block " << block;
+            ASSERT_EQ(0, std::memcmp(one.inputR, two.inputR, 64 * sizeof(float))) << threshold << " block " << block;
+        }
+    }
 }

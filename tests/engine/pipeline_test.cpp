@@ -1,4 +1,5 @@
 #include <atomic>
+#include <limits>
 #include <thread>
 #include <vector>
 
@@ -117,6 +118,20 @@ TEST_F(PipelineTest, NeutralSettingsPassInputThroughClipped) {
     EXPECT_EQ(1.0f, engine->outputPeakL.load());
     EXPECT_FLOAT_EQ(0.4f, engine->inputPeakR.load());
     EXPECT_FLOAT_EQ(0.4f, engine->outputPeakR.load());
+}
+
+TEST_F(PipelineTest, NothingNonFiniteLeavesTheEngine) {
+    // Seven frames: the vector loop and the frames after it both see NaN
+    // and the infinities.
+    configure(44100, true, 7);
+    makeNeutral();
+    const float nan = std::numeric_limits<float>::quiet_NaN(), inf = std::numeric_limits<float>::infinity();
+    std::vector<float> out = runBlock({nan, inf, -inf, 0.5f, 0.25f, nan, -inf}, {-nan, 0.1f, inf, -0.0f, nan, inf, 0.2f});
+    EXPECT_EQ((std::vector<float>{0.0f, 1.0f, -1.0f, 0.5f, 0.25f, 0.0f, -1.0f}), out);
+    EXPECT_EQ((std::vector<float>{0.0f, 0.1f, 1.0f, -0.0f, 0.0f, 1.0f, 0.2f}), lastRight);
+    EXPECT_EQ(1.0f, engine->outputPeakL.load());
+    EXPECT_EQ(1.0f, engine->outputPeakR.load());
+    EXPECT_EQ(inf, engine->inputPeakL.load());  // a NaN never counts as a peak
 }
 
 TEST_F(PipelineTest, SilenceGivesSilenceAndZeroPeaks) {

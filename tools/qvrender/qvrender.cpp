@@ -39,7 +39,8 @@ namespace {
 const char* const kUsage =
     "usage: qvrender [options] INPUT.wav OUTPUT.wav\n"
     "  --performance FILE.qvp   chain and accompaniment from a performance file\n"
-    "  --block N                frames per block (default 512)\n"
+    "  --block N                frames per block (default 16384, or 4096 for a recording at another\n"
+    "                           rate than the input's)\n"
     "  --format N               record format 0..15 (default: the input's rate if the table has it,\n"
     "                           else 44100; 24-bit; the input's channel count)\n"
     "  --input-gain G --master-gain G --gate-threshold T --gate-attack MS --gate-release MS\n"
@@ -57,7 +58,13 @@ struct Options {
     std::string input, output, performance, accompaniment, savePerformance;
     std::vector<std::string> effects;
     bool listPlugins = false;
-    uint32_t block = 512;
+    // Every step of the engine and the effects carries its state across
+    // blocks, so the block length changes no sample; a long one costs fewer
+    // calls and file writes. The recorder's rate converter, though, gives
+    // slightly different samples for another split of the input, so a
+    // resampled recording keeps the block it was always made with. 0: the
+    // default for the recording's rate.
+    uint32_t block = 0;
     int format = -1;
     float inputGain = 1.0f, masterGain = 1.0f, gateThreshold = 0.0039f;
     uint16_t gateAttack = 5, gateRelease = 100;
@@ -177,6 +184,10 @@ struct InputFile {
 std::string openInput(const std::string& path, InputFile& in) {
     in.file = std::fopen(path.c_str(), "rb");
     if (!in.file) return "cannot open the input file " + path;
+    // A few large reads, not one per block. The C library of the native
+    // build takes a size only with a buffer, which must outlive the stream.
+    static char buffer[1 << 20];
+    std::setvbuf(in.file, buffer, _IOFBF, sizeof buffer);
     uint8_t header[12];
     if (std::fread(header, 1, 12, in.file) != 12 || std::memcmp(header, "RIFF", 4) != 0 ||
         std::memcmp(header + 8, "WAVE", 4) != 0)
@@ -384,6 +395,12 @@ int main(int argc, char** argv) {
     gRecorder.stopLiveInput = [] { engineRelease(gEngine); };
     const int32_t started = recorderStart();
     if (started != 0) return fail(started);
+    // At the input's rate the recorder cuts the padded last block itself:
+    // shortening the file after it was closed waits for the disk.
+    const uint64_t inputBytes = in.frames * gRecorder.format.nBlockAlign;
+    if (gRecorder.format.nSamplesPerSec == f.nSamplesPerSec && inputBytes < gRecorder.dataLimit)
+        gRecorder.dataLimit = static_cast<uint32_t>(inputBytes);
+    if (o.block == 0) o.block = gRecorder.format.nSamplesPerSec == f.nSamplesPerSec ? 16384 : 4096;
     engine.blockSize = o.block;
     const int32_t configured = engineConfigure(engine, f.nSamplesPerSec, stereo);
     if (configured != 0) {
@@ -420,7 +437,7 @@ int main(int argc, char** argv) {
             recorderStop();
             return fail(kRecordWriteError);
         }
-        done += frames;
+        done += got < want ? got / f.nBlockAlign : frames;  // a file that ends early ends there
         if (progress && (done / o.block) % 64 == 0) showProgress(done, in.frames);
         if (got < want) break;  // the file ended early
     }
@@ -437,7 +454,8 @@ int main(int argc, char** argv) {
     const int32_t stopped = recorderStop();
     if (stopped != 0) return fail(stopped);
     std::error_code error;
-    std::filesystem::resize_file(o.output, 44 + dataBytes, error);
+    const uintmax_t size = std::filesystem::file_size(o.output, error);
+    if (error || size != 44 + dataBytes) std::filesystem::resize_file(o.output, 44 + dataBytes, error);
     if (error) return fail("cannot finish the output file " + o.output);
     wrappersUnloadAll();
     return 0;
