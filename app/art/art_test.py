@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""Generates the art into a temporary folder and checks what the resource
+"""Generates the program's and the modules' art into a temporary folder and checks what the resource
 compiler and Windows will read: names, exact sizes, header fields, icon
 directories and masks. Also checks that two runs give the same bytes, so
 builds are reproducible."""
@@ -19,6 +19,15 @@ BITMAPS = {
     "toolbar_hot.bmp": (384, 39), "play.bmp": (14, 14), "stop.bmp": (14, 14),
 }
 ICONS = {"quorvane.ico": [16, 32, 48], "quorvane_small.ico": [16, 32]}
+# The modules' own pictures, drawn by their scripts into folders of their own.
+ROOT = os.path.normpath(os.path.join(HERE, "..", ".."))
+MODULE_ART = [
+    (os.path.join(ROOT, "wrappers", "art", "make_wrapper_art.py"),
+     {"vst_button.bmp": (11, 20), "default_button.bmp": (11, 20)}, {"vst.ico": [16, 32], "default.ico": [16, 32]}),
+    (os.path.join(ROOT, "effects", "art", "make_logos.py"),
+     {"reverb_logo.bmp": (168, 50), "echo_logo.bmp": (168, 50), "flanger_logo.bmp": (168, 50),
+      "chorus_logo.bmp": (168, 50)}, {}),
+]
 
 
 def check_bmp(data, w, h):
@@ -55,28 +64,30 @@ def check_ico(data, sizes):
 
 def main():
     passed = failed = 0
+    scripts = [(os.path.join(HERE, "make_art.py"), BITMAPS, ICONS)] + MODULE_ART
     with tempfile.TemporaryDirectory() as tmp:
-        runs = [os.path.join(tmp, "a"), os.path.join(tmp, "b")]
-        for out in runs:
-            subprocess.run([sys.executable, os.path.join(HERE, "make_art.py"), out], check=True)
-        cases = [(n, check_bmp, s) for n, s in BITMAPS.items()] + [(n, check_ico, (s,)) for n, s in ICONS.items()]
-        for name, check, args in cases:
-            try:
-                with open(os.path.join(runs[0], name), "rb") as fh:
-                    data = fh.read()
-                check(data, *args)
-                with open(os.path.join(runs[1], name), "rb") as fh:
-                    assert fh.read() == data, "second run differs"
-                passed += 1
-            except (AssertionError, OSError, struct.error) as e:
-                print("FAIL %s: %s" % (name, e))
+        for number, (script, bitmaps, icons) in enumerate(scripts):
+            runs = [os.path.join(tmp, "%d%s" % (number, run)) for run in "ab"]
+            for out in runs:
+                subprocess.run([sys.executable, script, out], check=True)
+            cases = [(n, check_bmp, s) for n, s in bitmaps.items()] + [(n, check_ico, (s,)) for n, s in icons.items()]
+            for name, check, args in cases:
+                try:
+                    with open(os.path.join(runs[0], name), "rb") as fh:
+                        data = fh.read()
+                    check(data, *args)
+                    with open(os.path.join(runs[1], name), "rb") as fh:
+                        assert fh.read() == data, "second run differs"
+                    passed += 1
+                except (AssertionError, OSError, struct.error) as e:
+                    print("FAIL %s: %s" % (name, e))
+                    failed += 1
+            extra = sorted(set(os.listdir(runs[0])) - set(bitmaps) - set(icons))
+            if extra:
+                print("FAIL unexpected files from %s: %s" % (os.path.basename(script), ", ".join(extra)))
                 failed += 1
-        extra = sorted(set(os.listdir(runs[0])) - set(BITMAPS) - set(ICONS))
-        if extra:
-            print("FAIL unexpected files: %s" % ", ".join(extra))
-            failed += 1
-        else:
-            passed += 1
+            else:
+                passed += 1
     print("%d passed, %d failed" % (passed, failed))
     return 1 if failed else 0
 

@@ -1035,7 +1035,11 @@ def write(path, data):
     os.replace(tmp, path)
 
 
-def main(argv):
+def run(argv, build_pictures, script):
+    """The command line every art script shares: OUTDIR [--preview PNGDIR].
+    `build_pictures()` gives {file name: canvas, or a list of canvases for
+    an .ico}; each is written as BMP or ICO, and as enlarged PNGs to look at
+    with --preview."""
     args = argv[1:]
     preview = None
     if "--preview" in args:
@@ -1043,11 +1047,11 @@ def main(argv):
         preview = args[i + 1]
         del args[i:i + 2]
     if len(args) != 1:
-        sys.stderr.write("usage: make_art.py OUTDIR [--preview PNGDIR]\n")
+        sys.stderr.write("usage: %s OUTDIR [--preview PNGDIR]\n" % script)
         return 2
     out = args[0]
     os.makedirs(out, exist_ok=True)
-    for name, pic in build().items():
+    for name, pic in build_pictures().items():
         if name.endswith(".ico"):
             write(os.path.join(out, name), ico_bytes(pic))
         else:
@@ -1059,6 +1063,10 @@ def main(argv):
                 stem = os.path.splitext(name)[0] + ("_%d" % cv.w if isinstance(pic, list) else "")
                 write(os.path.join(preview, stem + ".png"), png_bytes(cv, scale))
     return 0
+
+
+def main(argv):
+    return run(argv, build, "make_art.py")
 
 
 if __name__ == "__main__":

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "common/bytes.h"
+#include "effects/frame/controls.h"
 #include "effects/frame/effectframe.h"
 
 namespace {
@@ -67,15 +68,91 @@ void setSampleRate(uint32_t rate) {
         v.position = 0;
     }
     if (!voices[0].line || !voices[1].line) length = 0;
+    effectHasAvx2();  // asked here, not in the first block
 }
+
+// The per-voice values of one block.
+struct VoiceBlock {
+    float increment, feedback, base, range, panning, level;
+};
+
+// One voice over `count` frames from write position `p` to p + count - 1
+// (no wrap), frame by frame; `sweep` is its rectified oscillator.
+void runVoice(float* line, uint32_t p, const VoiceBlock& b, float s, const float* sweep, float* left, float* right,
+              uint32_t count) {
+    for (uint32_t k = 0; k < count; ++k) {
+        const float t = wrapReadPosition(static_cast<float>(p + k) - (sweep[k] * b.range * s + b.base), length);
+        const uint32_t a = static_cast<uint32_t>(t);
+        const uint32_t c = a + 1 >= length ? 0 : a + 1;
+        // A NaN or infinity that entered the line leaves it again at the
+        // next lap instead of circling for ever.
+        const float value = finiteGuard((line[c] - line[a]) * (t - static_cast<float>(a)) + line[a]);
+        const float x = right ? left[k] + right[k] : left[k];
+        left[k] = left[k] + (0.5f - b.panning) * value * b.level;
+        if (right) right[k] = right[k] + (b.panning + 0.5f) * value * b.level;
+        line[p + k] = (value + 1e-9f) * b.feedback + x;
+    }
+}
+
+constexpr uint32_t kStretch = kEffectStretch;
+
+// The same as runVoice, in steps that each take the whole stretch at once
+// (so that they run as vectors): all read points, then all reads, then all
+// writes. That order gives the same samples as long as no frame reads a
+// point an earlier frame of the stretch writes, which the delay of at least
+// 5 ms ensures at usual rates; false, with nothing done, otherwise.
+// N is the width of the read points' vectors; the loops follow the
+// compiler's choice for the processor the clone below is built for.
+template <int N>
+[[gnu::always_inline]] inline bool runVoiceStretchLanes(float* line, uint32_t p, const VoiceBlock& b, float s,
+                                                        const float* sweep, float* left, float* right,
+                                                        uint32_t count) {
+    float offset[kStretch];
+    for (uint32_t j = 0; j < kStretch; ++j) offset[j] = sweep[j] * b.range * s + b.base;
+    EffectReadPoints points;
+    if (!effectReadPointsLanes<N>(offset, p, count, length, points)) return false;
+    float value[kStretch];
+    for (uint32_t j = 0; j < count; ++j) {
+        const float before = line[points.at[j]];
+        value[j] = finiteGuard((line[points.next[j]] - before) * points.fraction[j] + before);
+    }
+    const float toLeft = 0.5f - b.panning, toRight = b.panning + 0.5f;
+    float* const write = line + p;
+    if (right) {
+        for (uint32_t j = 0; j < count; ++j) {
+            const float x = left[j] + right[j];
+            left[j] = left[j] + toLeft * value[j] * b.level;
+            right[j] = right[j] + toRight * value[j] * b.level;
+            write[j] = (value[j] + 1e-9f) * b.feedback + x;
+        }
+    } else {
+        for (uint32_t j = 0; j < count; ++j) {
+            const float x = left[j];
+            left[j] = left[j] + toLeft * value[j] * b.level;
+            write[j] = (value[j] + 1e-9f) * b.feedback + x;
+        }
+    }
+    return true;
+}
+
+bool runVoiceStretch(float* line, uint32_t p, const VoiceBlock& b, float s, const float* sweep, float* left,
+                     float* right, uint32_t count) {
+    return runVoiceStretchLanes<4>(line, p, b, s, sweep, left, right, count);
+}
+
+#if defined(__x86_64__) || defined(_M_X64)
+__attribute__((target("avx2"))) bool runVoiceStretchAvx2(float* line, uint32_t p, const VoiceBlock& b, float s,
+                                                         const float* sweep, float* left, float* right,
+                                                         uint32_t count) {
+    return runVoiceStretchLanes<8>(line, p, b, s, sweep, left, right, count);
+}
+#endif
 
 void process(float* left, float* right, uint32_t frames) {
     if (length == 0) return;
     const float rate = static_cast<float>(effectSampleRate());
     const float s = rate * 0.001f;
-    struct Block {
-        float increment, feedback, base, range, panning, level;
-    } b[kVoices];
+    VoiceBlock b[kVoices];
     for (int n = 0; n < kVoices; ++n) {
         const VoiceParams& p = params.voices[n];
         b[n].increment = kTwoPi * loadParam(p.rate) / rate;
@@ -85,22 +162,48 @@ void process(float* left, float* right, uint32_t frames) {
         b[n].panning = loadParam(p.panning);
         b[n].level = loadParam(p.level);
     }
-    for (uint32_t i = 0; i < frames; ++i) {
+    // The oscillators do not depend on the signal: a stretch of both first
+    // (stepped while the lines of the stretch before run), then the lines,
+    // so that the cosines run back to back. Each voice adds to the output
+    // of the one before it and mixes that into its own line, so voice 0
+    // takes the whole stretch before voice 1 does. A stretch ends at the end
+    // of the lines.
+    float sweeps[2][kVoices][kStretch] = {};
+    uint32_t position = voices[0].position;
+    const bool avx2 = effectHasAvx2();
+    auto stretchAt = [&](uint32_t start) {
+        const uint32_t count = frames - start < kStretch ? frames - start : kStretch;
+        return length - position < count ? length - position : count;
+    };
+    auto step = [&](float (*sweep)[kStretch], uint32_t count) {
+        for (int n = 0; n < kVoices; ++n)
+            voices[n].phase = effectPhases(voices[n].phase, b[n].increment, kTwoPi, sweep[n], count);
+    };
+    uint32_t count = stretchAt(0);
+    step(sweeps[0], count);
+    for (uint32_t start = 0, which = 0; start < frames; which ^= 1) {
+        float (*sweep)[kStretch] = sweeps[which];
+        for (int n = 0; n < kVoices; ++n) rectifiedCosArray(sweep[n], sweep[n], count);
+        // Both voices write at the same position.
+        position = position + count >= length ? 0 : position + count;
+        const uint32_t nextCount = start + count < frames ? stretchAt(start + count) : 0;
+        step(sweeps[which ^ 1], nextCount);
+        float* const l = left + start;
+        float* const r = right ? right + start : nullptr;
         for (int n = 0; n < kVoices; ++n) {
             Voice& v = voices[n];
-            const float m = std::fabs(static_cast<float>(std::cos(static_cast<double>(v.phase))));
-            const float t = wrapReadPosition(static_cast<float>(v.position) - (m * b[n].range * s + b[n].base), length);
-            const uint32_t a = static_cast<uint32_t>(t);
-            const uint32_t c = a + 1 >= length ? 0 : a + 1;
-            const float value = (v.line[c] - v.line[a]) * (t - static_cast<float>(a)) + v.line[a];
-            const float x = right ? left[i] + right[i] : left[i];
-            left[i] = left[i] + (0.5f - b[n].panning) * value * b[n].level;
-            if (right) right[i] = right[i] + (b[n].panning + 0.5f) * value * b[n].level;
-            v.line[v.position] = (value + 1e-9f) * b[n].feedback + x;
-            if (++v.position >= length) v.position = 0;
-            v.phase = v.phase + b[n].increment;
-            if (v.phase > kTwoPi) v.phase = 0.0f;
+#if defined(__x86_64__) || defined(_M_X64)
+            const bool whole = avx2 ? runVoiceStretchAvx2(v.line, v.position, b[n], s, sweep[n], l, r, count)
+                                    : runVoiceStretch(v.line, v.position, b[n], s, sweep[n], l, r, count);
+#else
+            const bool whole = runVoiceStretch(v.line, v.position, b[n], s, sweep[n], l, r, count);
+#endif
+            if (!whole)
+                runVoice(v.line, v.position, b[n], s, sweep[n], l, r, count);
+            v.position = position;
         }
+        start += count;
+        count = nextCount;
     }
 }
 
@@ -128,10 +231,25 @@ void writeChunk(uint8_t* body) {
     std::memcpy(body + 50, params.name, sizeof params.name);
 }
 
+// The editor's parameters by index: voice * 6 + the value's place in
+// VoiceParams.
+double getParam(int index) {
+    if (index < 0 || index >= kVoices * kVoiceValues) return 0;
+    return loadParam(*voiceValue(index / kVoiceValues, index % kVoiceValues));
+}
+
+void setParam(int index, double value) {
+    if (index < 0 || index >= kVoices * kVoiceValues) return;
+    storeParam(*voiceValue(index / kVoiceValues, index % kVoiceValues),
+               static_cast<float>(effectLimitParam(index, value)));
+}
+
+// Values from a chunk enter limited to their ranges.
 void readChunk(const uint8_t* body) {
     for (int n = 0; n < kVoices; ++n)
-        for (int k = 0; k < kVoiceValues; ++k) storeParam(*voiceValue(n, k), getF32(body + 2 + 4 * (n * kVoiceValues + k)));
+        for (int k = 0; k < kVoiceValues; ++k) setParam(n * kVoiceValues + k, getF32(body + 2 + 4 * (n * kVoiceValues + k)));
     std::memcpy(params.name, body + 50, sizeof params.name);
+    params.name[sizeof params.name - 1] = '\0';
 }
 
 void close() {
@@ -143,5 +261,5 @@ void close() {
 
 const EffectDescriptor kEffect = {
     "CHRS",    86,        2,     open,    presetName, loadPreset, clearSignal, setSampleRate,
-    writeChunk, readChunk, close, process, nullptr,
+    writeChunk, readChunk, close, process, nullptr, &kChorusEditor, getParam, setParam,
 };

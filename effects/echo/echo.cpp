@@ -5,6 +5,7 @@
 #include <cmath>
 
 #include "common/bytes.h"
+#include "effects/frame/controls.h"
 #include "effects/frame/effectframe.h"
 
 namespace {
@@ -36,12 +37,20 @@ constexpr Preset kPresets[] = {
 
 enum class FilterMode { kOpen, kClosed, kFiltering };
 
-// Coefficients are written on the UI thread while blocks may run; a block
-// reads them once. They change together only at a preset, chunk or editor
-// change, where one block with a mix of old and new is inaudible.
+struct Coefficients {
+    FilterMode mode;
+    double b0, b1, b2, a1, a2;
+};
+
+// Coefficients are designed on the UI thread while blocks may run. Two sets:
+// the UI thread writes the one no block reads, then publishes its index
+// (release); a block takes the index once (acquire) and reads that set, so it
+// never sees a mix of old and new. Only the UI thread designs, and a block
+// lasts far less than the time between two designs, so the set being written
+// is never the one a block still reads.
 struct Filter {
-    std::atomic<double> b0{0}, b1{0}, b2{0}, a1{0}, a2{0};
-    std::atomic<FilterMode> mode{FilterMode::kOpen};
+    Coefficients sets[2]{{FilterMode::kOpen, 0, 0, 0, 0, 0}, {FilterMode::kOpen, 0, 0, 0, 0, 0}};
+    std::atomic<uint32_t> active{0};
 };
 
 struct FilterState {
@@ -62,35 +71,27 @@ void buildFrequencyTable() {
         frequencyTable[i] = static_cast<uint16_t>(std::pow(2.0, i * 10 * 0.001) * 20);
 }
 
-void designFilter() {
+// The coefficients for the current frequency and resonance. UI thread.
+Coefficients designCoefficients() {
     const double frequency = loadParam(params.frequency);
     double q = loadParam(params.resonance) * 2.1 + 0.1;
     if (q < 1.0) q = 1.0;
-    if (frequency < 0.0001) {
-        filter.mode = FilterMode::kClosed;
-        return;
-    }
-    if (frequency > 0.9999) {
-        filter.mode = FilterMode::kOpen;
-        return;
-    }
+    if (frequency < 0.0001) return {FilterMode::kClosed, 0, 0, 0, 0, 0};
+    if (frequency > 0.9999) return {FilterMode::kOpen, 0, 0, 0, 0, 0};
     const uint32_t rate = effectSampleRate();
     const double w = frequency * 3.141592654 * frequencyTable[kTableSize - 1] / (rate ? rate : 1);
     const double alpha = std::sin(w) / (2 * q);
     const double c = std::cos(w);
     const double norm = 1 + alpha;
-    filter.b0.store((0.5 - c / 2) / norm, std::memory_order_relaxed);
-    filter.b2.store((0.5 - c / 2) / norm, std::memory_order_relaxed);
-    filter.b1.store((1 - c) / norm, std::memory_order_relaxed);
-    filter.a1.store((-2 * c) / norm, std::memory_order_relaxed);
-    filter.a2.store((1 - alpha) / norm, std::memory_order_relaxed);
-    filter.mode = FilterMode::kFiltering;
+    return {FilterMode::kFiltering, (0.5 - c / 2) / norm, (1 - c) / norm, (0.5 - c / 2) / norm, (-2 * c) / norm,
+            (1 - alpha) / norm};
 }
 
-struct Coefficients {
-    FilterMode mode;
-    double b0, b1, b2, a1, a2;
-};
+void designFilter() {
+    const uint32_t inactive = filter.active.load(std::memory_order_relaxed) ^ 1u;
+    filter.sets[inactive] = designCoefficients();
+    filter.active.store(inactive, std::memory_order_release);
+}
 
 inline float runFilter(const Coefficients& k, FilterState& s, float x) {
     if (k.mode == FilterMode::kOpen) return x;
@@ -128,9 +129,7 @@ void process(float* left, float* right, uint32_t frames) {
     const uint32_t length = static_cast<uint32_t>(ring);
     const float gain = static_cast<float>(std::sqrt(static_cast<double>(loadParam(params.feedback))) * 0.7 + 0.05);
     const float level = loadParam(params.level);
-    const Coefficients k{filter.mode.load(std::memory_order_relaxed), filter.b0.load(std::memory_order_relaxed),
-                         filter.b1.load(std::memory_order_relaxed),   filter.b2.load(std::memory_order_relaxed),
-                         filter.a1.load(std::memory_order_relaxed),   filter.a2.load(std::memory_order_relaxed)};
+    const Coefficients k = filter.sets[filter.active.load(std::memory_order_acquire) & 1u];
     float* lineL = lines[0];
     float* lineR = lines[1];
     for (uint32_t i = 0; i < frames; ++i) {
@@ -173,12 +172,43 @@ void writeChunk(uint8_t* body) {
     putF32(body + 20, loadParam(params.resonance));
 }
 
+// The editor's parameters by index: time, feedback, level, frequency,
+// resonance. A frequency or resonance change redesigns the filter at once.
+double getParam(int index) {
+    switch (index) {
+        case 0: return loadParam(params.timeMs);
+        case 1: return loadParam(params.feedback);
+        case 2: return loadParam(params.level);
+        case 3: return loadParam(params.frequency);
+        case 4: return loadParam(params.resonance);
+        default: return 0;
+    }
+}
+
+void storeLimited(int index, double value) {
+    const double v = effectLimitParam(index, value);
+    switch (index) {
+        case 0: storeParam(params.timeMs, static_cast<uint32_t>(v)); break;
+        case 1: storeParam(params.feedback, static_cast<float>(v)); break;
+        case 2: storeParam(params.level, static_cast<float>(v)); break;
+        case 3: storeParam(params.frequency, static_cast<float>(v)); break;
+        case 4: storeParam(params.resonance, static_cast<float>(v)); break;
+        default: break;
+    }
+}
+
+void setParam(int index, double value) {
+    storeLimited(index, value);
+    if (index == 3 || index == 4) designFilter();
+}
+
+// Values from a chunk enter limited to their ranges.
 void readChunk(const uint8_t* body) {
-    storeParam(params.timeMs, getU32(body + 4));
-    storeParam(params.feedback, getF32(body + 8));
-    storeParam(params.level, getF32(body + 12));
-    storeParam(params.frequency, getF32(body + 16));
-    storeParam(params.resonance, getF32(body + 20));
+    storeLimited(0, getU32(body + 4));
+    storeLimited(1, getF32(body + 8));
+    storeLimited(2, getF32(body + 12));
+    storeLimited(3, getF32(body + 16));
+    storeLimited(4, getF32(body + 20));
     designFilter();
 }
 
@@ -195,5 +225,5 @@ void setTempo(float bpm) { tempo = bpm; }
 
 const EffectDescriptor kEffect = {
     "ECHO",    28,        3,     open,    presetName, loadPreset, clearSignal, setSampleRate,
-    writeChunk, readChunk, close, process, setTempo,
+    writeChunk, readChunk, close, process, setTempo, &kEchoEditor, getParam, setParam,
 };

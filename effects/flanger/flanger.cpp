@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "common/bytes.h"
+#include "effects/frame/controls.h"
 #include "effects/frame/effectframe.h"
 
 namespace {
@@ -68,12 +69,13 @@ void setSampleRate(uint32_t rate) {
     lines[1] = effectAllocLine(length);
     if (!lines[0] || !lines[1]) length = 0;
     clearSignal();
+    effectHasAvx2();  // asked here, not in the first block
 }
 
-// One channel's sample at the current write position.
-inline float flange(float* line, float input, float offset, float depth, float base, float wet, float dry,
-                    float feedback) {
-    const float m = std::fabs(static_cast<float>(std::cos(static_cast<double>(phase + offset))));
+// One channel's sample at the current write position; `m` is the rectified
+// oscillator of this channel and frame.
+inline float flange(float* line, uint32_t writePosition, float input, float m, float depth, float base, float wet,
+                    float dry, float feedback) {
     const float t = wrapReadPosition(static_cast<float>(writePosition) - (depth * m + base), length);
     const uint32_t i = static_cast<uint32_t>(t);
     const uint32_t j = i + 1 >= length ? 0 : i + 1;
@@ -82,8 +84,50 @@ inline float flange(float* line, float input, float offset, float depth, float b
     return v * wet + input * dry;
 }
 
+// One block's values of the delay.
+struct Stretch {
+    float depth, base, wet, dry, feedback;
+};
+
+// One channel over a stretch from write position `w` (no wrap), all read
+// points, then all reads, then all writes: the same samples as `flange`
+// frame by frame unless a point falls where an earlier frame of the stretch
+// writes (delays shorter than the stretch); false, with nothing done, then.
+// N is the width of the read points' vectors.
+template <int N>
+[[gnu::always_inline]] inline bool flangeStretchLanes(float* line, uint32_t w, float* io, const float* sweep,
+                                                      const Stretch& d, uint32_t count) {
+    float offset[kEffectStretch];
+    for (uint32_t n = 0; n < kEffectStretch; ++n) offset[n] = d.depth * sweep[n] + d.base;
+    EffectReadPoints points;
+    if (!effectReadPointsLanes<N>(offset, w, count, length, points)) return false;
+    float value[kEffectStretch];
+    for (uint32_t n = 0; n < count; ++n) {
+        const float before = line[points.at[n]];
+        value[n] = denormalGuard((line[points.next[n]] - before) * points.fraction[n] + before);
+    }
+    for (uint32_t n = 0; n < count; ++n) {
+        const float input = io[n];
+        line[w + n] = value[n] * d.feedback + input;
+        io[n] = value[n] * d.wet + input * d.dry;
+    }
+    return true;
+}
+
+bool flangeStretch(float* line, uint32_t w, float* io, const float* sweep, const Stretch& d, uint32_t count) {
+    return flangeStretchLanes<4>(line, w, io, sweep, d, count);
+}
+
+#if defined(__x86_64__) || defined(_M_X64)
+__attribute__((target("avx2"))) bool flangeStretchAvx2(float* line, uint32_t w, float* io, const float* sweep,
+                                                       const Stretch& d, uint32_t count) {
+    return flangeStretchLanes<8>(line, w, io, sweep, d, count);
+}
+#endif
+
 void process(float* left, float* right, uint32_t frames) {
     if (length == 0) return;
+    const bool avx2 = effectHasAvx2();
     const float rate = static_cast<float>(effectSampleRate());
     const float increment = kTwoPi * loadParam(params.rate) / rate;
     const float feedback = loadParam(params.feedback) * 0.85f + 0.1f;
@@ -95,12 +139,39 @@ void process(float* left, float* right, uint32_t frames) {
     const float leftOffset = 4.0f * limit(offset * -2.0f, 0.0f, 1.0f);
     const float rightOffset = limit(offset * 2.0f, 0.0f, 1.0f);
 
-    for (uint32_t n = 0; n < frames; ++n) {
-        left[n] = flange(lines[0], left[n], leftOffset, depth, base, wet, dry, feedback);
-        if (right) right[n] = flange(lines[1], right[n], rightOffset, depth, base, wet, dry, feedback);
-        if (++writePosition >= length) writePosition = 0;
-        phase = phase + increment;
-        if (phase > kTwoPi) phase = 0.0f;
+    // The oscillator does not depend on the signal: a stretch of it first,
+    // then the lines, so that the cosines run back to back. A stretch ends
+    // at the end of the lines; each channel takes it whole in turn.
+    float sweepL[kEffectStretch] = {}, sweepR[kEffectStretch] = {};
+    for (uint32_t start = 0, count = 0; start < frames; start += count) {
+        count = frames - start < kEffectStretch ? frames - start : kEffectStretch;
+        if (length - writePosition < count) count = length - writePosition;
+        float phases[kEffectStretch];
+        phase = effectPhases(phase, increment, kTwoPi, phases, count);
+        for (uint32_t n = 0; n < count; ++n) {
+            sweepL[n] = phases[n] + leftOffset;
+            sweepR[n] = phases[n] + rightOffset;
+        }
+        rectifiedCosArray(sweepL, sweepL, count);
+        if (right) rectifiedCosArray(sweepR, sweepR, count);
+        const uint32_t w = writePosition;
+        for (int side = 0; side < (right ? 2 : 1); ++side) {
+            float* const line = lines[side];
+            float* const io = (side ? right : left) + start;
+            const float* const sweep = side ? sweepR : sweepL;
+            const Stretch stretch{depth, base, wet, dry, feedback};
+#if defined(__x86_64__) || defined(_M_X64)
+            const bool whole = avx2 ? flangeStretchAvx2(line, w, io, sweep, stretch, count)
+                                    : flangeStretch(line, w, io, sweep, stretch, count);
+#else
+            const bool whole = flangeStretch(line, w, io, sweep, stretch, count);
+#endif
+            if (!whole) {
+                for (uint32_t n = 0; n < count; ++n)
+                    io[n] = flange(line, w + n, io[n], sweep[n], depth, base, wet, dry, feedback);
+            }
+        }
+        writePosition = w + count >= length ? 0 : w + count;
     }
 }
 
@@ -128,10 +199,28 @@ void writeChunk(uint8_t* body) {
     std::memcpy(body + 26, params.name, sizeof params.name);
 }
 
+// The editor's parameters by index, in the parameter block's order: rate,
+// range, delay, feedback, mix, phase offset.
+std::atomic<float>* paramAt(int index) {
+    std::atomic<float>* values[] = {&params.rate, &params.range, &params.delay,
+                                    &params.feedback, &params.mix, &params.phase};
+    return index >= 0 && index < 6 ? values[index] : nullptr;
+}
+
+double getParam(int index) {
+    std::atomic<float>* p = paramAt(index);
+    return p ? loadParam(*p) : 0;
+}
+
+void setParam(int index, double value) {
+    if (std::atomic<float>* p = paramAt(index)) storeParam(*p, static_cast<float>(effectLimitParam(index, value)));
+}
+
 void readChunk(const uint8_t* body) {
     store(getF32(body + 22), getF32(body + 6), getF32(body + 2), getF32(body + 10), getF32(body + 14),
           getF32(body + 18));
     std::memcpy(params.name, body + 26, sizeof params.name);
+    params.name[sizeof params.name - 1] = '\0';
 }
 
 void close() {
@@ -144,5 +233,5 @@ void close() {
 
 const EffectDescriptor kEffect = {
     "FLNG",    62,        6,     open,    presetName, loadPreset, clearSignal, setSampleRate,
-    writeChunk, readChunk, close, process, nullptr,
+    writeChunk, readChunk, close, process, nullptr, &kFlangerEditor, getParam, setParam,
 };

@@ -1,6 +1,8 @@
 // The effect frame's command dispatch and audio entry.
 #include "effects/frame/effectframe.h"
 
+#include "effects/frame/controls.h"
+
 #include <cstdlib>
 #include <cstring>
 
@@ -40,12 +42,17 @@ intptr_t setState(intptr_t data, intptr_t size) {
     const uint8_t* bytes = reinterpret_cast<const uint8_t*>(data);
     if (std::memcmp(bytes, kEffect.tag, tag) != 0) return 0;
     kEffect.readChunk(bytes + tag);
+    effectRefreshEditor();
     return 1;
 }
 
 }  // namespace
 
 uint32_t effectSampleRate() { return sampleRate; }
+
+double effectLimitParam(int index, double value) {
+    return kEffect.editor ? limitToRange(value, paramRange(*kEffect.editor, index)) : value;
+}
 uint32_t effectBlockSize() { return blockSize; }
 int effectCurrentPreset() { return currentPreset; }
 
@@ -71,10 +78,11 @@ EFFECT_EXPORT intptr_t EFFECT_CALL pluginQuery(intptr_t opcode, intptr_t p, intp
             kEffect.loadPreset(0);
             return 1;
         case PQ_OPEN_EDITOR:
-            return 0;  // no editor window in this build
+            return effectOpenEditor(reinterpret_cast<int32_t*>(p), q);
         case PQ_SET_SAMPLE_RATE:
             sampleRate = static_cast<uint32_t>(q);
             kEffect.setSampleRate(sampleRate);
+            effectRefreshEditor();
             return 1;
         case PQ_SET_BLOCK_SIZE:
             blockSize = static_cast<uint32_t>(q);
@@ -94,6 +102,7 @@ EFFECT_EXPORT intptr_t EFFECT_CALL pluginQuery(intptr_t opcode, intptr_t p, intp
             if (index < 0) return 0;
             kEffect.loadPreset(index);
             currentPreset = index;
+            effectRefreshEditor();
             return 1;
         }
         case PQ_CLOSE:

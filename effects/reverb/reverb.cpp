@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "common/bytes.h"
+#include "effects/frame/controls.h"
 #include "effects/frame/effectframe.h"
 
 namespace {
@@ -120,7 +121,7 @@ inline float reverberate(Channel& ch, float input, float keep, float damp, float
     }
     for (AllPass& a : ch.allPasses) {
         float b = a.buffer[a.position];
-        a.buffer[a.position] = s + b * 0.5f;
+        a.buffer[a.position] = finiteGuard(s + b * 0.5f);  // a NaN would circle here for ever
         if (++a.position >= a.length) a.position = 0;
         s = b - s;
     }
@@ -172,11 +173,34 @@ void writeChunk(uint8_t* body) {
     putF32(body + 14, loadParam(params.brightness));
 }
 
+// The editor's parameters by index: predelay, decay, wet out, brightness.
+double getParam(int index) {
+    switch (index) {
+        case 0: return loadParam(params.predelayMs);
+        case 1: return loadParam(params.decay);
+        case 2: return loadParam(params.wet);
+        case 3: return loadParam(params.brightness);
+        default: return 0;
+    }
+}
+
+void setParam(int index, double value) {
+    const double v = effectLimitParam(index, value);
+    switch (index) {
+        case 0: storeParam(params.predelayMs, static_cast<uint32_t>(v)); break;
+        case 1: storeParam(params.decay, static_cast<float>(v)); break;
+        case 2: storeParam(params.wet, static_cast<float>(v)); break;
+        case 3: storeParam(params.brightness, static_cast<float>(v)); break;
+        default: break;
+    }
+}
+
+// Values from a chunk enter limited to their ranges.
 void readChunk(const uint8_t* body) {
-    storeParam(params.predelayMs, getU32(body + 2));
-    storeParam(params.decay, getF32(body + 6));
-    storeParam(params.wet, getF32(body + 10));
-    storeParam(params.brightness, getF32(body + 14));
+    setParam(0, getU32(body + 2));
+    setParam(1, getF32(body + 6));
+    setParam(2, getF32(body + 10));
+    setParam(3, getF32(body + 14));
 }
 
 void close() { freeLines(); }
@@ -185,5 +209,5 @@ void close() { freeLines(); }
 
 const EffectDescriptor kEffect = {
     "QuoReverb", 27, 1, open, presetName, loadPreset, clearSignal, setSampleRate,
-    writeChunk,  readChunk, close, process, nullptr,
+    writeChunk,  readChunk, close, process, nullptr, &kReverbEditor, getParam, setParam,
 };

@@ -1,7 +1,7 @@
 # The effect chain pane with the real mouse: the pop-up menu and a
 # double-click attach the default wrapper's reverb to slot 1 and echo to
 # slot 6 through "Select Effect:"; echo moves up, is bypassed, reverb is
-# detached; the editor is asked for from the pane. The pane is painted, not
+# detached; editors open from the pane. The pane is painted, not
 # made of controls, so the chain is read back from saved performance files:
 # each instance's slot byte (bits 0-6 the slot, bit 7 active). A saved
 # performance reopens to the same bytes.
@@ -9,27 +9,11 @@
 
 qv_reg_delete_key "$QV_KEY"
 qv_reg_add "$QV_KEY" AppDir REG_SZ "$(qv_winpath "$QV_STAGE")\\"
-# The frame at (100, 50)-(900, 630) and the Master Section at the MDI
-# client's corner, so the pane has a known place on the virtual desktop.
-qv_reg_add "$QV_KEY" ww001 REG_BINARY 0100000064000000840300003200000076020000
-qv_reg_add "$QV_KEY" ww002 REG_BINARY 00000000000000000028000000640000003c000000aa000000
+source "$qv_root/tests/e2e/chainpane.sh"
+qv_chain_layout
 work="$QV_E2E_DIR/chain"
 rm -rf "$work"
 mkdir -p "$work"
-
-# The pane's client origin on the desktop for that placement under Wine 8's
-# default metrics (frame border and caption, menu bar, the 54-pixel toolbar,
-# the Master Section's border and caption). Every click below waits for
-# what it must open (the pop-up menu, the dialog), so a pane found elsewhere
-# fails at its first click, not silently.
-PANE_X=110
-PANE_Y=171
-
-# Client points of the pane's zones (row r's band is y = 28 r + 10 ... + 37).
-row_y() { echo $((PANE_Y + 28 * $1 + 24)); }
-menu_x() { echo $((PANE_X + 18)); }
-name_x() { echo $((PANE_X + 120)); }
-bypass_x() { echo $((PANE_X + 250)); }
 
 qv_watch_start chain.boxes "Configure Audio Settings=NO" "text:*Performance was changed*=NO" "*=OK"
 qv_start
@@ -40,71 +24,9 @@ MASTER=$(qv_wait_window - "Master Section" 10)
 sleep 0.5
 check_contains "$(qvd children "$FRAME" | cut -f2)" Quorvane_FX_Class "the Master Section holds the chain pane"
 
-# click X Y [BUTTON] [REPEAT]: a real click on the virtual desktop.
-click() {
-  xdotool mousemove "$1" "$2" sleep 0.2 click --repeat "${4:-1}" --delay 60 "${3:-1}"
-  sleep 0.3
-}
-
-# menu_command ROW KEY WHAT: opens row ROW's pop-up menu with its button and
-# picks the item by its mnemonic.
-menu_command() {
-  click "$(menu_x)" "$(row_y "$1")"
-  if ! qv_wait_window "#32768" - 5 >/dev/null; then
-    qv_fail "$3: no pop-up menu at ($(menu_x), $(row_y "$1"))"
-    return 1
-  fi
-  xdotool key "$2"
-  sleep 0.5
-}
-
-# choose PATH WHAT: in the open "Select Effect:" dialog, selects PATH
-# ("Wrapper/Plug-in") and confirms with OK.
-choose() {
-  local dialog
-  dialog=$(qv_wait_window "#32770" "Select Effect:" 10) || { qv_fail "$2: no Select Effect dialog"; return 1; }
-  TREE=$(qvd tree "$dialog")
-  qvd tree "$dialog" "$1" >/dev/null || qv_fail "$2: no item $1 in [$(tr '\n' '|' <<<"$TREE")]"
-  qvd post-command "$dialog" 1011 >/dev/null
-  QV_DRIVE_LIMIT=20 qvd wait-gone "$dialog" 10 >/dev/null || qv_fail "$2: OK did not close the dialog"
-}
-
 # chain_of FILE: the default wrapper's instances in the performance FILE as
 # "module slot-byte" lines (hex byte), in instance order.
-chain_of() {
-  python3 - "$1" <<'EOF'
-import struct, sys
-data = open(sys.argv[1], "rb").read()
-assert data[:4] == b"PERF" and data[8:14] == b"ACCOMP"
-at = 16 + struct.unpack_from("<H", data, 14)[0]
-while at < len(data):
-    assert data[at:at + 7] == b"WRAPPER"
-    n = struct.unpack_from("<H", data, at + 7)[0]
-    at += 9 + n
-    assert data[at:at + 5] == b"STATE"
-    size = struct.unpack_from("<i", data, at + 5)[0]
-    blob = data[at + 9:at + 9 + max(size, 0)]
-    at += 9 + max(size, 0)
-    if blob[:8] != b"DEFWRAP_":
-        continue
-    p = 8
-    while p < len(blob):
-        name_len = struct.unpack_from("<H", blob, p + 4)[0]
-        name = blob[p + 6:p + 6 + name_len].decode()
-        p += 6 + name_len
-        p += 4 + struct.unpack_from("<i", blob, p)[0]
-        u = struct.unpack_from("<i", blob, p)[0]
-        print(name, blob[p + 4:p + 4 + u].hex())
-        p += 4 + u
-EOF
-}
-
-# save_as FILE WHAT: Save Performance As through its dialog.
-save_as() {
-  qvd post-command "$FRAME" 32776 >/dev/null
-  check_ok "$2: saved" qvd file-dialog "Save Performance File As..." "$(qv_winpath "$1")" 20
-  for _ in $(seq 50); do [ -s "$1" ] && break; sleep 0.1; done
-}
+chain_of() { python3 "$qv_root/tests/e2e/perfdump.py" "$1" | awk -F'\t' '$1 == "DEFWRAP_" { print $2, $4 }'; }
 
 # ---- attach through the pop-up menu: "&Select" on slot 1
 menu_command 0 s "attach reverb" && choose "Quorvane Plugins/reverb" "attach reverb"
@@ -135,16 +57,27 @@ check_eq "reverb.dll 80|echo.dll 04|" "$(chain_of "$work/moved.qvp" | tr '\n' '|
   "moved: echo in slot 5 and bypassed"
 
 # ---- the editor from the pane: a right-button release on the name and the
-# menu's "Show &Editor" both reach the wrapper, whose editors come later
-# (it refuses, and the pane reports it).
-before=$(grep -c . "$QV_WATCH_LOG")
+# menu's "Show &Editor" both open the instance's editor frame (an MDI child
+# titled with the effect's name), closed again so the pane shows.
+editor_frame() {  # TITLE: the editor frame's handle, waiting up to 5 s
+  local line
+  for _ in $(seq 25); do
+    line=$(qvd children "$FRAME" | grep -P '\tDefault_Wrapper_Editor\t' | grep -P "\t$1\$" | head -1)
+    [ -n "$line" ] && break
+    sleep 0.2
+  done
+  printf '%s\n' "${line%%$'\t'*}"
+}
 click "$(name_x)" "$(row_y 0)" 3
-for _ in $(seq 50); do [ "$(grep -c . "$QV_WATCH_LOG")" -gt "$before" ] && break; sleep 0.1; done
-sleep 0.3
+editor=$(editor_frame reverb)
+check_ok "a right click on reverb's name opens its editor" test -n "$editor"
+qv_shot chain_editor_reverb
+[ -n "$editor" ] && qvd close "$editor" >/dev/null && QV_DRIVE_LIMIT=20 qvd wait-gone "$editor" 10 >/dev/null
 menu_command 4 e "show editor"
-for _ in $(seq 50); do [ "$(grep -c . "$QV_WATCH_LOG")" -ge $((before + 2)) ] && break; sleep 0.1; done
-check_eq 2 "$(tail -n +$((before + 1)) "$QV_WATCH_LOG" | grep -c $'^Error #224\tError showing plugin editor')" \
-  "the editor was asked for twice (right click, menu)"
+editor=$(editor_frame echo)
+check_ok "Show Editor on echo's slot opens its editor" test -n "$editor"
+[ -n "$editor" ] && qvd close "$editor" >/dev/null && QV_DRIVE_LIMIT=20 qvd wait-gone "$editor" 10 >/dev/null
+check_eq 0 "$(grep -c $'^Error #224\t' "$QV_WATCH_LOG")" "no editor refused"
 # A right click on an empty slot asks nothing.
 before=$(grep -c . "$QV_WATCH_LOG")
 click "$(name_x)" "$(row_y 7)" 3
@@ -167,6 +100,6 @@ check_ok "a reopened performance saves to the same bytes" cmp -s "$work/moved.qv
 qvd close "$FRAME" >/dev/null
 qv_wait_exit 30 && check_eq 0 "$QV_EXIT" "exit code"
 qv_stop
-check_eq 0 "$(grep -v -e '^Configure Audio Settings' -e $'^Error #224\t' -e 'Performance was changed' "$QV_WATCH_LOG" | grep -c .)" \
-  "no other box than the question, the editor notices and the save question"
+check_eq 0 "$(grep -v -e '^Configure Audio Settings' -e 'Performance was changed' "$QV_WATCH_LOG" | grep -c .)" \
+  "no other box than the question and the save question"
 qv_reg_delete_key "$QV_KEY"

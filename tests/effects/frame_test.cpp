@@ -1,5 +1,6 @@
 // What every built-in effect answers the same way: chunks, presets, opcodes,
 // mono blocks, rate 0 and suspend.
+#include <limits>
 #include <random>
 
 #include "tests/effects/effect_fixture.h"
@@ -141,3 +142,64 @@ TEST_P(EveryEffect, MonoBlocksProcessTheLeftChannelAlone) {
 
 INSTANTIATE_TEST_SUITE_P(Effects, EveryEffect, ::testing::ValuesIn(kTraits),
                          [](const ::testing::TestParamInfo<Traits>& info) { return std::string(info.param.name); });
+
+// Damaged chunks: every value enters limited to its parameter's range, a
+// value that is not a number at the lower bound; the chunk written back
+// holds the limited values.
+namespace {
+
+struct DamagedValue {
+    const char* effect;
+    size_t offset;
+    bool integer;
+    float written;  // as float, or the integer's value
+    float loaded;
+};
+
+const float kNaN = std::numeric_limits<float>::quiet_NaN();
+
+const DamagedValue kDamaged[] = {
+    {"reverb", 11, true, 5000, 100},        {"reverb", 15, false, kNaN, 0},
+    {"reverb", 19, false, -4, 0},           {"reverb", 23, false, 7, 1},
+    {"echo", 8, true, 0, 100},              {"echo", 8, true, 4000000000.0f, 1000},
+    {"echo", 12, false, kNaN, 0},           {"echo", 16, false, 9, 2},
+    {"echo", 20, false, -1, 0},             {"echo", 24, false, 3, 1},
+    {"flanger", 10, false, 9, 5},           {"flanger", 6, false, 0, 0.1f},
+    {"flanger", 26, false, kNaN, 0},        {"chorus", 6, false, 99, 3},
+    {"chorus", 14, false, -3, -0.5f},       {"chorus", 18, false, kNaN, -1},
+    {"chorus", 30 + 20, false, 100, 40},    {"chorus", 30 + 4, false, 0, 0.05f},
+};
+
+class DamagedChunk : public EffectTest, public ::testing::WithParamInterface<DamagedValue> {};
+
+}  // namespace
+
+TEST_P(DamagedChunk, LoadsLimitedToTheParametersRange) {
+    const DamagedValue& d = GetParam();
+    open(d.effect);
+    std::vector<uint8_t> chunk = state();
+    ASSERT_GE(chunk.size(), d.offset + 4);
+    if (d.integer)
+        putU32At(chunk, d.offset, static_cast<uint32_t>(d.written));
+    else
+        putFloatAt(chunk, d.offset, d.written);
+    ASSERT_EQ(1, setState(chunk));
+    std::vector<uint8_t> back = state();
+    if (d.integer) {
+        uint32_t v;
+        std::memcpy(&v, &back[d.offset], 4);
+        EXPECT_EQ(static_cast<uint32_t>(d.loaded), v);
+    } else {
+        EXPECT_EQ(d.loaded, floatAt(back, d.offset));
+    }
+    std::vector<float> left(4096), right(4096);
+    for (size_t i = 0; i < left.size(); ++i) left[i] = right[i] = std::sin(i * 0.05f) * 0.5f;
+    run(left, &right);
+    for (size_t i = 0; i < left.size(); ++i) ASSERT_TRUE(std::isfinite(left[i]) && std::isfinite(right[i])) << i;
+}
+
+INSTANTIATE_TEST_SUITE_P(Effects, DamagedChunk, ::testing::ValuesIn(kDamaged),
+                         [](const ::testing::TestParamInfo<DamagedValue>& info) {
+                             return std::string(info.param.effect) + "_at_" + std::to_string(info.param.offset) +
+                                    "_" + std::to_string(info.index);
+                         });

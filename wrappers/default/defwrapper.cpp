@@ -20,6 +20,7 @@
 #include "wrappers/common/hostcheck.h"
 #include "wrappers/common/instancelist.h"
 #include "platform/platform.h"
+#include "wrappers/default/defeditor.h"
 #include "wrappers/default/effectinterface.h"
 
 namespace {
@@ -38,10 +39,10 @@ struct Available {
     Available* next;
 };
 
+// The editor slot comes first: the frame keeps the slot's address, which is
+// the instance handle.
 struct Instance {
-    void* editorFrame;
-    void* effectEditor;
-    int32_t editorX, editorY;
+    EditorSlot editor;
     PlatformModule module;
     char name[kNameMax + 1];  // the module's file name with its extension
     EffectProcessFn process;
@@ -210,10 +211,14 @@ bool openModule(const char* name, OpenedModule& m, const Instance* except) {
     return true;
 }
 
-void closeEditor(Instance* instance) {
-    // Editor frames belong to the window layer; none exists in this build.
-    instance->editorFrame = nullptr;
-    instance->effectEditor = nullptr;
+void closeEditor(Instance* instance) { editorClose(instance->editor); }
+
+intptr_t showEditor(Instance* instance, void* mdiClient) {
+    if (!instance->query) return 0;
+    char title[kNameMax + 1];
+    copyDisplayName(title, sizeof title, instance->name);
+    instance->editor.query = instance->query;
+    return editorShow(instance->editor, title, mdiClient);
 }
 
 void releasePlugin(Instance* instance) {
@@ -242,7 +247,7 @@ Instance* createInstance(const char* name) {
     instance->process = m.process;
     std::memcpy(instance->privateCopy, m.privateCopy, sizeof instance->privateCopy);
     std::snprintf(instance->name, sizeof instance->name, "%s", name);
-    instance->editorX = instance->editorY = kDefaultPosition;
+    instance->editor.x = instance->editor.y = kDefaultPosition;
     Instance** tail = &instances;
     while (*tail) tail = &(*tail)->next;
     *tail = instance;
@@ -383,8 +388,10 @@ WRAPPER_EXPORT intptr_t WRAPPER_CALL wrapperDispatcher(intptr_t opcode, intptr_t
             hostCallback = reinterpret_cast<HostCallbackFn>(a1);
             return 1;
         case WD_OPEN:
-            return openForHost(hostCallback, reinterpret_cast<const char*>(a1), applicationDirectory,
-                               sizeof applicationDirectory, kVersionCaption);
+            if (!openForHost(hostCallback, reinterpret_cast<const char*>(a1), applicationDirectory,
+                             sizeof applicationDirectory, kVersionCaption))
+                return 0;
+            return editorClassRegister() ? 1 : 0;
         case WD_REFRESH_LIST:
             return refreshList();
         case WD_GET_NAME: {
@@ -447,7 +454,8 @@ WRAPPER_EXPORT intptr_t WRAPPER_CALL wrapperDispatcher(intptr_t opcode, intptr_t
             return 1;
         }
         case WD_SHOW_EDITOR:
-            return 0;  // editor frames belong to the window layer
+            instance = findInstance(instances, a1);
+            return instance ? showEditor(instance, reinterpret_cast<void*>(a2)) : 0;
         case WD_CLOSE_EDITOR:
             instance = findInstance(instances, a1);
             if (!instance) return 0;
@@ -459,6 +467,7 @@ WRAPPER_EXPORT intptr_t WRAPPER_CALL wrapperDispatcher(intptr_t opcode, intptr_t
             savedState = nullptr;
             destroyAll();
             freeAvailableList();
+            editorClassRelease();
             callHost(HC_WRAPPER_CLOSED, a1, 0);
             return 1;
         case WD_SET_SAMPLE_RATE:

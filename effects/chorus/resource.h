@@ -1,0 +1,19 @@
+// The chorus editor's control ids, shared by chorus.rc and controls.cpp.
+#pragma once
+
+#include "effects/frame/editor_ids.h"
+
+#define IDC_CHORUS_RANGE 1001
+#define IDC_CHORUS_RANGE_CAPTION 1002
+#define IDC_CHORUS_FEEDBACK_CAPTION 1003
+#define IDC_CHORUS_FEEDBACK 1004
+#define IDC_CHORUS_DELAY_CAPTION 1007
+#define IDC_CHORUS_DELAY 1008
+#define IDC_CHORUS_LEVEL_CAPTION 1009
+#define IDC_CHORUS_LEVEL 1010
+#define IDC_CHORUS_RATE_CAPTION 1011
+#define IDC_CHORUS_RATE 1012
+#define IDC_CHORUS_SOURCE1 1013
+#define IDC_CHORUS_SOURCE2 1014
+#define IDC_CHORUS_PANNING_CAPTION 1015
+#define IDC_CHORUS_PANNING 1016

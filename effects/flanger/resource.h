@@ -1,0 +1,19 @@
+// The flanger editor's control ids, shared by flanger.rc and controls.cpp.
+#pragma once
+
+#include "effects/frame/editor_ids.h"
+
+#define IDC_FLANGER_RANGE 1001
+#define IDC_FLANGER_RANGE_CAPTION 1002
+#define IDC_FLANGER_FEEDBACK_CAPTION 1003
+#define IDC_FLANGER_FEEDBACK 1004
+#define IDC_FLANGER_DELAY_CAPTION 1007
+#define IDC_FLANGER_DELAY 1008
+#define IDC_FLANGER_WET_CAPTION 1009
+#define IDC_FLANGER_MIX 1010
+#define IDC_FLANGER_RATE_CAPTION 1011
+#define IDC_FLANGER_RATE 1012
+#define IDC_FLANGER_DRY_CAPTION 1013
+#define IDC_FLANGER_RIGHT_CAPTION 1014
+#define IDC_FLANGER_PHASE 1015
+#define IDC_FLANGER_LEFT_CAPTION 1016

@@ -1,0 +1,72 @@
+// The model of a built-in effect's editor: which trackbar edits which
+// parameter, how a trackbar position (0 ... 1000) maps to the value and
+// back, the caption texts, and each parameter's range. Platform-free: the
+// dialog (editor_win32.cpp) only moves these numbers and texts between the
+// controls and the effect, and the native tests check every table.
+//
+// UI thread only, like the dialog; nothing here touches the audio path.
+#pragma once
+
+#include <cstddef>
+
+constexpr int kTrackbarMax = 1000;
+constexpr size_t kCaptionSize = 64;
+
+// The range a parameter is limited to whenever a chunk, a preset or the
+// editor stores it.
+struct ParamRange {
+    double lo, hi;
+};
+
+// One trackbar and the parameter it edits. `param` is the parameter's index
+// within its page (the chorus shows one voice at a time; everything else has
+// one page). Values travel as double: float parameters are narrowed by the
+// effect, integer ones (milliseconds) hold exact integers.
+struct TrackbarControl {
+    int trackbarId;
+    int captionId;
+    int secondCaptionId;  // 0: none
+    bool vertical;
+    int param;
+    double (*toValue)(int position);
+    // The unrounded inverse; trackbarPosition() rounds and limits it.
+    double (*toPosition)(double value);
+    void (*caption)(double value, char* out, size_t size);
+    void (*secondCaption)(double value, char* out, size_t size);
+};
+
+struct EditorModel {
+    int width, height;  // pixels, as PQ_OPEN_EDITOR reports them
+    const TrackbarControl* controls;
+    int controlCount;
+    const ParamRange* ranges;  // one per parameter of a page
+    int pageParams;            // parameters per page
+    int pageCount;             // 1, or the chorus's two voices
+    int pageButtons[2];        // radio buttons choosing the page (0: none)
+    int focusTrackbar;         // given the focus when the editor opens (0: none)
+};
+
+// The four effects' editors, defined in effects/<name>/controls.cpp.
+extern const EditorModel kReverbEditor;
+extern const EditorModel kEchoEditor;
+extern const EditorModel kFlangerEditor;
+extern const EditorModel kChorusEditor;
+
+// `value` limited to the range; a value that is not a number becomes lo.
+double limitToRange(double value, ParamRange range);
+
+// A trackbar position from an unrounded inverse: rounded to nearest,
+// limited to 0 ... 1000, not-a-number giving 0.
+int trackbarPosition(double unrounded);
+
+// The range of parameter `index` (page * pageParams + param).
+ParamRange paramRange(const EditorModel& model, int index);
+
+// The control whose trackbar id is `id`, or null.
+const TrackbarControl* findTrackbar(const EditorModel& model, int id);
+
+// "%.2f dB" of 20 log10(g) for a gain above 0, else "-96.0 dB".
+void levelCaption(double gain, char* out, size_t size);
+
+// The echo's frequency table: truncate(20 * 2^(i / 100)), i = 0 ... 999.
+int echoFrequencyEntry(int index);
