@@ -4,7 +4,10 @@
 //   TVST_CHUNKS                 state as an opaque chunk
 //   TVST_PROGRAMS               four programs ("Clean", "Warm", "Warm", "Bright")
 //   TVST_SWITCHED_NAMES         programs named only through set-program + get-program-name
-//   TVST_EDITOR                 has-editor flag and rectangle
+//   TVST_EDITOR                 has-editor flag and rectangle; on Windows its editor is a
+//                               child window of the host's client. Tests switch at run time
+//                               what editor-open answers, whether the child is made and
+//                               which rectangle get-rect gives (testVstEditorBehaviour).
 //   TVST_IDENTIFY=x             answer to the identify request (default "NvEf")
 //   TVST_BAD_MAGIC              a wrong magic number
 //   TVST_ENTRY_MAIN / TVST_ENTRY_CAPITAL_MAIN / TVST_ENTRY_PLUGIN_MAIN
@@ -15,10 +18,15 @@
 // load the same library file as the wrapper and read each effect's log of
 // dispatcher calls through the exported test functions.
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
 #include "wrappers/vst/vst2abi.h"
+
+#if defined(TVST_EDITOR) && defined(_WIN32)
+#include <windows.h>
+#endif
 
 #ifndef TVST_INPUTS
 #define TVST_INPUTS 2
@@ -67,12 +75,53 @@ struct TestEffect {
     uint8_t chunk[12];
     int32_t chunkIndex;
     intptr_t chunkSize;
+    // The editor: when idle calls came (ms), how often it was closed, its window.
+    uint32_t idleTicks[64];
+    int idleCount, editorCloses;
+    void* editorChild;
 };
 
 TestEffect* live[kMaxLive];
 int liveCount = 0;
 
 TestEffect* of(Vst2Effect* effect) { return reinterpret_cast<TestEffect*>(effect); }
+
+#if defined(TVST_EDITOR)
+// Shared by every effect of the library; tests set it before showing an editor.
+struct EditorBehaviour {
+    intptr_t openAnswer;  // what editor-open answers
+    int makeChild;        // whether editor-open makes its window
+    int rect;             // get-rect: 0 300 x 120, 1 no rectangle, 2 absurd (0 wide)
+};
+EditorBehaviour editorBehaviour{1, 1, 0};
+
+intptr_t openEditor(TestEffect* t, void* parent) {
+#if defined(_WIN32)
+    if (editorBehaviour.makeChild && parent)
+        t->editorChild = CreateWindowExA(0, "STATIC", "Test VST editor", WS_CHILD | WS_VISIBLE | SS_CENTER, 0, 0, 300,
+                                         120, static_cast<HWND>(parent), nullptr, nullptr, nullptr);
+#else
+    (void)t;
+    (void)parent;
+#endif
+    return editorBehaviour.openAnswer;
+}
+
+void closeEditor(TestEffect* t) {
+    ++t->editorCloses;
+#if defined(_WIN32)
+    if (t->editorChild && IsWindow(static_cast<HWND>(t->editorChild))) DestroyWindow(static_cast<HWND>(t->editorChild));
+#endif
+    t->editorChild = nullptr;
+}
+
+void editorIdle(TestEffect* t) {
+#if defined(_WIN32)
+    if (t->idleCount < 64) t->idleTicks[t->idleCount] = GetTickCount();
+#endif
+    ++t->idleCount;
+}
+#endif
 
 void setProgram(TestEffect* t, int32_t k) {
     t->program = k;
@@ -106,6 +155,16 @@ intptr_t VST2_CALL dispatcher(Vst2Effect* effect, int32_t opcode, int32_t index,
             copyText(ptr, index >= 0 && index < kParameters ? names[index] : "");
             return 0;
         }
+        case kVst2GetParamDisplay: {
+            char text[16] = "";
+            if (index >= 0 && index < kParameters)
+                std::snprintf(text, sizeof text, "%d", static_cast<int>(t->parameters[index] * 100.0f + 0.5f));
+            copyText(ptr, text);
+            return 0;
+        }
+        case kVst2GetParamLabel:
+            copyText(ptr, index >= 0 && index < kParameters ? "%" : "");
+            return 0;
         case kVst2GetProgramNameIndexed:
 #if defined(TVST_PROGRAMS)
             if (index < 0 || index >= kPrograms) return 0;
@@ -117,10 +176,19 @@ intptr_t VST2_CALL dispatcher(Vst2Effect* effect, int32_t opcode, int32_t index,
 #if defined(TVST_EDITOR)
         case kVst2EditorGetRect: {
             static Vst2Rect rect{0, 0, 120, 300};
-            if (ptr) *static_cast<Vst2Rect**>(ptr) = &rect;
-            return 1;
+            static Vst2Rect absurd{10, 10, 200, 10};
+            if (ptr)
+                *static_cast<Vst2Rect**>(ptr) =
+                    editorBehaviour.rect == 0 ? &rect : editorBehaviour.rect == 2 ? &absurd : nullptr;
+            return editorBehaviour.rect == 1 ? 0 : 1;
         }
         case kVst2EditorOpen:
+            return openEditor(t, ptr);
+        case kVst2EditorClose:
+            closeEditor(t);
+            return 1;
+        case kVst2EditorIdle:
+            editorIdle(t);
             return 1;
 #endif
         case kVst2Identify:
@@ -160,7 +228,7 @@ void run(Vst2Effect* effect, float** inputs, float** outputs, int32_t frames, bo
     }
 }
 
-void VST2_CALL processReplacing(Vst2Effect* effect, float** inputs, float** outputs, int32_t frames) {
+[[maybe_unused]] void VST2_CALL processReplacing(Vst2Effect* effect, float** inputs, float** outputs, int32_t frames) {
     ++of(effect)->replacingCalls;
     run(effect, inputs, outputs, frames, false);
 }
@@ -180,7 +248,7 @@ float VST2_CALL getParameter(Vst2Effect* effect, int32_t index) {
 
 intptr_t entryVersion = -1;
 
-Vst2Effect* create(Vst2HostCallback host) {
+[[maybe_unused]] Vst2Effect* create(Vst2HostCallback host) {
     // Plug-ins ask for the host's version before they have an effect.
     entryVersion = host(nullptr, kVst2HostVersion, 0, 0, nullptr, 0.0f);
 #if defined(TVST_BAD_MAGIC)
@@ -264,3 +332,16 @@ TVST_EXPORT void testVstChunkCall(Vst2Effect* effect, int32_t* index, intptr_t* 
     *index = of(effect)->chunkIndex;
     *size = of(effect)->chunkSize;
 }
+
+#if defined(TVST_EDITOR)
+TVST_EXPORT void testVstEditorBehaviour(intptr_t openAnswer, int makeChild, int rect) {
+    editorBehaviour = {openAnswer, makeChild, rect};
+}
+TVST_EXPORT void testVstEditorStats(Vst2Effect* effect, int* idles, int* closes, const uint32_t** idleTicks,
+                                    void** child) {
+    *idles = of(effect)->idleCount;
+    *closes = of(effect)->editorCloses;
+    *idleTicks = of(effect)->idleTicks;
+    *child = of(effect)->editorChild;
+}
+#endif

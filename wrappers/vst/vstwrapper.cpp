@@ -25,6 +25,8 @@
 #include "wrappers/common/instancelist.h"
 #include "platform/platform.h"
 #include "wrappers/vst/vst2abi.h"
+#include "wrappers/vst/vsteditor.h"
+#include "wrappers/vst/vstinstance.h"
 
 namespace {
 
@@ -32,9 +34,8 @@ constexpr const char* kWrapperName = "VST Plugins";
 constexpr const char* kVersionCaption = "Host version is not correct";
 constexpr const char* kBlobTag = "VSTWRAP_";
 constexpr size_t kBlobTagLength = 8;
-constexpr size_t kPathSize = 260;  // paths, NUL included, as in the state blob
+constexpr size_t kPathSize = kVstPathSize;
 constexpr size_t kNameMax = 63;
-constexpr size_t kProgramName = 64;
 // Effects are asked for texts into buffers far larger than the nominal
 // sizes: many write past them.
 constexpr size_t kEffectText = 256;
@@ -52,34 +53,7 @@ struct Available {
     Available* next;
 };
 
-// One entry of the program menu the editor shows.
-struct ProgramItem {
-    int32_t program;
-    char name[kProgramName];
-};
-
-struct Instance {
-    void* editorFrame;  // the editor windows; null while closed
-    void* editorClient;
-    int32_t editorX, editorY;
-    PlatformModule module;
-    char path[kPathSize];
-    Vst2Effect* effect;
-    // The program menu: the program current at creation, then the distinct
-    // program names.
-    char menuTitle[kProgramName];
-    ProgramItem* menuItems;
-    int32_t menuCount;
-    int32_t currentProgram;
-    float* parameters;  // cache, one per effect parameter
-    int32_t parameterCount;
-    std::atomic<uint8_t> bypassed;  // read by the audio thread
-    uint8_t* userData;
-    uint32_t userSize;
-    uint8_t* scratch;  // the effect's state while a blob is built
-    uint32_t scratchSize;
-    Instance* next;
-};
+using Instance = VstInstance;
 
 HostCallbackFn hostCallback = nullptr;
 char applicationDirectory[kPathSize] = "";
@@ -105,7 +79,7 @@ intptr_t callHost(intptr_t opcode, intptr_t a1, intptr_t a2) {
 
 intptr_t dispatch(Vst2Effect* effect, int32_t opcode, int32_t index = 0, intptr_t value = 0, void* ptr = nullptr,
                   float opt = 0.0f) {
-    return effect->dispatcher(effect, opcode, index, value, ptr, opt);
+    return vstDispatch(effect, opcode, index, value, ptr, opt);
 }
 
 bool isSeparator(char c) { return c == '\\' || c == '/'; }
@@ -276,10 +250,10 @@ intptr_t VST2_CALL effectHost(Vst2Effect* effect, int32_t opcode, int32_t index,
         case kVst2HostSizeWindow: {
             Instance* instance = instanceOfEffect(effect);
             if (!instance) return 0;
-            // The editor frame is sized by the window layer; with no frame
-            // open there is nothing to resize.
-            (void)index;
-            (void)value;
+            // Effects ask on any thread, the audio thread included: the
+            // window layer posts the resize there instead of waiting. An
+            // absurd size leaves the frame as it is.
+            if (value >= INT32_MIN && value <= INT32_MAX) editorSizeWindow(instance, index, static_cast<int32_t>(value));
             return 1;
         }
         case kVst2HostGetSampleRate:
@@ -392,41 +366,34 @@ void closeEffect(Vst2Effect* effect, PlatformModule module) {
 
 int32_t checkedCount(int32_t n) { return n > 0 && n <= kMaxCount ? n : 0; }
 
-void refreshParameters(Instance* instance) {
-    Vst2Effect* effect = instance->effect;
-    if (!effect->getParameter) return;
-    for (int32_t i = 0; i < instance->parameterCount; ++i) instance->parameters[i] = effect->getParameter(effect, i);
-}
+void refreshParameters(Instance* instance) { vstRefreshParameters(instance); }
 
 // The program menu's data: distinct program names in program order, from
 // get-program-name-indexed or, for effects that do not answer it, by
-// switching to each program and asking its name.
+// switching to each program and asking its name. Effects are given large
+// buffers (many write past the nominal 24 bytes) that are cleared first, so
+// an unterminated answer stops at the buffer's end.
 void buildProgramMenu(Instance* instance) {
     Vst2Effect* effect = instance->effect;
+    ProgramMenu& menu = instance->menu;
     char text[kEffectText] = "";
-    std::snprintf(instance->menuTitle, sizeof instance->menuTitle, "Default");
     dispatch(effect, kVst2GetProgramName, 0, 0, text);
-    if (text[0]) std::snprintf(instance->menuTitle, sizeof instance->menuTitle, "%.63s", text);
+    programMenuSetTitle(menu, text, sizeof text);
 
-    const int32_t programs = checkedCount(effect->numPrograms);
+    const int32_t programs = programMenuLimit(checkedCount(effect->numPrograms));
     if (programs == 0) return;
-    instance->menuItems = static_cast<ProgramItem*>(std::calloc(static_cast<size_t>(programs), sizeof(ProgramItem)));
-    if (!instance->menuItems) return;
+    menu.items = static_cast<ProgramItem*>(std::calloc(static_cast<size_t>(programs), sizeof(ProgramItem)));
+    if (!menu.items) return;
+    menu.capacity = programs;
     for (int32_t k = 0; k < programs; ++k) {
         std::memset(text, 0, sizeof text);
         dispatch(effect, kVst2GetProgramNameIndexed, k, -1, text);
         if (!text[0]) {
             dispatch(effect, kVst2SetProgram, 0, k);
+            std::memset(text, 0, sizeof text);
             dispatch(effect, kVst2GetProgramName, 0, 0, text);
         }
-        text[kProgramName - 1] = '\0';
-        if (!text[0]) continue;
-        bool seen = false;
-        for (int32_t j = 0; j < instance->menuCount && !seen; ++j) seen = std::strcmp(instance->menuItems[j].name, text) == 0;
-        if (seen) continue;
-        ProgramItem& item = instance->menuItems[instance->menuCount++];
-        item.program = k;
-        std::memcpy(item.name, text, kProgramName);
+        programMenuAdd(menu, k, text, sizeof text);
     }
 }
 
@@ -434,9 +401,8 @@ void freeRecordParts(Instance* instance) {
     std::free(instance->parameters);
     instance->parameters = nullptr;
     instance->parameterCount = 0;
-    std::free(instance->menuItems);
-    instance->menuItems = nullptr;
-    instance->menuCount = 0;
+    std::free(instance->menu.items);
+    instance->menu = ProgramMenu{};
 }
 
 // Fills a record from an opened effect: program menu, program 0, the
@@ -462,12 +428,6 @@ bool adopt(Instance* instance, Opened& opened) {
     return true;
 }
 
-void closeEditor(Instance* instance) {
-    // The editor windows belong to the window layer; none is open here.
-    instance->editorFrame = nullptr;
-    instance->editorClient = nullptr;
-}
-
 Instance* createInstance(const char* path, bool trusted) {
     auto* instance = new (std::nothrow) Instance();
     if (!instance) return nullptr;
@@ -488,7 +448,7 @@ Instance* createInstance(const char* path, bool trusted) {
 }
 
 void releaseEffect(Instance* instance) {
-    closeEditor(instance);
+    editorForget(instance);
     closeEffect(instance->effect, instance->module);
     instance->effect = nullptr;
     instance->module = nullptr;
@@ -531,9 +491,7 @@ intptr_t replaceInstance(Instance* instance, intptr_t index) {
     instance->effect = fresh.effect;
     instance->editorX = fresh.editorX;
     instance->editorY = fresh.editorY;
-    std::memcpy(instance->menuTitle, fresh.menuTitle, sizeof instance->menuTitle);
-    instance->menuItems = fresh.menuItems;
-    instance->menuCount = fresh.menuCount;
+    instance->menu = fresh.menu;
     instance->currentProgram = 0;
     instance->parameters = fresh.parameters;
     instance->parameterCount = fresh.parameterCount;
@@ -729,8 +687,10 @@ WRAPPER_EXPORT intptr_t WRAPPER_CALL wrapperDispatcher(intptr_t opcode, intptr_t
             hostCallback = reinterpret_cast<HostCallbackFn>(a1);
             return 1;
         case WD_OPEN:
-            return openForHost(hostCallback, reinterpret_cast<const char*>(a1), applicationDirectory,
-                               sizeof applicationDirectory, kVersionCaption);
+            if (!openForHost(hostCallback, reinterpret_cast<const char*>(a1), applicationDirectory,
+                             sizeof applicationDirectory, kVersionCaption))
+                return 0;
+            return editorWindowsOpen() ? 1 : 0;
         case WD_REFRESH_LIST:
             return refreshList();
         case WD_GET_NAME: {
@@ -793,11 +753,12 @@ WRAPPER_EXPORT intptr_t WRAPPER_CALL wrapperDispatcher(intptr_t opcode, intptr_t
             return 1;
         }
         case WD_SHOW_EDITOR:
-            return 0;  // editor windows belong to the window layer
+            instance = findInstance(instances, a1);
+            return instance ? editorShow(instance, reinterpret_cast<void*>(a2)) : 0;
         case WD_CLOSE_EDITOR:
             instance = findInstance(instances, a1);
             if (!instance) return 0;
-            closeEditor(instance);
+            editorClose(instance);
             callHost(HC_EDITOR_CLOSED, a1, 0);
             return 1;
         case WD_CLOSE:
@@ -806,6 +767,7 @@ WRAPPER_EXPORT intptr_t WRAPPER_CALL wrapperDispatcher(intptr_t opcode, intptr_t
             destroyAll();
             freeAvailableList();
             allocateScratch(0);
+            editorWindowsClose();
             callHost(HC_WRAPPER_CLOSED, a1, 0);
             return 1;
         case WD_SET_SAMPLE_RATE: {
