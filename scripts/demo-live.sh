@@ -44,9 +44,7 @@ trap qv_services_stop EXIT
 # DirectSound on the null sinks, 40 ms, 44.1 kHz 16-bit stereo; master and
 # input gain 1, the gate open; the recorder writes a file at 44.1 kHz 16 bits.
 qv_reg_add "$QV_KEY" AppDir REG_SZ "$(qv_winpath "$appdir")\\"
-qv_reg_add "$QV_KEY" DxOutput REG_SZ QvOutA
-qv_reg_add "$QV_KEY" DxInput REG_SZ "Monitor of QvOutB"
-qv_reg_add "$QV_KEY" st001 REG_BINARY 0028050202
+qv_seed_devices
 qv_reg_add "$QV_KEY" st002 REG_BINARY 0000803f0000803f00000000050064000000f0420000
 qv_reg_add "$QV_KEY" st003 REG_BINARY 000000053c00
 # The Master Section open at the top left, showing the chain; the meters

@@ -43,6 +43,11 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
   echo "services: creating the Wine prefix"
   wineboot -i >/dev/null 2>&1 || true
 fi
+# Caption buttons are drawn with Marlett, found only in the prefix's Fonts.
+if [ -f /usr/share/wine/fonts/marlett.ttf ] && [ ! -f "$WINEPREFIX/drive_c/windows/Fonts/marlett.ttf" ]; then
+  mkdir -p "$WINEPREFIX/drive_c/windows/Fonts"
+  cp /usr/share/wine/fonts/marlett.ttf "$WINEPREFIX/drive_c/windows/Fonts/"
+fi
 wineserver -p >/dev/null 2>&1 || true
 # Services started now hold /dev/null, not a test runner's pipe.
 wineboot >/dev/null 2>&1 </dev/null || true

@@ -69,9 +69,20 @@ qv_services_start() {
     echo "e2e: creating the Wine prefix $WINEPREFIX"
     timeout 300 wineboot -i >/dev/null 2>&1 </dev/null || true
   fi
+  qv_marlett
   qv_wine_up
   # A crash must end the program, not open winedbg's dialog.
   qv_reg_add 'HKCU\Software\Wine\WineDbg' ShowCrashDialog REG_DWORD 0
+}
+
+# Wine draws caption buttons with the Marlett font, which it does not find
+# in Debian's fonts-wine folder on its own: without it they show as the
+# letters "0 1 r". A copy in the prefix's Fonts folder is found.
+qv_marlett() {
+  local fonts="$WINEPREFIX/drive_c/windows/Fonts"
+  [ -f /usr/share/wine/fonts/marlett.ttf ] && [ -d "$fonts" ] && [ ! -f "$fonts/marlett.ttf" ] &&
+    cp /usr/share/wine/fonts/marlett.ttf "$fonts/"
+  return 0
 }
 
 # A persistent Wine server and Wine's own services, holding /dev/null
@@ -192,6 +203,15 @@ qv_shot() {
 }
 
 # ---- registry -------------------------------------------------------------------
+
+# qv_seed_devices: live input on the test sinks with DirectSound: output
+# QvOutA, input the monitor of QvOutB (where a tone is played in); 40 ms,
+# 44.1 kHz 16-bit stereo, 2 buffers, 2 ms output delay.
+qv_seed_devices() {
+  qv_reg_add "$QV_KEY" DxOutput REG_SZ QvOutA
+  qv_reg_add "$QV_KEY" DxInput REG_SZ "Monitor of QvOutB"
+  qv_reg_add "$QV_KEY" st001 REG_BINARY 0028050202
+}
 
 qv_reg() { timeout 60 wine reg "$@" </dev/null 2>/dev/null | tr -d '\r'; return "${PIPESTATUS[0]}"; }
 
