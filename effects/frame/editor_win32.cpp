@@ -8,6 +8,8 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include <atomic>
+
 #include "effects/frame/controls.h"
 #include "effects/frame/editor_ids.h"
 #include "effects/frame/effectframe.h"
@@ -15,8 +17,9 @@
 namespace {
 
 // The open editor, cleared when the dialog is destroyed (by its parent, which
-// the wrapper owns), so a later refresh never reaches a stale handle.
-HWND editorWindow = nullptr;
+// the wrapper owns), so a later refresh never reaches a stale handle. Read
+// by a refresh on whichever thread sets the sample rate.
+std::atomic<HWND> editorWindow{nullptr};
 // The page the trackbars show (the chorus's voice); 0 for the others.
 int currentPage = 0;
 // lParam of the WM_INITDIALOG the effect sends itself to refresh the
@@ -108,7 +111,10 @@ INT_PTR CALLBACK editorProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lPa
             return reinterpret_cast<INT_PTR>(GetStockObject(DC_BRUSH));
         }
         case WM_DESTROY:
-            if (editorWindow == dialog) editorWindow = nullptr;
+            {
+                HWND open = dialog;
+                editorWindow.compare_exchange_strong(open, nullptr);
+            }
             return FALSE;
         default:
             return FALSE;
@@ -137,6 +143,14 @@ intptr_t effectOpenEditor(int32_t* size, intptr_t parent) {
     return reinterpret_cast<intptr_t>(dialog);
 }
 
+// PQ_SET_SAMPLE_RATE may come on a driver's thread (an ASIO rate change)
+// while the UI thread waits for that thread: only the dialog's own thread
+// refreshes at once, any other posts the refresh and never waits.
 void effectRefreshEditor() {
-    if (editorWindow && IsWindow(editorWindow)) SendMessageA(editorWindow, WM_INITDIALOG, 0, kRefresh);
+    HWND dialog = editorWindow.load();
+    if (!dialog || !IsWindow(dialog)) return;
+    if (GetWindowThreadProcessId(dialog, nullptr) == GetCurrentThreadId())
+        SendMessageA(dialog, WM_INITDIALOG, 0, kRefresh);
+    else
+        PostMessageA(dialog, WM_INITDIALOG, 0, kRefresh);
 }

@@ -4,6 +4,9 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include <atomic>
+#include <thread>
+
 #include "effects/chorus/resource.h"
 #include "effects/frame/controls.h"
 #include "tests/effects/effect_fixture.h"
@@ -125,7 +128,9 @@ TEST_P(EffectEditor, TrackbarMovesReachTheStateAsTheMappingSays) {
 
 TEST_P(EffectEditor, RefreshAfterALoadKeepsTheKeyboardFocus) {
     const EditorModel& m = *GetParam().model;
-    if (m.focusTrackbar) EXPECT_EQ(GetDlgItem(editor, m.focusTrackbar), GetFocus());
+    if (m.focusTrackbar) {
+        EXPECT_EQ(GetDlgItem(editor, m.focusTrackbar), GetFocus());
+    }
     HWND last = GetDlgItem(editor, m.controls[m.controlCount - 1].trackbarId);
     SetFocus(last);
     std::vector<uint8_t> chunk = state();
@@ -145,6 +150,26 @@ TEST_P(EffectEditor, ADestroyedEditorIsForgottenAndCanOpenAgain) {
                              nullptr);
     int32_t size[2] = {0, 0};
     EXPECT_NE(0, query(PQ_OPEN_EDITOR, reinterpret_cast<intptr_t>(size), reinterpret_cast<intptr_t>(parent)));
+}
+
+// An ASIO driver announces a new rate on its own thread while the UI thread
+// may be waiting for that thread (stopping the driver): the refresh must
+// not wait for the editor's thread, and still arrives there.
+TEST_P(EffectEditor, ARateChangeOnAnotherThreadDoesNotWaitForTheEditorsThread) {
+    std::atomic<bool> done{false};
+    std::thread other([&] {
+        query(PQ_SET_SAMPLE_RATE, 0, 48000);
+        done = true;
+    });
+    for (int i = 0; i < 300 && !done; ++i) Sleep(10);  // no messages taken meanwhile
+    EXPECT_TRUE(done.load());
+    MSG msg;
+    while (!done) PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE);  // let a blocked send through
+    other.join();
+    query(PQ_SELECT_PRESET, 0, GetParam().presets - 1);
+    SetDlgItemTextA(editor, GetParam().model->controls[0].captionId, "stale");
+    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&msg);
+    expectControlsShow(0);
 }
 
 INSTANTIATE_TEST_SUITE_P(Effects, EffectEditor, ::testing::ValuesIn(kCases),

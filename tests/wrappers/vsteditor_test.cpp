@@ -95,6 +95,15 @@ TEST(VstGenericEditor, IsSizedByItsRowsAndTakesOnlyPlausibleEffectRectangles) {
     EXPECT_TRUE(plausibleEditorSize(4096, 4096));
 }
 
+TEST(VstGenericEditor, DrawsOnlyTheRowsItsWindowShowsHoweverManyParametersAreAnnounced) {
+    EXPECT_EQ(3, parameterRowsShown(3, genericEditorSize(3).height));
+    // 1900 rows in the tallest editor, and three more in its 40-pixel margin.
+    EXPECT_EQ(1903, parameterRowsShown(1 << 20, genericEditorSize(1 << 20).height));
+    EXPECT_EQ(1, parameterRowsShown(5, kRowTop + 1));  // a row partly in view is drawn
+    EXPECT_EQ(0, parameterRowsShown(5, kRowTop));
+    EXPECT_EQ(0, parameterRowsShown(-1, 500));
+}
+
 TEST(VstGenericEditor, StartsADragOnlyInsideABarBetweenTheRowLines) {
     EXPECT_EQ(0, parameterBarHit(259, 31, 3));
     EXPECT_EQ(0, parameterBarHit(327, 46, 3));

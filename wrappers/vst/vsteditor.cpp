@@ -77,6 +77,12 @@ bool editorSizeFromRect(const Vst2Rect* rect, EditorSize& out) {
 
 int32_t parameterRowTop(int32_t row) { return kRowTop + kRowHeight * row; }
 
+int32_t parameterRowsShown(int32_t parameters, int32_t height) {
+    if (parameters <= 0 || height <= kRowTop) return 0;
+    const int32_t rows = (height - kRowTop + kRowHeight - 1) / kRowHeight;
+    return rows < parameters ? rows : parameters;
+}
+
 bool programButtonHit(int32_t x, int32_t y) { return x >= 0 && y >= 0 && x <= kProgramStripWidth && y <= 22; }
 
 int32_t parameterBarHit(int32_t x, int32_t y, int32_t parameters) {

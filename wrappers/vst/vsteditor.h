@@ -87,6 +87,10 @@ bool editorSizeFromRect(const Vst2Rect* rect, EditorSize& out);
 bool plausibleEditorSize(int32_t width, int32_t height);
 
 int32_t parameterRowTop(int32_t row);
+// How many rows, from the first, the generic editor draws in a client
+// `height` pixels high: only those that show, however many parameters an
+// effect announces.
+int32_t parameterRowsShown(int32_t parameters, int32_t height);
 // Whether the program button's corner holds the point (frame client coordinates).
 bool programButtonHit(int32_t x, int32_t y);
 // The row whose value bar holds the point, -1 for none.

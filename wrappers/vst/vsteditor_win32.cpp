@@ -164,7 +164,10 @@ void drawGeneric(HWND window, HDC dc, VstInstance* instance) {
     SetBkMode(dc, TRANSPARENT);
     SetTextColor(dc, RGB(255, 255, 255));
     drawText(dc, 5, 7, " Parameter           Display       Label");
-    for (int32_t row = 0; row < instance->parameterCount; ++row) drawRow(dc, instance, row);
+    // Each row asks the effect three texts: an effect announcing a million
+    // parameters must not hold the UI thread on rows no one can see.
+    const int32_t rows = parameterRowsShown(instance->parameterCount, all.bottom);
+    for (int32_t row = 0; row < rows; ++row) drawRow(dc, instance, row);
 }
 
 void endDrag(HWND window, bool restoreCursor) {
