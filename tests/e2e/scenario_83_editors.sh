@@ -15,15 +15,21 @@ work="$QV_E2E_DIR/editors"
 rm -rf "$work"
 mkdir -p "$work"
 
-# editor_frame TITLE: the editor frame of that effect and its dialog, "FRAME DIALOG".
+# editor_of TITLE: the editor frame of that effect and its dialog, "FRAME
+# DIALOG", waiting up to 10 s for them to show.
 editor_of() {
   local kids frame dialog
-  kids=$(qvd children "$FRAME")
-  frame=$(awk -F'\t' -v t="$1" '$2 == "Default_Wrapper_Editor" && $5 == t {print $1; exit}' <<<"$kids")
-  [ -n "$frame" ] || return 1
-  dialog=$(qvd children "$frame" | awk -F'\t' '$2 == "#32770" {print $1; exit}')
-  [ -n "$dialog" ] || return 1
-  echo "$frame $dialog"
+  for _ in $(seq 40); do
+    kids=$(qvd children "$FRAME")
+    frame=$(awk -F'\t' -v t="$1" '$2 == "Default_Wrapper_Editor" && $5 == t {print $1; exit}' <<<"$kids")
+    [ -n "$frame" ] && dialog=$(qvd children "$frame" | awk -F'\t' '$2 == "#32770" {print $1; exit}')
+    if [ -n "$frame" ] && [ -n "$dialog" ]; then
+      echo "$frame $dialog"
+      return 0
+    fi
+    sleep 0.25
+  done
+  return 1
 }
 close_editor() {
   qvd close "$1" >/dev/null
