@@ -168,6 +168,14 @@ struct GateTimes {
     int64_t release;
 };
 
+// This block's fade lengths. They follow the rate the engine runs at,
+// whatever device set it.
+inline GateTimes gateTimes(const EngineState& e) {
+    const int64_t rate = e.lastConfiguredRate > 0 ? e.lastConfiguredRate : 0;
+    return {static_cast<int64_t>(e.gateAttackMs.load(std::memory_order_relaxed)) * rate / 1000,
+            static_cast<int64_t>(e.gateReleaseMs.load(std::memory_order_relaxed)) * rate / 1000};
+}
+
 // Level update of one channel at the (already advanced) ring position. The
 // sum of absolute values cannot really go below zero; float rounding after a
 // loud passage followed by digital silence would otherwise leave it slightly
@@ -212,11 +220,7 @@ template <bool kDc>
 static void conditionStereo(EngineState& e) {
     DcRemoverState& dc = e.dcRemover;
     GateState& gate = e.gate;
-    const int64_t rate = e.lastConfiguredRate > 0 ? e.lastConfiguredRate : 0;
-    const GateTimes times{
-        static_cast<int64_t>(e.gateAttackMs.load(std::memory_order_relaxed)) * rate / 1000,
-        static_cast<int64_t>(e.gateReleaseMs.load(std::memory_order_relaxed)) * rate / 1000,
-    };
+    const GateTimes times = gateTimes(e);
     const double threshold = e.gateThreshold.load(std::memory_order_relaxed);
     const float gain = e.inputGain.load(std::memory_order_relaxed);
     const double gateWindow = gate.window;
@@ -336,12 +340,7 @@ void conditionInput(EngineState& e) {
 void gateProcess(EngineState& e) {
     GateState& gate = e.gate;
     if (!gate.ring[0] || gate.window == 0) return;
-    // The fade times follow the rate the engine runs at, whatever device set it.
-    const int64_t rate = e.lastConfiguredRate > 0 ? e.lastConfiguredRate : 0;
-    const GateTimes times{
-        static_cast<int64_t>(e.gateAttackMs.load(std::memory_order_relaxed)) * rate / 1000,
-        static_cast<int64_t>(e.gateReleaseMs.load(std::memory_order_relaxed)) * rate / 1000,
-    };
+    const GateTimes times = gateTimes(e);
     const double threshold = e.gateThreshold.load(std::memory_order_relaxed);
     const float gain = e.inputGain.load(std::memory_order_relaxed);
     const double window = gate.window;

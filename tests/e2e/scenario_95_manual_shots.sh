@@ -25,7 +25,9 @@ mkdir -p "$vst_dir"
 cp "$(dirname "$QV_STAGE")/testmodules/tvst_stereo.dll" "$vst_dir/Stereo Tone.dll" 2>/dev/null
 qv_reg_add "$QV_KEY" VSTDir REG_SZ "$(qv_winpath "$vst_dir")\\"
 qv_reg_add "$QV_KEY" ww001 REG_BINARY 0100000064000000840300003200000076020000
-qv_reg_add "$QV_KEY" ww002 REG_BINARY 00000000000000000028000000640000003c000000aa000000
+# The meters one above the other without overlapping: input at (40, 100),
+# output at (40, 184).
+qv_reg_add "$QV_KEY" ww002 REG_BINARY 000000000000000000280000006400000028000000b8000000
 
 # shot NAME HWND: the window's rectangle on the virtual desktop, cut out of
 # the screen. The pictures are replaced only by good ones.
@@ -81,6 +83,38 @@ dialog_shot() {
   fi
 }
 
+# editor_shot NAME TREE-PATH FRAME-CLASS: the plug-in at TREE-PATH into slot
+# 1 ("&Select"), its editor frame opened ("Show &Editor"), taken and closed.
+editor_shot() {
+  local dialog editor=
+  qvd post-command "$PANE" 114 >/dev/null
+  if ! dialog=$(qv_wait_window "#32770" "Select Effect:" 10); then
+    skip "$1" "no Select Effect dialog"
+    return 1
+  fi
+  if ! qvd tree "$dialog" "$2" >/dev/null; then
+    qvd post-command "$dialog" 2 >/dev/null
+    skip "$1" "$2 is not listed"
+    return 1
+  fi
+  qvd post-command "$dialog" 1011 >/dev/null
+  QV_DRIVE_LIMIT=20 qvd wait-gone "$dialog" 10 >/dev/null
+  sleep 0.5
+  qvd post-command "$PANE" 113 >/dev/null
+  for _ in $(seq 10); do
+    editor=$(child_of "$FRAME" "$3")
+    [ -n "$editor" ] && break
+    sleep 0.5
+  done
+  if [ -z "$editor" ]; then
+    skip "$1" "its editor did not open"
+    return 1
+  fi
+  shot "$1" "$editor"
+  qvd close "$editor" >/dev/null
+  sleep 0.3
+}
+
 qv_watch_start shots.boxes "Configure Audio Settings=NO" "text:*Performance was changed*=NO" \
   "Refresh Plugins List=NO" "*=OK"
 qv_start
@@ -118,54 +152,13 @@ if [ -n "$MASTER" ]; then
   else
     skip select_effect "no Select Effect dialog"
   fi
-  # Each built-in effect in slot 1 in turn, its editor from "Show &Editor".
+  # Each built-in effect in slot 1 in turn, its editor from "Show &Editor";
+  # after the pane's picture, the VST plug-in's generic editor.
   for effect in chorus flanger echo reverb; do
-    qvd post-command "$PANE" 114 >/dev/null
-    dialog=$(qv_wait_window "#32770" "Select Effect:" 10) || { skip "$effect" "no Select Effect dialog"; continue; }
-    qvd tree "$dialog" "Quorvane Plugins/$effect" >/dev/null
-    qvd post-command "$dialog" 1011 >/dev/null
-    QV_DRIVE_LIMIT=20 qvd wait-gone "$dialog" 10 >/dev/null
-    sleep 0.5
-    qvd post-command "$PANE" 113 >/dev/null
-    editor=
-    for _ in $(seq 10); do
-      editor=$(child_of "$FRAME" Default_Wrapper_Editor)
-      [ -n "$editor" ] && break
-      sleep 0.5
-    done
-    if [ -n "$editor" ]; then
-      shot "$effect" "$editor"
-      qvd close "$editor" >/dev/null
-      sleep 0.3
-    else
-      skip "$effect" "its editor did not open"
-    fi
+    editor_shot "$effect" "Quorvane Plugins/$effect" Default_Wrapper_Editor
   done
   shot chain_pane "$PANE"
-  # The VST plug-in in slot 1 after the pane's picture, its generic editor from "Show &Editor".
-  qvd post-command "$PANE" 114 >/dev/null
-  if dialog=$(qv_wait_window "#32770" "Select Effect:" 10) && qvd tree "$dialog" "VST Plugins/Stereo Tone" >/dev/null; then
-    qvd post-command "$dialog" 1011 >/dev/null
-    QV_DRIVE_LIMIT=20 qvd wait-gone "$dialog" 10 >/dev/null
-    sleep 0.5
-    qvd post-command "$PANE" 113 >/dev/null
-    editor=
-    for _ in $(seq 10); do
-      editor=$(child_of "$FRAME" VST_Wrapper_Editor)
-      [ -n "$editor" ] && break
-      sleep 0.5
-    done
-    if [ -n "$editor" ]; then
-      shot vst_editor "$editor"
-      qvd close "$editor" >/dev/null
-      sleep 0.3
-    else
-      skip vst_editor "its editor did not open"
-    fi
-  else
-    [ -n "$dialog" ] && qvd post-command "$dialog" 2 >/dev/null
-    skip vst_editor "the test plug-in is not listed"
-  fi
+  editor_shot vst_editor "VST Plugins/Stereo Tone" VST_Wrapper_Editor
 else
   skip master_section "the Master Section did not open"
 fi
@@ -190,7 +183,11 @@ else
   skip scanning "no \"Scanning plugins...\" dialog"
 fi
 
-# ---- live input, for the meters (the devices are the test sinks)
+# ---- live input, for the meters (the devices are the test sinks), a tone
+# playing into the input so they show a level
+sox -n -r 44100 -c 2 -b 16 "$QV_E2E_DIR/shots_tone.wav" synth 4 sine 440 vol 0.3 2>/dev/null
+timeout 10 paplay --device=b "$QV_E2E_DIR/shots_tone.wav" >/dev/null 2>&1 &
+tone_pid=$!
 qvd post-command "$FRAME" 32772 >/dev/null
 if output=$(qv_wait_window Quorvane_Meter_Class "Output VU Meter" 10) &&
   input=$(qv_wait_window Quorvane_Meter_Class "Input VU Meter" 5); then
@@ -209,6 +206,7 @@ if output=$(qv_wait_window Quorvane_Meter_Class "Output VU Meter" 10) &&
 else
   skip meters "live input did not start"
 fi
+wait "$tone_pid" 2>/dev/null
 
 qvd close "$FRAME" >/dev/null
 qv_wait_exit 30 || qv_fail "the program still runs 30 s after WM_CLOSE"
