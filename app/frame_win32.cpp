@@ -137,14 +137,14 @@ bool runCommand(UINT id) {
         }
         case IDM_CLOSE_ACCOMPANIMENT: accompanimentClose(); return true;
         case IDM_EXIT:
-            StopLiveInput(false);
+            ReportResult(StopLiveInput(false));
             SaveSettings();
             DestroyWindow(gShell.frame);
             return true;
         case IDM_LIVE_INPUT: liveInputToggle(); return true;
         case IDM_METRONOME: toggleMetronome(); return true;
         case IDM_RECORD:
-            StopLiveInput(true);
+            ReportResult(StopLiveInput(true));
             RunRecordingDialog();
             return true;
         case IDM_SHOW_MASTER_SECTION: ShowMasterSection(); return true;
@@ -236,7 +236,7 @@ bool openAccompanimentHook(const char* path) {
 
 void closeAccompanimentHook() { accompanimentClose(); }
 
-void stopLiveInputForAccompaniment() { StopLiveInput(true); }
+void stopLiveInputForAccompaniment() { ReportResult(StopLiveInput(true)); }
 
 void accompanimentChanged() {
     SetMenuItemEnabled(IDM_CLOSE_ACCOMPANIMENT, accompanimentIsOpen());

@@ -62,17 +62,26 @@ bool takeStatus(uint32_t bit) {
     return (gEngine.engineStatus.fetch_and(~bit, std::memory_order_relaxed) & bit) != 0;
 }
 
+// A restart for a device reason (the driver asked for it, or changed its
+// size or rate): a take that is recording goes on in the same file or
+// memory, and an accompaniment that was playing goes on where it was.
 void restartLiveInput() {
+    const bool accompanimentPlayed = accompanimentShowsPlaying();
     const int32_t stopped = StopLiveInput(true);
     if (stopped != 0) {
         ReportResult(stopped);
+        if (recording()) ReportResult(recorderStop());
         return;
     }
     const int32_t started = StartLiveInput();
     if (started != 0) {
         ReportResult(started);
+        // No device runs the take any longer: it is finished with what it has.
+        if (recording()) ReportResult(recorderStop());
         closeMeters();
+        return;
     }
+    if (accompanimentPlayed) accompanimentStart();
 }
 
 void actOnStatus() {
@@ -103,7 +112,11 @@ void CALLBACK refreshTick(HWND, UINT, UINT_PTR, DWORD) {
         }
         if (gAccompaniment.playing.load()) positionTrackbar();
     }
-    if (recording() && gRecordingReadouts) gRecordingReadouts();
+    if (recording()) {
+        // A crash or a kill from now on loses at most about a second of the take.
+        recorderKeepHeader(GetTickCount64());
+        if (gRecordingReadouts) gRecordingReadouts();
+    }
     if (gShell.outputMeter && IsWindow(gShell.outputMeter)) SendMessageA(gShell.outputMeter, WM_USER, 0, 0);
     if (gShell.inputMeter && IsWindow(gShell.inputMeter)) SendMessageA(gShell.inputMeter, WM_USER, 0, 0);
     actOnStatus();

@@ -144,7 +144,9 @@ int messageLoop() {
 }
 
 void shutDown() {
-    StopLiveInput(false);
+    // Live input normally stopped with the frame's close; this stop, and its
+    // report, only happen when it did not.
+    ReportResult(StopLiveInput(false));
     KillLiveInputTimer();
     ReportResult(dsCloseInput());
     ReportResult(dsCloseOutput());

@@ -22,11 +22,12 @@ Recorder& r() { return gRecorder; }
 
 int limitIndex(int index) { return index < 0 ? 0 : (index >= kRecordFormats ? kRecordFormats - 1 : index); }
 
-// The 44-byte PCM header with the given data size.
+// The 44-byte PCM header with the given data size: at the start of a take
+// that of an empty file, valid from the first byte on.
 bool writeHeader(PlatformFile file, const StreamFormat& f, uint32_t dataBytes) {
     uint8_t h[44];
     std::memcpy(h, "RIFF", 4);
-    putU32(h + 4, dataBytes ? dataBytes + 36 : 0);
+    putU32(h + 4, dataBytes + 36);
     std::memcpy(h + 8, "WAVEfmt ", 8);
     putU32(h + 16, 16);
     putU16(h + 20, 1);
@@ -75,11 +76,13 @@ void fullForm(const char* path, char* out, size_t size) {
     if (!r().fullPath || !r().fullPath(path, out, size)) std::snprintf(out, size, "%s", path);
 }
 
-// The sizes of a file whose writing failed, from what is on disk: the data
-// counted, but no more than the whole frames the file holds. Opened anew
-// with the C library: the multimedia handle keeps its failed buffer and
-// would try to flush it again. Returns false when the sizes cannot be
-// written; the file is kept all the same.
+// The sizes from what is on disk: the data counted, but no more than the
+// whole frames the file holds. Opened anew with the C library, which
+// shares the file with the recording's own handle: so the header can be
+// kept up to date while the audio thread writes (the two never write the
+// same bytes), and after a failed write, whose multimedia handle keeps its
+// failed buffer and would try to flush it again. Returns false when the
+// sizes cannot be written; the file is kept all the same.
 bool repairSizes(const char* path, uint64_t countedBytes, uint32_t align) {
     const int64_t size = platformFileSize(path);
     if (size < 44 || align == 0) return false;
@@ -132,7 +135,7 @@ int32_t storePoolOnce(uint32_t frames) {
     if (!s.file) return kRecordCannotCreate;
     if (!writeHeader(s.file, s.format, 0)) {
         closeAndDelete();
-        return kRecordHeaderError;
+        return kRecordStoreHeaderError;
     }
     constexpr uint64_t kPiece = 1u << 20;
     const uint64_t total = static_cast<uint64_t>(frames) * align;
@@ -149,7 +152,7 @@ int32_t storePoolOnce(uint32_t frames) {
     }
     const bool sized = finishFile(done / align * align, shortWrite);
     if (shortWrite) return kRecordPoolWriteError;
-    return sized ? 0 : kRecordHeaderError;
+    return sized ? 0 : kRecordStoreHeaderError;
 }
 
 // The store of a memory recording: on a failure the user may choose another
@@ -170,8 +173,6 @@ void releaseBuffer(void*) {
     r().buffer = nullptr;
     r().bufferCapacity = 0;
 }
-
-void resetCount(void*) { r().framesRecorded = 0; }
 
 int32_t setupRun(void*, const EngineState& engine, uint32_t rate) {
     if (!r().recording.load() || rate == 0) return 0;
@@ -310,11 +311,15 @@ int32_t recorderStart() {
     if (!s.ramMode) {
         s.file = platformFileOpen(s.target, kFileCreate);
         if (!s.file) return kRecordCannotCreate;
-        if (!writeHeader(s.file, s.format, 0)) {
+        // On disk at once: the header kept up to date beside this handle
+        // must never be overwritten by a late flush of its first bytes.
+        if (!writeHeader(s.file, s.format, 0) || !platformFileFlush(s.file)) {
             closeAndDelete();
             return kRecordHeaderError;
         }
     }
+    s.headerFrames = 0;
+    s.headerWrittenMs = 0;
     s.targetConfirmed = false;
     gConverter.setHistory(kSlotRecorder);
     gConverter.process(nullptr, nullptr, &left, nullptr, 0, 0, 1);
@@ -386,7 +391,22 @@ void recorderWatchFile() {
     }
 }
 
+bool recorderKeepHeader(uint64_t nowMs) {
+    Recorder& s = r();
+    if (!s.recording.load() || s.ramMode || !s.file || s.stopping || s.writeFailed.load()) return false;
+    const uint32_t frames = s.framesRecorded.load();
+    if (frames == s.headerFrames) return false;
+    const bool due = s.headerFrames == 0 || frames - s.headerFrames >= s.format.nSamplesPerSec ||
+                     nowMs - s.headerWrittenMs >= kRecordHeaderPeriodMs;
+    if (!due) return false;
+    const uint32_t align = s.format.nBlockAlign;
+    if (!repairSizes(s.target, static_cast<uint64_t>(frames) * align, align)) return false;
+    s.headerFrames = frames;
+    s.headerWrittenMs = nowMs;
+    return true;
+}
+
 void recorderAttach(EngineState& engine) {
-    engine.recorder = EngineStage{nullptr, releaseBuffer, resetCount, setupRun, feed};
+    engine.recorder = EngineStage{nullptr, releaseBuffer, nullptr, setupRun, feed};
     gRecorder.engine = &engine;
 }

@@ -15,7 +15,8 @@
 constexpr int32_t kRecordCannotCreate = 175;     // "Can't create file !"
 constexpr int32_t kRecordNoMemory = 176;         // "Not enought memory to save to RAM..."
 constexpr int32_t kRecordWriteError = 179;       // "Error writing file"
-constexpr int32_t kRecordHeaderError = 181;      // "Error writing file"
+constexpr int32_t kRecordHeaderError = 181;      // "Error writing file": the header of a file take
+constexpr int32_t kRecordStoreHeaderError = 182; // "Error writing file": the header of a stored memory take
 constexpr int32_t kRecordPoolWriteError = 183;   // "Error writing file"
 constexpr int32_t kRecordUnsupported = 242;      // "Selected audio format is unsupported"
 constexpr int32_t kRecordIsAccompaniment = 260;  // "This file is already opened for accompaniment"
@@ -63,6 +64,10 @@ struct Recorder {
     bool stopping = false;
     // A file recording stops as full when its data would pass this.
     uint32_t dataLimit = kRecordDataLimit;
+    // The header's sizes on disk while a file recording runs (UI thread):
+    // the frames they last gave and when they were written.
+    uint32_t headerFrames = 0;
+    uint64_t headerWrittenMs = 0;
     // Appends samples to the recording file: the feed's blocks (audio thread)
     // and the memory's store (UI thread). A test replaces it to fail where
     // it likes.
@@ -128,6 +133,17 @@ constexpr uint64_t kRecordWriteSlack = 256 * 1024;
 // (a full disk, a size limit) even when no write said so. Sets
 // STATUS_RECORD_WRITE_ERROR, as the feed does for a failure it sees.
 void recorderWatchFile();
+
+// How often a running file recording's header is brought up to date: a
+// crash or a kill then loses at most about this much of the take, and the
+// file stays a valid WAV of what reached the disk.
+constexpr uint64_t kRecordHeaderPeriodMs = 1000;
+// UI thread (or a render loop between blocks), while a file recording runs:
+// when a period of time or of recorded audio has passed since the last
+// time (or nothing was written yet), writes the header's sizes for the
+// whole frames on disk, through a handle of its own beside the recording's.
+// `nowMs` is any millisecond clock. True when it wrote.
+bool recorderKeepHeader(uint64_t nowMs);
 
 // Hooks the recorder into the engine's configuration and block.
 void recorderAttach(EngineState& engine);

@@ -23,15 +23,6 @@ uint32_t engineRate() { return usableRate(host().sampleRate) ? static_cast<uint3
 
 bool engineStereo() { return host().usedOutputs == 2; }
 
-// The block size the driver delivers; reconfigures the engine when it
-// changed (the driver's thread, between blocks).
-void setEngineBlockSize(int32_t frames) {
-    EngineState& e = *host().engine;
-    if (frames <= 0 || static_cast<uint32_t>(frames) == e.blockSize) return;
-    e.blockSize = static_cast<uint32_t>(frames);
-    engineConfigure(e, engineRate(), engineStereo());
-}
-
 void setStatus(uint32_t bit) { host().engine->engineStatus.fetch_or(bit); }
 
 // Converts one channel of the driver's buffer half to or from an engine
@@ -212,10 +203,18 @@ int32_t asioStart() {
     if (createBuffers() != ASE_OK) return kAsioStartError;
     prepareChannelFormats();
     h.engine->blockSize = static_cast<uint32_t>(h.preferredSize);
-    // Forces the engine's configuration at the driver's rate.
-    const double rate = h.sampleRate;
-    h.sampleRate = 0.0;
-    asioSampleRateChanged(static_cast<float>(rate));
+    // The engine is configured here, on the UI thread, before the driver
+    // runs: its rate and size are the driver's from now until the next
+    // restart (a change the driver announces asks for one).
+    h.sampleRate = static_cast<float>(h.sampleRate);
+    if (!usableRate(h.sampleRate)) h.sampleRate = 0.0;
+    prepareChannelFormats();
+    h.engine->lastConfiguredRate = -1;
+    const int32_t configured = engineConfigure(*h.engine, engineRate(), engineStereo());
+    if (configured > kConfigureUnchanged) {
+        asioDriverDisposeBuffers();
+        return configured;
+    }
     if (asioDriverStart() != ASE_OK) {
         asioDriverDisposeBuffers();
         return kAsioStartError;
@@ -282,14 +281,15 @@ void asioBufferSwitch(int32_t index, AsioBool directProcess) {
     asioBufferSwitchTimeInfo(&time, index, directProcess);
 }
 
+// A new rate from the driver: nothing is reconfigured on the driver's
+// thread. The UI thread's refresh timer restarts live input, and the start
+// reads the new rate (a take that is recording goes on across it).
 void asioSampleRateChanged(AsioSampleRate rate) {
     AsioHost& h = host();
-    if (rate == h.sampleRate) return;
+    if (static_cast<float>(rate) == h.sampleRate) return;
     // A rate no engine can run at is damage from the driver: keep the old one.
     if (!usableRate(rate)) return;
-    h.sampleRate = rate;
-    prepareChannelFormats();
-    engineConfigure(*h.engine, engineRate(), engineStereo());
+    setStatus(STATUS_RESTART_REQUEST);
 }
 
 int32_t asioMessage(int32_t selector, int32_t value, void*, double*) {
@@ -307,7 +307,9 @@ int32_t asioMessage(int32_t selector, int32_t value, void*, double*) {
             setStatus(STATUS_RESTART_REQUEST);
             return 1;
         case kAsioBufferSizeChange:
-            setEngineBlockSize(value);
+            // Taken up by a restart, as a reset request is: the start asks
+            // the driver for its buffer size again.
+            if (value > 0 && value != host().preferredSize) setStatus(STATUS_RESTART_REQUEST);
             return 1;
         case kAsioLatenciesChanged:
         case kAsioSupportsTimeInfo:
@@ -322,7 +324,6 @@ AsioTime* asioBufferSwitchTimeInfo(AsioTime*, int32_t index, AsioBool) {
     EngineState& e = *h.engine;
     uint64_t start = 0;
     platformReadCounter(start);
-    setEngineBlockSize(h.preferredSize);
     // The half index comes from the driver: anything but 0 or 1 is no block.
     const bool validHalf = index == 0 || index == 1;
     if (engineBlockBegin(e) && validHalf && e.inputL && gConverter.setHistory) {

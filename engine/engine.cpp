@@ -60,7 +60,9 @@ int32_t engineConfigure(EngineState& e, uint32_t rate, bool stereo) {
     if (e.blockSize == 0) return 0;
 
     metronomeReset(e);
-    if (e.recorder.reset) e.recorder.reset(e.recorder.context);
+    // The recorder's count is not reset here: a take that runs while live
+    // input restarts for a device reason goes on where it was. Its count
+    // starts at 0 when the recording starts.
     if (e.recorder.setup) {
         int32_t result = e.recorder.setup(e.recorder.context, e, rate);
         if (result != 0) return failConfiguration(e, result);

@@ -6,8 +6,9 @@
 // Threads: `processBlock` runs only on the real-time context (the streaming
 // thread or the driver's callback). The UI thread writes the parameters at any
 // time (relaxed atomics: a change lands at the next block) and reads the
-// meters. `engineConfigure` runs while no block can run (device stopped), or
-// on the driver's own thread between blocks. The chain slots change only
+// meters. `engineConfigure` runs on the UI thread while no block can run
+// (the device is stopped); a driver's change of size or rate only asks for
+// a restart through engineStatus. The chain slots change only
 // under the processingEnabled/blockInProgress handshake.
 #pragma once
 
@@ -46,8 +47,9 @@ struct EngineStage {
     void* context = nullptr;
     // Configuration step 4: free the stage's per-run buffer.
     void (*release)(void* context) = nullptr;
-    // Recorder: step 6, frames recorded = 0. Accompaniment: step 11, its
-    // resampling history starts clean.
+    // Accompaniment: its resampling history starts clean at every
+    // configuration. The recorder has none: a configuration (a device
+    // restart in the middle of a take) never rewinds a recording.
     void (*reset)(void* context) = nullptr;
     // Steps 7 and 8: per-run set-up for this rate and block size. Non-zero
     // result is a message id and ends the configuration.
@@ -154,8 +156,8 @@ struct EngineState {
 extern EngineState gEngine;
 
 // Rebuilds the block buffers and all rate- or size-dependent state for
-// `blockSize` frames. With `blockSize` 0 it releases them. UI thread (or the
-// driver's thread between blocks). Returns 0, kConfigureUnchanged, or a
+// `blockSize` frames. With `blockSize` 0 it releases them. UI thread, with
+// the device stopped. Returns 0, kConfigureUnchanged, or a
 // message id (kConfigureNoRecorderMemory, kConfigureNoMemory); on an id the
 // engine is left without buffers.
 int32_t engineConfigure(EngineState& engine, uint32_t rate, bool stereo);

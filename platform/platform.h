@@ -58,6 +58,8 @@ PlatformFile platformFileOpen(const char* path, PlatformFileMode mode);
 long platformFileRead(PlatformFile file, void* data, long size);
 long platformFileWrite(PlatformFile file, const void* data, long size);
 long platformFileSeek(PlatformFile file, long offset);
+// Hands what the file's buffer holds to the system; true on success.
+bool platformFileFlush(PlatformFile file);
 void platformFileClose(PlatformFile file);
 // The size of the file at `path` in bytes, or -1 when it cannot be opened.
 int64_t platformFileSize(const char* path);

@@ -124,6 +124,8 @@ long platformFileSeek(PlatformFile file, long offset) {
     return std::ftell(static_cast<FILE*>(file));
 }
 
+bool platformFileFlush(PlatformFile file) { return file && std::fflush(static_cast<FILE*>(file)) == 0; }
+
 void platformFileClose(PlatformFile file) {
     if (file) std::fclose(static_cast<FILE*>(file));
 }

@@ -81,7 +81,9 @@ bool platformTemporaryPath(const char* suffix, char* out, size_t size) {
 }
 
 PlatformFile platformFileOpen(const char* path, PlatformFileMode mode) {
-    DWORD flags = mode == kFileRead ? MMIO_READ : (MMIO_CREATE | MMIO_WRITE | MMIO_ALLOCBUF);
+    // A file being written is shared: its header is kept up to date
+    // through a second handle while the recording's handle appends.
+    DWORD flags = mode == kFileRead ? MMIO_READ : (MMIO_CREATE | MMIO_WRITE | MMIO_ALLOCBUF | MMIO_DENYNONE);
     return reinterpret_cast<PlatformFile>(mmioOpenA(const_cast<char*>(path), nullptr, flags));
 }
 
@@ -95,12 +97,17 @@ long platformFileWrite(PlatformFile file, const void* data, long size) {
 
 long platformFileSeek(PlatformFile file, long offset) { return mmioSeek(static_cast<HMMIO>(file), offset, SEEK_SET); }
 
+bool platformFileFlush(PlatformFile file) { return file && mmioFlush(static_cast<HMMIO>(file), 0) == 0; }
+
 void platformFileClose(PlatformFile file) {
     if (file) mmioClose(static_cast<HMMIO>(file), 0);
 }
 
 int64_t platformFileSize(const char* path) {
-    HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    // Attributes only: the size of a file that is open for writing
+    // elsewhere (a recording) can be read too.
+    HANDLE file = CreateFileA(path, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                              nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return -1;
     LARGE_INTEGER size;
     BOOL ok = GetFileSizeEx(file, &size);

@@ -349,6 +349,85 @@ TEST_F(Record, FileRecordingHoldsEveryBlockWithFinalSizes) {
     EXPECT_EQ(8192, static_cast<int16_t>(getU16(&file[file.size() - 2])));
 }
 
+// Live input restarts in the middle of a take when the driver asks for it
+// or changes its size or rate: the engine is released and configured again
+// (here at another block size and rate). The take goes on in the same file
+// or memory: nothing recorded before is overwritten and the header counts
+// every frame.
+TEST_F(Record, ATakeGoesOnAcrossALiveInputRestart) {
+    for (bool memory : {false, true}) {
+        std::snprintf(gRecorder.target, sizeof gRecorder.target, "%s", path("restart.wav").c_str());
+        gRecorder.formatIndex = 5;  // 44100, 16-bit, stereo
+        gRecorder.ramMode = memory;
+        gRecorder.maxSeconds = 10;
+        gRecorder.askStore = [] { return true; };
+        ASSERT_EQ(0, recorderStart());
+        engine.blockSize = 64;
+        ASSERT_EQ(0, engineConfigure(engine, 44100, true));
+        run(10, 0.25f);
+        engineRelease(engine);
+        engine.blockSize = 128;
+        ASSERT_EQ(0, engineConfigure(engine, 48000, true));
+        EXPECT_EQ(640u, gRecorder.framesRecorded.load()) << memory;
+        run(75, -0.5f);  // 75 x 128 x 44100 / 48000 = 8820 frames
+        EXPECT_EQ(640u + 8820u, gRecorder.framesRecorded.load()) << memory;
+        ASSERT_EQ(0, recorderStop());
+        const std::vector<uint8_t> file = readFile(path("restart.wav"));
+        ASSERT_EQ(44u + 9460 * 4, file.size()) << memory;
+        EXPECT_EQ(9460u * 4, getU32(&file[40]));
+        EXPECT_EQ(9460u * 4 + 36, getU32(&file[4]));
+        EXPECT_EQ(8192, static_cast<int16_t>(getU16(&file[44])));
+        EXPECT_EQ(8192, static_cast<int16_t>(getU16(&file[44 + 639 * 4])));
+        EXPECT_EQ(-16384, static_cast<int16_t>(getU16(&file[44 + 700 * 4])));
+        EXPECT_EQ(-16384, static_cast<int16_t>(getU16(&file[file.size() - 2])));
+        std::filesystem::remove(path("restart.wav"));
+        engineRelease(engine);
+    }
+}
+
+// While a file take runs, its header on disk is a valid one for what
+// reached the disk, brought up to date every second of time or of audio:
+// a crash loses no more than that. Memory takes have nothing on disk.
+TEST_F(Record, TheHeaderOfARunningTakeIsKeptUpToDate) {
+    std::snprintf(gRecorder.target, sizeof gRecorder.target, "%s", path("kept.wav").c_str());
+    gRecorder.formatIndex = 5;
+    ASSERT_EQ(0, recorderStart());
+    engine.blockSize = 441;
+    ASSERT_EQ(0, engineConfigure(engine, 44100, true));
+    EXPECT_FALSE(recorderKeepHeader(0));  // nothing recorded yet
+    auto onDisk = [&] {
+        const std::vector<uint8_t> f = readFile(path("kept.wav"));
+        EXPECT_EQ(getU32(&f[40]) + 36, getU32(&f[4]));
+        EXPECT_LE(getU32(&f[40]), f.size() - 44);
+        return getU32(&f[40]) / 4;
+    };
+    EXPECT_EQ(0u, onDisk());  // the header is on disk from the start
+    run(1, 0.25f);
+    EXPECT_TRUE(recorderKeepHeader(10));  // the first block is written at once
+    const uint32_t first = onDisk();
+    EXPECT_LE(first, 441u);
+    run(50, 0.25f);
+    EXPECT_FALSE(recorderKeepHeader(500));  // half a second of either
+    run(50, 0.25f);
+    EXPECT_TRUE(recorderKeepHeader(600));  // a second of audio
+    EXPECT_GE(onDisk(), first);
+    run(1, 0.25f);
+    platformFileFlush(gRecorder.file);  // all of it on disk: the header counts all of it
+    EXPECT_TRUE(recorderKeepHeader(1600));  // a second of time
+    EXPECT_EQ(102u * 441u, onDisk());
+    ASSERT_EQ(0, recorderStop());
+    EXPECT_EQ(102u * 441u, onDisk());
+
+    gRecorder.ramMode = true;
+    engineRelease(engine);
+    ASSERT_EQ(0, recorderStart());
+    ASSERT_EQ(0, engineConfigure(engine, 44100, true));
+    run(200, 0.25f);
+    EXPECT_FALSE(recorderKeepHeader(5000));
+    gRecorder.askStore = [] { return false; };
+    ASSERT_EQ(0, recorderStop());
+}
+
 TEST_F(Record, RecordingAtAnotherRateKeepsTime) {
     std::snprintf(gRecorder.target, sizeof gRecorder.target, "%s", path("rate.wav").c_str());
     gRecorder.formatIndex = 1;  // 44100 mono

@@ -305,11 +305,48 @@ TEST_F(Asio, MessagesAreAnsweredAsTheTableSays) {
     EXPECT_EQ(1, asioMessage(kAsioResyncRequest, 0, nullptr, nullptr));
     EXPECT_EQ(STATUS_RESTART_REQUEST, engine.engineStatus.load());
 
-    // A new buffer size holds until the next switch sets the preferred one back.
-    EXPECT_EQ(1, asioMessage(kAsioBufferSizeChange, 128, nullptr, nullptr));
-    EXPECT_EQ(128u, engine.blockSize);
-    switches(1);
+    engine.engineStatus = 0;
+    // The size in use, or none at all, asks for nothing.
+    EXPECT_EQ(1, asioMessage(kAsioBufferSizeChange, 256, nullptr, nullptr));
+    EXPECT_EQ(1, asioMessage(kAsioBufferSizeChange, 0, nullptr, nullptr));
+    EXPECT_EQ(0u, engine.engineStatus.load());
+}
+
+// A driver that changes its buffer size or its rate while it runs gets a
+// restart from the UI thread: on its own thread nothing is reconfigured,
+// the engine keeps its buffers and blocks go on at the old geometry until
+// the restart picks up the new one.
+TEST_F(Asio, SizeAndRateChangesOnlyAskForARestartThatPicksThemUp) {
+    TestAsioConfig config;
+    config.messageAtSwitch = 3;
+    config.messageSelector = kAsioBufferSizeChange;
+    config.messageValue = 128;
+    config.rateChangeAtSwitch = 5;
+    config.changedRate = 44100.0;
+    start(config);
+    const float* inputL = engine.inputL;
+    switches(4);
+    EXPECT_EQ(1, core().record.messageAnswer);
+    EXPECT_EQ(STATUS_RESTART_REQUEST, engine.engineStatus.load());
+    engine.engineStatus = 0;
+    switches(4);
+    EXPECT_EQ(STATUS_RESTART_REQUEST, engine.engineStatus.load());
+    EXPECT_EQ(inputL, engine.inputL);
     EXPECT_EQ(256u, engine.blockSize);
+    EXPECT_EQ(48000, engine.lastConfiguredRate);
+    EXPECT_EQ(8u * 256u, core().captured[0].size());
+
+    // The restart, as the refresh timer makes it.
+    asioStop();
+    engine.processingEnabled = true;
+    engine.engineStatus = 0;
+    ASSERT_EQ(0, asioStart());
+    EXPECT_EQ(128u, engine.blockSize);
+    EXPECT_EQ(44100, engine.lastConfiguredRate);
+    EXPECT_EQ(128, core().record.createdSize);
+    switches(2);
+    EXPECT_EQ(0u, engine.engineStatus.load());
+    EXPECT_EQ(2u * 128u, core().captured[0].size());
 }
 
 TEST_F(Asio, StartTwiceStopAndTheOutputReadyCall) {

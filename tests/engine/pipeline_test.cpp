@@ -222,7 +222,8 @@ TEST_F(PipelineTest, StagesAreResetAndReleasedWithTheConfiguration) {
     engine->recorder = {&recorder, countRelease, countReset, probeSetup, nullptr};
     engine->accompaniment = {&accompaniment, countRelease, countReset, probeSetup, nullptr};
     configure(44100, true, 4);
-    EXPECT_EQ(1, recorder.resets);
+    // A configuration never rewinds a take: only the recording's start does.
+    EXPECT_EQ(0, recorder.resets);
     EXPECT_EQ(1, accompaniment.resets);
     engineRelease(*engine);
     EXPECT_EQ(2, recorder.releases);  // once before the rebuild, once at release

@@ -10,6 +10,9 @@
 //                               which rectangle get-rect gives (testVstEditorBehaviour).
 //   TVST_IDENTIFY=x             answer to the identify request (default "NvEf")
 //   TVST_BAD_MAGIC              a wrong magic number
+//   TVST_FAULTS                 misbehaves in processing as the environment variable
+//                               QV_TVST_FAULT says: "crash:N" writes through a bad pointer
+//                               in block N + 1, "slow:MS" takes MS milliseconds per block
 //   TVST_ENTRY_MAIN / TVST_ENTRY_CAPITAL_MAIN / TVST_ENTRY_PLUGIN_MAIN
 //                               which entry points exist (none: no entry point)
 //
@@ -24,8 +27,10 @@
 
 #include "wrappers/vst/vst2abi.h"
 
-#if defined(TVST_EDITOR) && defined(_WIN32)
+#if (defined(TVST_EDITOR) || defined(TVST_FAULTS)) && defined(_WIN32)
 #include <windows.h>
+#elif defined(TVST_FAULTS)
+#include <time.h>
 #endif
 
 #ifndef TVST_INPUTS
@@ -228,8 +233,32 @@ void run(Vst2Effect* effect, float** inputs, float** outputs, int32_t frames, bo
     }
 }
 
+#if defined(TVST_FAULTS)
+// What QV_TVST_FAULT asks of the block with this number (from 1).
+void misbehave(int block) {
+    const char* fault = std::getenv("QV_TVST_FAULT");
+    if (!fault) return;
+    if (std::strncmp(fault, "crash:", 6) == 0 && block > std::atoi(fault + 6)) {
+        volatile intptr_t bad = 16;
+        *reinterpret_cast<volatile int*>(bad) = 1;
+    }
+    if (std::strncmp(fault, "slow:", 5) == 0) {
+        const int ms = std::atoi(fault + 5);
+#if defined(_WIN32)
+        Sleep(static_cast<DWORD>(ms));
+#else
+        const timespec pause{ms / 1000, (ms % 1000) * 1000000L};
+        nanosleep(&pause, nullptr);
+#endif
+    }
+}
+#endif
+
 [[maybe_unused]] void VST2_CALL processReplacing(Vst2Effect* effect, float** inputs, float** outputs, int32_t frames) {
     ++of(effect)->replacingCalls;
+#if defined(TVST_FAULTS)
+    misbehave(of(effect)->replacingCalls);
+#endif
     run(effect, inputs, outputs, frames, false);
 }
 

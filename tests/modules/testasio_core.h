@@ -40,8 +40,14 @@ struct TestAsioConfig {
     uint32_t failing = 0;
     // A message the driver sends before switch number `messageAtSwitch`
     // (-1: none).
+    // A buffer-size change message also makes `messageValue` the size the
+    // driver prefers from then on, as a driver whose panel changed it does.
     int64_t messageAtSwitch = -1;
     int32_t messageSelector = 0, messageValue = 0;
+    // Before switch number `rateChangeAtSwitch` (-1: never) the driver's
+    // clock moves to `changedRate` and it tells the host.
+    int64_t rateChangeAtSwitch = -1;
+    double changedRate = 0.0;
     // Time the driver's outputReady takes, in microseconds.
     int32_t outputReadyMicros = 0;
     // Use the time-info callback when the host says it supports it.
@@ -276,8 +282,14 @@ public:
     // it, then decodes what it wrote. Returns false when no buffers exist.
     bool bufferSwitch() {
         if (!callbacks_ || frames_ <= 0) return false;
-        if (record.switches == config.messageAtSwitch)
+        if (record.switches == config.messageAtSwitch) {
+            if (config.messageSelector == kAsioBufferSizeChange) config.preferredSize = config.messageValue;
             record.messageAnswer = callbacks_->asioMessage(config.messageSelector, config.messageValue, nullptr, nullptr);
+        }
+        if (record.switches == config.rateChangeAtSwitch && callbacks_->sampleRateDidChange) {
+            config.rate = config.changedRate;
+            callbacks_->sampleRateDidChange(config.changedRate);
+        }
         const int half = static_cast<int>(record.switches & 1);
         const int64_t first = record.switches * frames_;
         int inputIndex = 0;

@@ -1,7 +1,9 @@
 // qvrender from the stage, run as a user runs it.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -10,7 +12,9 @@
 #include <vector>
 
 #if !defined(_WIN32)
+#include <signal.h>
 #include <sys/wait.h>
+#include <unistd.h>
 #endif
 
 #include "common/bytes.h"
@@ -178,5 +182,84 @@ TEST_F(QvRender, BuildsAVstChainSavesItAndRendersItAgainAfterTheFolderMoved) {
     EXPECT_EQ(a, read("b.wav"));
     EXPECT_EQ(1, run(neutral + "--effect nosuch \"" + path("in.wav") + "\" \"" + path("c.wav") + "\""));
     EXPECT_NE(std::string::npos, errors.find("no plug-in is listed as nosuch")) << errors;
+    platformWriteSetting("VSTDir", nullptr);
+}
+
+namespace {
+
+// The environment qvrender inherits; null removes the variable.
+void setEnvironment(const char* name, const char* value) {
+#if defined(_WIN32)
+    _putenv_s(name, value ? value : "");
+#else
+    if (value)
+        setenv(name, value, 1);
+    else
+        unsetenv(name);
+#endif
+}
+
+// What a WAV file's header says against what the file holds: the frames the
+// header counts, or -1 when the header is not a valid one for the file
+// (sizes that disagree, a partial frame, more data than the file has).
+int64_t headerFrames(const std::vector<uint8_t>& f, uint32_t align) {
+    if (f.size() < 44 || std::memcmp(&f[0], "RIFF", 4) != 0 || std::memcmp(&f[36], "data", 4) != 0) return -1;
+    const uint32_t data = getU32(&f[40]);
+    if (getU32(&f[4]) != data + 36 || data % align != 0 || data > f.size() - 44) return -1;
+    return data / align;
+}
+
+}  // namespace
+
+// A plug-in that brings the process down in the middle of a render (or a
+// kill) leaves a valid WAV that counts all it holds but the last second or
+// so: the header is brought up to date as the take grows.
+TEST_F(QvRender, ACrashOrAKillInTheMiddleLeavesAValidWavOfAllButTheLastSecond) {
+    namespace fs = std::filesystem;
+    const char separator = platformPathSeparator();
+    fs::create_directories(path("Vst"));
+    fs::copy_file(testModulePath("tvst_faulty"), path("Vst") + separator + "tvst_faulty" + librarySuffix());
+    ASSERT_TRUE(platformWriteSetting("VSTDir", path("Vst").c_str()));
+    std::vector<int16_t> samples(44100 * 2 * 20);
+    for (size_t i = 0; i < samples.size(); ++i) samples[i] = static_cast<int16_t>(8000.0 * std::sin(0.05 * (i / 2)));
+    writeWav("in.wav", 2, 44100, samples);
+    const std::string arguments = "--quiet --block 256 --format 12 --effect tvst_faulty \"" + path("in.wav") + "\" \"";
+    constexpr uint32_t kAlign = 6;
+
+    // Block 401 crashes: 400 blocks of 256 frames were rendered.
+    setEnvironment("QV_TVST_FAULT", "crash:400");
+    EXPECT_NE(0, run(arguments + path("crashed.wav") + "\""));
+    const std::vector<uint8_t> crashed = read("crashed.wav");
+    const int64_t counted = headerFrames(crashed, kAlign);
+    ASSERT_GE(counted, 0) << crashed.size();
+    EXPECT_LE(counted, 400 * 256);
+    EXPECT_GE(counted, 400 * 256 - 44100 - 256);
+
+#if !defined(_WIN32)
+    // Killed while it renders at about real time (5 ms a block of 5.8 ms).
+    setEnvironment("QV_TVST_FAULT", "slow:5");
+    const std::string tool = stagePath("qvrender");
+    const std::string out = path("killed.wav");
+    const pid_t child = fork();
+    if (child == 0) {
+        execl(tool.c_str(), "qvrender", "--quiet", "--block", "256", "--format", "12", "--effect", "tvst_faulty",
+              path("in.wav").c_str(), out.c_str(), static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    ASSERT_GT(child, 0);
+    // Until a good second and a half of the take is on disk.
+    for (int i = 0; i < 200 && platformFileSize(out.c_str()) < 44 + 66150 * int64_t{kAlign}; ++i) usleep(50000);
+    kill(child, SIGKILL);
+    int status = 0;
+    waitpid(child, &status, 0);
+    EXPECT_TRUE(WIFSIGNALED(status));
+    const std::vector<uint8_t> killed = read("killed.wav");
+    const int64_t kept = headerFrames(killed, kAlign);
+    ASSERT_GE(kept, 0) << killed.size();
+    const int64_t held = static_cast<int64_t>(killed.size() - 44) / kAlign;
+    EXPECT_GE(held, 66150);
+    EXPECT_GE(kept, held - 44100 - 256) << held;
+#endif
+    setEnvironment("QV_TVST_FAULT", nullptr);
     platformWriteSetting("VSTDir", nullptr);
 }

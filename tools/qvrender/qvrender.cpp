@@ -3,6 +3,7 @@
 // the result through the recorder. No sound device, no window.
 #include <cerrno>
 #include <cmath>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -437,6 +438,11 @@ int main(int argc, char** argv) {
             recorderStop();
             return fail(kRecordWriteError);
         }
+        // A plug-in that brings the process down, or a kill, leaves a valid
+        // WAV of all but the last second or so.
+        recorderKeepHeader(static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                                     std::chrono::steady_clock::now().time_since_epoch())
+                                                     .count()));
         done += got < want ? got / f.nBlockAlign : frames;  // a file that ends early ends there
         if (progress && (done / o.block) % 64 == 0) showProgress(done, in.frames);
         if (got < want) break;  // the file ended early
