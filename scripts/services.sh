@@ -51,6 +51,9 @@ fi
 wineserver -p >/dev/null 2>&1 || true
 # Services started now hold /dev/null, not a test runner's pipe.
 wineboot >/dev/null 2>&1 </dev/null || true
+# A test program that crashes (a misbehaving plug-in on purpose) must end,
+# not wait in winedbg's dialog.
+wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null 2>&1 </dev/null || true
 
 qv_stop_services() {
   wineserver -k >/dev/null 2>&1 || true

@@ -9,6 +9,7 @@
 
 #include <atomic>
 #include <cstdlib>
+#include <cstring>
 #include <thread>
 
 #include "tests/modules/testasio_driver.h"
@@ -69,6 +70,10 @@ private:
     // QV_TESTASIO_RESET_AT=N makes the first driver of the process ask for
     // a reset before its N-th buffer switch (once, so the reopened driver
     // runs on); QV_TESTASIO_INPUT_TYPE=T gives its inputs sample type T.
+    // QV_TESTASIO_SIZE_AT=N,SIZE and QV_TESTASIO_RATE_AT=N,RATE make the
+    // first driver of the process change its buffer size or its rate before
+    // its N-th buffer switch and tell the host, as a driver does whose
+    // control panel was used while it ran.
     void fromEnvironment() {
         char value[260] = "";
         if (GetEnvironmentVariableA("QV_TESTASIO_LOG", value, sizeof value) - 1 < sizeof value - 1)
@@ -81,6 +86,21 @@ private:
         }
         if (GetEnvironmentVariableA("QV_TESTASIO_INPUT_TYPE", value, sizeof value) - 1 < 31)
             core.config.inputType = static_cast<AsioSampleType>(atoi(value));
+        static bool sizeChanged = false;
+        if (!sizeChanged && GetEnvironmentVariableA("QV_TESTASIO_SIZE_AT", value, sizeof value) - 1 < 31) {
+            sizeChanged = true;
+            const char* comma = strchr(value, ',');
+            core.config.messageAtSwitch = atoi(value);
+            core.config.messageSelector = kAsioBufferSizeChange;
+            core.config.messageValue = comma ? atoi(comma + 1) : 0;
+        }
+        static bool rateChanged = false;
+        if (!rateChanged && GetEnvironmentVariableA("QV_TESTASIO_RATE_AT", value, sizeof value) - 1 < 31) {
+            rateChanged = true;
+            const char* comma = strchr(value, ',');
+            core.config.rateChangeAtSwitch = atoi(value);
+            core.config.changedRate = comma ? atof(comma + 1) : 0.0;
+        }
     }
     void note(const char* what) {
         if (!logPath_[0]) return;
