@@ -90,6 +90,7 @@ int32_t engineConfigure(EngineState& e, uint32_t rate, bool stereo) {
     for (uint32_t i = 0; i < e.wrapperCount && i < kMaxWrappers; ++i) {
         WrapperDispatcherFn dispatch = e.wrappers[i].dispatcher;
         if (!dispatch) continue;
+        dispatch(WD_SET_CHANNELS, 0, stereo ? 2 : 1);
         dispatch(WD_SET_SAMPLE_RATE, 0, static_cast<intptr_t>(rate));
         dispatch(WD_SET_BLOCK_SIZE, 0, static_cast<intptr_t>(e.blockSize));
     }

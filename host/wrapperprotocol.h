@@ -54,6 +54,11 @@ enum : intptr_t {
     WD_LOAD_STATE = 24,
     WD_SAVE_STATE = 25,
     WD_SET_TEMPO = 26,
+    // Added later; a wrapper that does not know them answers 0, which the
+    // host reads as "nothing to tell".
+    WD_GET_LATENCY = 27,   // a1 instance, a2 int32_t*: the frames it delays its output by
+    WD_SET_CHANNELS = 28,  // a2 1 or 2: the engine's channels, before its rate and block size
+    WD_IDLE = 29,          // UI thread, about every 50 ms while live input runs
 };
 
 // Requests from a wrapper to the host (`hostCallback`).

@@ -64,6 +64,16 @@ void platformFileClose(PlatformFile file);
 // The size of the file at `path` in bytes, or -1 when it cannot be opened.
 int64_t platformFileSize(const char* path);
 
+// A file's size and last-write time (any monotonic unit the platform
+// keeps), to tell a changed file from the one seen before; false when the
+// file cannot be found.
+bool platformFileStamp(const char* path, int64_t& size, int64_t& time);
+// True for an existing folder.
+bool platformIsDirectory(const char* path);
+// An environment variable of the process; false when it is not set or does
+// not fit `size` with its terminator.
+bool platformEnvironment(const char* name, char* out, size_t size);
+
 // The folder of the running program, ending with the separator.
 bool platformExecutableDirectory(char* out, size_t size);
 

@@ -63,6 +63,26 @@ int platformMessageBox(const char* text, const char* caption, unsigned flags) {
     return 1;
 }
 
+bool platformFileStamp(const char* path, int64_t& size, int64_t& time) {
+    struct stat info;
+    if (stat(path, &info) != 0 || !S_ISREG(info.st_mode)) return false;
+    size = static_cast<int64_t>(info.st_size);
+    time = static_cast<int64_t>(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec;
+    return true;
+}
+
+bool platformIsDirectory(const char* path) {
+    struct stat info;
+    return stat(path, &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+bool platformEnvironment(const char* name, char* out, size_t size) {
+    const char* value = name ? std::getenv(name) : nullptr;
+    if (!value || !out || std::strlen(value) >= size) return false;
+    std::strcpy(out, value);
+    return true;
+}
+
 bool platformFileExists(const char* path) {
     struct stat info;
     return stat(path, &info) == 0 && S_ISREG(info.st_mode);

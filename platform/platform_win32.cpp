@@ -103,6 +103,27 @@ void platformFileClose(PlatformFile file) {
     if (file) mmioClose(static_cast<HMMIO>(file), 0);
 }
 
+bool platformFileStamp(const char* path, int64_t& size, int64_t& time) {
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!GetFileAttributesExA(path, GetFileExInfoStandard, &data) || (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+        return false;
+    size = static_cast<int64_t>((static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow);
+    time = static_cast<int64_t>((static_cast<uint64_t>(data.ftLastWriteTime.dwHighDateTime) << 32) |
+                                data.ftLastWriteTime.dwLowDateTime);
+    return true;
+}
+
+bool platformIsDirectory(const char* path) {
+    const DWORD attributes = GetFileAttributesA(path);
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool platformEnvironment(const char* name, char* out, size_t size) {
+    if (!name || !out || size == 0 || size > 32767) return false;
+    const DWORD n = GetEnvironmentVariableA(name, out, static_cast<DWORD>(size));
+    return n > 0 && n < size;
+}
+
 int64_t platformFileSize(const char* path) {
     // Attributes only: the size of a file that is open for writing
     // elsewhere (a recording) can be read too.

@@ -79,10 +79,11 @@ TEST_F(PipelineTest, ConfigurationKeepsOnlyTheRecorderStatusBits) {
     EXPECT_EQ(0x31u, engine->engineStatus.load());
 }
 
-TEST_F(PipelineTest, ConfigurationTellsEveryWrapperRateThenBlockSizeAndReleaseTellsNone) {
+TEST_F(PipelineTest, ConfigurationTellsEveryWrapperChannelsRateThenBlockSizeAndReleaseTellsNone) {
     configure(96000, true, 32);
-    std::vector<std::pair<intptr_t, intptr_t>> expected = {
-        {WD_SET_SAMPLE_RATE, 96000}, {WD_SET_BLOCK_SIZE, 32}, {WD_SET_SAMPLE_RATE, 96000}, {WD_SET_BLOCK_SIZE, 32}};
+    std::vector<std::pair<intptr_t, intptr_t>> expected = {{WD_SET_CHANNELS, 2},         {WD_SET_SAMPLE_RATE, 96000},
+                                                           {WD_SET_BLOCK_SIZE, 32},      {WD_SET_CHANNELS, 2},
+                                                           {WD_SET_SAMPLE_RATE, 96000}, {WD_SET_BLOCK_SIZE, 32}};
     EXPECT_EQ(expected, wrapper.commands);
 
     wrapper.commands.clear();

@@ -107,11 +107,13 @@ TEST_F(HostTest, EngineConfigurationReachesEveryLoadedWrapper) {
     ASSERT_EQ(0, engineConfigure(engine, 48000, true));
     for (int w = 0; w < 2; ++w) {
         std::vector<TestCommand> log = commands(w);
-        ASSERT_GE(log.size(), 6u);
-        EXPECT_EQ(WD_SET_SAMPLE_RATE, log[4].opcode);
-        EXPECT_EQ(48000, log[4].a2);
-        EXPECT_EQ(WD_SET_BLOCK_SIZE, log[5].opcode);
-        EXPECT_EQ(128, log[5].a2);
+        ASSERT_GE(log.size(), 7u);
+        EXPECT_EQ(WD_SET_CHANNELS, log[4].opcode);
+        EXPECT_EQ(2, log[4].a2);
+        EXPECT_EQ(WD_SET_SAMPLE_RATE, log[5].opcode);
+        EXPECT_EQ(48000, log[5].a2);
+        EXPECT_EQ(WD_SET_BLOCK_SIZE, log[6].opcode);
+        EXPECT_EQ(128, log[6].a2);
     }
 }
 

@@ -294,6 +294,13 @@ public:
     virtual tresult VST3_CALL getClassInfo2(int32_t index, PClassInfo2* info) = 0;
 };
 
+class IPluginFactory3 : public IPluginFactory2 {
+public:
+    // (The class information in UTF-16, which this program does not read.)
+    virtual tresult VST3_CALL getClassInfoUnicode(int32_t index, void* info) = 0;
+    virtual tresult VST3_CALL setHostContext(FUnknown* context) = 0;
+};
+
 class IBStream : public FUnknown {
 public:
     enum : int32_t { kSeekSet = 0, kSeekCur = 1, kSeekEnd = 2 };

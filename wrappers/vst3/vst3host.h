@@ -1,0 +1,166 @@
+// The host's side of the VST 3 interface: the objects a plug-in is handed
+// (the host application, a component handler per instance, memory streams,
+// messages and attribute lists) and the parameter change lists of the
+// process call, with the lock-free rings that carry parameter values
+// between the UI thread and the audio thread.
+//
+// Threads: the streams, messages and handlers belong to the UI thread. The
+// rings have one writer thread and one reader thread each. The change
+// lists are filled and read on the audio thread only and never allocate.
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+
+#include "wrappers/vst3/vst3abi.h"
+
+namespace vst3 {
+
+// Reference counting and queryInterface for objects with one interface
+// (and its bases): `Interface` is the most derived one, `iids` lists the
+// ids it answers to. Objects that live as long as their owner count but are
+// never deleted through a release.
+template <class Interface>
+class Owned : public Interface {
+public:
+    uint32_t VST3_CALL addRef() override { return ++references_; }
+    uint32_t VST3_CALL release() override { return references_ > 1 ? --references_ : 1; }
+
+protected:
+    tresult answer(const uint8_t* iid, void** object, const Uid* const* iids, int count) {
+        if (!object) return kInvalidArgument;
+        for (int i = 0; i < count; ++i) {
+            if (sameUid(iid, *iids[i])) {
+                *object = static_cast<Interface*>(this);
+                addRef();
+                return kResultOk;
+            }
+        }
+        *object = nullptr;
+        return kNoInterface;
+    }
+
+private:
+    std::atomic<uint32_t> references_{1};
+};
+
+// The host application every plug-in object is initialised with: the
+// program's name, and the messages and attribute lists plug-ins create to
+// talk between their two halves.
+class HostApplication final : public Owned<IHostApplication> {
+public:
+    tresult VST3_CALL queryInterface(const uint8_t* iid, void** object) override;
+    tresult VST3_CALL getName(char16* name) override;
+    tresult VST3_CALL createInstance(uint8_t* cid, uint8_t* iid, void** object) override;
+};
+HostApplication* hostApplication();
+
+// A stream over memory: read from a copy of given bytes, or written into a
+// growing buffer (UI thread only). Created with a count of 1; the creator
+// releases it.
+class MemoryStream final : public IBStream {
+public:
+    static MemoryStream* create();
+    static MemoryStream* reading(const uint8_t* data, size_t size);
+    tresult VST3_CALL queryInterface(const uint8_t* iid, void** object) override;
+    uint32_t VST3_CALL addRef() override;
+    uint32_t VST3_CALL release() override;
+    tresult VST3_CALL read(void* buffer, int32_t bytes, int32_t* bytesRead) override;
+    tresult VST3_CALL write(void* buffer, int32_t bytes, int32_t* bytesWritten) override;
+    tresult VST3_CALL seek(int64_t position, int32_t mode, int64_t* result) override;
+    tresult VST3_CALL tell(int64_t* position) override;
+
+    const uint8_t* data() const { return data_; }
+    size_t size() const { return size_; }
+    void rewind() { position_ = 0; }
+
+private:
+    MemoryStream() = default;
+    ~MemoryStream();
+    bool reserve(size_t bytes);
+
+    std::atomic<uint32_t> references_{1};
+    uint8_t* data_ = nullptr;
+    size_t size_ = 0, capacity_ = 0, position_ = 0;
+};
+
+// The most a stream grows to: a plug-in's state larger than this is taken
+// as damage.
+constexpr size_t kMaxStreamSize = 64u << 20;
+
+// One value for one parameter, as it crosses between the threads.
+struct ParamPoint {
+    ParamID id;
+    ParamValue value;
+};
+
+// A single-writer, single-reader ring of parameter values; full rings drop
+// the newest value (the next change brings the parameter up to date).
+class ParamRing {
+public:
+    static constexpr uint32_t kCapacity = 256;
+    bool push(ParamID id, ParamValue value);
+    bool pop(ParamPoint& point);
+
+private:
+    ParamPoint points_[kCapacity]{};
+    std::atomic<uint32_t> head_{0}, tail_{0};
+};
+
+// The parameter changes of one process call: up to kQueues parameters with
+// up to kPoints points each, in storage of their own.
+class ParamQueue final : public Owned<IParamValueQueue> {
+public:
+    static constexpr int32_t kPoints = 16;
+    tresult VST3_CALL queryInterface(const uint8_t* iid, void** object) override;
+    ParamID VST3_CALL getParameterId() override { return id_; }
+    int32_t VST3_CALL getPointCount() override { return count_; }
+    tresult VST3_CALL getPoint(int32_t index, int32_t& sampleOffset, ParamValue& value) override;
+    tresult VST3_CALL addPoint(int32_t sampleOffset, ParamValue value, int32_t& index) override;
+
+    void reset(ParamID id) {
+        id_ = id;
+        count_ = 0;
+    }
+
+private:
+    ParamID id_ = 0;
+    int32_t count_ = 0;
+    int32_t offsets_[kPoints]{};
+    ParamValue values_[kPoints]{};
+};
+
+class ParamChanges final : public Owned<IParameterChanges> {
+public:
+    static constexpr int32_t kQueues = 64;
+    tresult VST3_CALL queryInterface(const uint8_t* iid, void** object) override;
+    int32_t VST3_CALL getParameterCount() override { return count_; }
+    IParamValueQueue* VST3_CALL getParameterData(int32_t index) override;
+    IParamValueQueue* VST3_CALL addParameterData(const ParamID& id, int32_t& index) override;
+
+    void clear() { count_ = 0; }
+    // The queue of `id`, added when missing; null when the list is full.
+    ParamQueue* queueFor(ParamID id);
+    // Each parameter's last value, in the order they were added.
+    template <class Visit>
+    void lastValues(Visit visit) {
+        for (int32_t q = 0; q < count_; ++q) {
+            const int32_t n = queues_[q].getPointCount();
+            int32_t offset = 0;
+            ParamValue value = 0.0;
+            if (n > 0 && queues_[q].getPoint(n - 1, offset, value) == kResultOk) visit(queues_[q].getParameterId(), value);
+        }
+    }
+
+private:
+    int32_t count_ = 0;
+    ParamQueue queues_[kQueues];
+};
+
+// Names: UTF-16 from a plug-in to an 8-bit string (characters past 0xFF
+// become '?'), at most `size` - 1 characters, always terminated.
+void narrowName(const char16* text, size_t textLength, char* out, size_t size);
+void widenName(const char* text, char16* out, size_t size);
+
+}  // namespace vst3

@@ -1,0 +1,1080 @@
+// The VST 3 wrapper: hosts the effect classes of VST 3 modules behind the
+// wrapper protocol.
+//
+// Threads: every command arrives on the UI thread (WD_REFRESH_LIST on the
+// host's scanning thread while the UI sits in a modal dialog) except
+// `processPlugin`, which runs on the audio thread with the instance it is
+// given: it allocates nothing and waits on nothing. Parameter values reach
+// it through a lock-free ring from the UI thread, and the values the
+// plug-in reports come back through another one, read by WD_IDLE.
+//
+// A module is third-party code: every count, size and string it gives is
+// checked before it sizes a buffer or an index, and a state blob from a
+// file is checked against the bytes left before anything is read.
+#include <atomic>
+#include <chrono>
+#include <cctype>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+#include <thread>
+
+#include "common/bytes.h"
+#include "host/wrapperprotocol.h"
+#include "platform/platform.h"
+#include "wrappers/common/hostcheck.h"
+#include "wrappers/common/instancelist.h"
+#include "wrappers/vst3/vst3abi.h"
+#include "wrappers/vst3/vst3host.h"
+#include "wrappers/vst3/vst3module.h"
+
+using namespace vst3;
+
+namespace {
+
+constexpr const char* kWrapperName = "VST3 Plugins";
+constexpr const char* kVersionCaption = "Host version is not correct";
+constexpr const char* kBlobTag = "VST3WRAP";
+constexpr size_t kBlobTagLength = 8;
+constexpr int32_t kFallbackRate = 44100;
+constexpr int32_t kFallbackBlockSize = 1024;
+constexpr int32_t kMaxBlock = 1 << 16;
+constexpr int32_t kClassesPerModule = 64;
+
+struct Available {
+    char path[kPathSize];
+    EffectClass effect;
+    Available* next;
+};
+
+struct Instance;
+
+// The component handler of one instance: edits from the plug-in's editor
+// go to the audio thread; restarts are served on the UI thread.
+class Handler final : public IComponentHandler {
+public:
+    explicit Handler(Instance* owner) : owner_(owner) {}
+    tresult VST3_CALL queryInterface(const uint8_t* iid, void** object) override {
+        if (!object) return kInvalidArgument;
+        if (sameUid(iid, kFUnknownIid) || sameUid(iid, kIComponentHandlerIid)) {
+            *object = static_cast<IComponentHandler*>(this);
+            return kResultOk;
+        }
+        *object = nullptr;
+        return kNoInterface;
+    }
+    // Owned by its instance, which outlives every plug-in reference.
+    uint32_t VST3_CALL addRef() override { return 2; }
+    uint32_t VST3_CALL release() override { return 1; }
+    tresult VST3_CALL beginEdit(ParamID) override { return kResultOk; }
+    tresult VST3_CALL performEdit(ParamID id, ParamValue value) override;
+    tresult VST3_CALL endEdit(ParamID) override { return kResultOk; }
+    tresult VST3_CALL restartComponent(int32_t flags) override;
+
+private:
+    Instance* owner_;
+};
+
+struct Instance {
+    explicit Instance() : handler(this) {}
+
+    Module* module = nullptr;
+    char path[kPathSize] = "";
+    EffectClass effect{};
+    IComponent* component = nullptr;
+    IAudioProcessor* processor = nullptr;
+    IEditController* controller = nullptr;
+    bool separateController = false;
+    IConnectionPoint* componentPoint = nullptr;
+    IConnectionPoint* controllerPoint = nullptr;
+    Handler handler;
+    bool active = false;
+    bool processing = false;
+    // The arrangement in use: 1 or 2 channels each way.
+    int32_t inputChannels = 2, outputChannels = 2;
+    int32_t inputBuses = 0, outputBuses = 0;
+    std::atomic<int32_t> latency{0};
+    std::atomic<uint8_t> bypassed{0};
+    // The audio thread's side of the handshake around changes: `ready` says
+    // the plug-in is set up and processing, `busy` that a block is inside it.
+    std::atomic<bool> ready{false};
+    std::atomic<bool> busy{false};
+    ParamRing toAudio;              // UI -> audio: values the user set
+    ParamRing fromAudio;            // audio -> UI: values the plug-in reports
+    ParamChanges inputChanges, outputChanges;
+    ProcessContext context{};
+    float* inputs[2] = {nullptr, nullptr};
+    float* outputs[2] = {nullptr, nullptr};
+    AudioBusBuffers inputBus{}, outputBus{};
+    ProcessData data{};
+    uint8_t* userData = nullptr;
+    uint32_t userSize = 0;
+    Instance* next = nullptr;
+};
+
+HostCallbackFn hostCallback = nullptr;
+char applicationDirectory[kPathSize] = "";
+std::atomic<int32_t> sampleRate{0};
+std::atomic<int32_t> blockSize{0};
+std::atomic<float> tempo{120.0f};
+int32_t engineChannels = 2;
+bool processingOn = true;
+// The audio thread's scratch: the output pair and a mono mix.
+float* scratchLeft = nullptr;
+float* scratchRight = nullptr;
+float* scratchMono = nullptr;
+int32_t scratchFrames = 0;
+Available* availableList = nullptr;
+Instance* instances = nullptr;
+uint8_t* savedState = nullptr;
+int32_t skippedModules = 0;
+
+intptr_t callHost(intptr_t opcode, intptr_t a1, intptr_t a2) {
+    return hostCallback ? hostCallback(opcode, a1, a2) : 0;
+}
+
+bool isSeparator(char c) { return c == '\\' || c == '/'; }
+
+int32_t currentRate() {
+    const int32_t rate = sampleRate.load(std::memory_order_relaxed);
+    return rate > 0 ? rate : kFallbackRate;
+}
+
+int32_t currentBlock() {
+    const int32_t frames = blockSize.load(std::memory_order_relaxed);
+    return frames > 0 ? frames : kFallbackBlockSize;
+}
+
+// A module path from a state blob is loaded only from a local disk by its
+// full path, as the VST 2 wrapper's rule is, and only when it names a
+// module (".vst3").
+bool isLocalModulePath(const char* path) {
+#if defined(_WIN32)
+    if (!std::isalpha(static_cast<unsigned char>(path[0])) || path[1] != ':' || !isSeparator(path[2])) return false;
+    if (std::strchr(path + 2, ':')) return false;
+#else
+    if (path[0] != '/') return false;
+#endif
+    const size_t n = std::strlen(path);
+    return n > 5 && std::strcmp(path + n - 5, ".vst3") == 0;
+}
+
+// ---- the available list and the scan ----
+
+void freeAvailableList() {
+    while (availableList) {
+        Available* next = availableList->next;
+        delete availableList;
+        availableList = next;
+    }
+}
+
+Available* availableAt(intptr_t index) {
+    if (index < 0) return nullptr;
+    Available* entry = availableList;
+    for (intptr_t i = 0; entry && i < index; ++i) entry = entry->next;
+    return entry;
+}
+
+struct Scan {
+    Available** tail;
+    CachedModule* oldCache;
+    CachedModule* newCache;
+    CachedModule** newTail;
+    int counter;
+    bool goOn;
+    char skipped[512];
+};
+
+void addClass(Scan& scan, const char* path, const EffectClass& effect) {
+    auto* entry = new (std::nothrow) Available();
+    if (!entry) return;
+    std::snprintf(entry->path, sizeof entry->path, "%s", path);
+    entry->effect = effect;
+    *scan.tail = entry;
+    scan.tail = &entry->next;
+}
+
+// One module: from the cache when its library is unchanged, else loaded
+// and asked for its classes. A module that cannot be read is counted.
+void scanModule(Scan& scan, const char* path) {
+    char library[kPathSize];
+    int64_t size = 0, time = 0;
+    const bool stamped = moduleLibrary(path, library, sizeof library) && platformFileStamp(library, size, time);
+    const CachedModule* cached = stamped ? cacheFind(scan.oldCache, path, size, time) : nullptr;
+    auto* record = new (std::nothrow) CachedModule();
+    if (!record) return;
+    std::snprintf(record->path, sizeof record->path, "%s", path);
+    record->size = size;
+    record->time = time;
+    if (cached) {
+        record->readable = cached->readable;
+        if (cached->classCount > 0) {
+            record->classes = static_cast<EffectClass*>(
+                std::malloc(sizeof(EffectClass) * static_cast<size_t>(cached->classCount)));
+            if (record->classes) {
+                std::memcpy(record->classes, cached->classes, sizeof(EffectClass) * static_cast<size_t>(cached->classCount));
+                record->classCount = cached->classCount;
+            }
+        }
+    } else {
+        EffectClass found[kClassesPerModule];
+        Module* module = stamped ? moduleOpen(path) : nullptr;
+        const int32_t count = module ? moduleEffects(module, found, kClassesPerModule) : -1;
+        moduleClose(module);
+        record->readable = count >= 0;
+        if (count > 0) {
+            record->classes = static_cast<EffectClass*>(std::malloc(sizeof(EffectClass) * static_cast<size_t>(count)));
+            if (record->classes) {
+                std::memcpy(record->classes, found, sizeof(EffectClass) * static_cast<size_t>(count));
+                record->classCount = count;
+            }
+        }
+    }
+    if (!record->readable) {
+        ++skippedModules;
+        const size_t used = std::strlen(scan.skipped);
+        if (used + 4 < sizeof scan.skipped)
+            std::snprintf(scan.skipped + used, sizeof scan.skipped - used, "\n%s", path);
+    }
+    for (int32_t i = 0; i < record->classCount; ++i) addClass(scan, path, record->classes[i]);
+    // Only modules whose library could be stamped are remembered.
+    if (stamped) {
+        *scan.newTail = record;
+        scan.newTail = &record->next;
+    } else {
+        cacheFree(record);
+    }
+    char progress[kPathSize + 32];
+    std::snprintf(progress, sizeof progress, "VST3 Plugin %d: %s", scan.counter++, path);
+    scan.goOn = callHost(HC_SCAN_PROGRESS, reinterpret_cast<intptr_t>(progress), 0) != 0;
+}
+
+struct Folder {
+    Scan* scan;
+    const char* folder;
+};
+
+bool scanFolder(Scan& scan, const char* folder);
+
+// Modules are ".vst3" bundles (folders) or files; other folders are
+// searched on.
+bool scanEntry(void* context, const char* name, bool isDirectory) {
+    auto* f = static_cast<Folder*>(context);
+    Scan& scan = *f->scan;
+    if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0) return scan.goOn;
+    char path[kPathSize];
+    const int written = std::snprintf(path, sizeof path, "%s%s", f->folder, name);
+    if (written < 0 || static_cast<size_t>(written) + 2 >= sizeof path) return scan.goOn;
+    const size_t n = std::strlen(name);
+    const bool module = n > 5 && std::strcmp(name + n - 5, ".vst3") == 0;
+    if (module) {
+        scanModule(scan, path);
+    } else if (isDirectory) {
+        path[written] = platformPathSeparator();
+        path[written + 1] = '\0';
+        scanFolder(scan, path);
+    }
+    return scan.goOn;
+}
+
+bool scanFolder(Scan& scan, const char* folder) {
+    Folder f{&scan, folder};
+    return platformListDirectory(folder, scanEntry, &f);
+}
+
+// The folders searched: the system's shared and per-user VST 3 folders,
+// then the program's VST directory. Each ends with a separator; a folder
+// named twice is searched once.
+int searchFolders(char folders[4][kPathSize]) {
+    const char sep = platformPathSeparator();
+    char base[kPathSize];
+    int count = 0;
+    auto add = [&](const char* folder) {
+        const size_t n = std::strlen(folder);
+        if (n == 0 || n + 2 >= kPathSize) return;
+        char full[kPathSize];
+        std::snprintf(full, sizeof full, "%s%s", folder, isSeparator(folder[n - 1]) ? "" : (sep == '/' ? "/" : "\\"));
+        for (int i = 0; i < count; ++i)
+            if (std::strcmp(folders[i], full) == 0) return;
+        std::snprintf(folders[count++], kPathSize, "%s", full);
+    };
+    char folder[kPathSize];
+#if defined(_WIN32)
+    if (platformEnvironment("COMMONPROGRAMFILES", base, sizeof base) &&
+        std::snprintf(folder, sizeof folder, "%s\\VST3", base) < static_cast<int>(sizeof folder))
+        add(folder);
+    if (platformEnvironment("LOCALAPPDATA", base, sizeof base) &&
+        std::snprintf(folder, sizeof folder, "%s\\Programs\\Common\\VST3", base) < static_cast<int>(sizeof folder))
+        add(folder);
+#else
+    if (platformEnvironment("HOME", base, sizeof base) &&
+        std::snprintf(folder, sizeof folder, "%s/.vst3", base) < static_cast<int>(sizeof folder))
+        add(folder);
+    add("/usr/lib/vst3");
+    add("/usr/local/lib/vst3");
+#endif
+    if (platformReadSetting("VSTDir", folder, sizeof folder) && folder[0])
+        add(folder);
+    else if (std::snprintf(folder, sizeof folder, "%sVST Plugins", applicationDirectory) < static_cast<int>(sizeof folder))
+        add(folder);
+    return count;
+}
+
+// The scan cache's file: the setting "VST3Cache" when there is one, else
+// beside the user's other program data.
+void cachePath(char* out, size_t size) {
+    out[0] = '\0';
+    if (platformReadSetting("VST3Cache", out, size) && out[0]) return;
+    char base[kPathSize];
+#if defined(_WIN32)
+    if (platformEnvironment("LOCALAPPDATA", base, sizeof base))
+        std::snprintf(out, size, "%s\\Quorvane Live VST3 cache.txt", base);
+#else
+    if (platformEnvironment("HOME", base, sizeof base)) std::snprintf(out, size, "%s/.quorvane-live-vst3-cache", base);
+#endif
+}
+
+intptr_t refreshList() {
+    freeAvailableList();
+    skippedModules = 0;
+    char cacheFile[kPathSize];
+    cachePath(cacheFile, sizeof cacheFile);
+    Scan scan{};
+    scan.tail = &availableList;
+    scan.oldCache = cacheRead(cacheFile);
+    scan.newTail = &scan.newCache;
+    scan.goOn = true;
+    char folders[4][kPathSize];
+    const int count = searchFolders(folders);
+    for (int i = 0; i < count && scan.goOn; ++i) scanFolder(scan, folders[i]);
+    // An aborted scan keeps the old cache: the next one finishes the work.
+    if (scan.goOn) cacheWrite(cacheFile, scan.newCache);
+    cacheFree(scan.oldCache);
+    cacheFree(scan.newCache);
+    if (skippedModules > 0) {
+        char text[700];
+        std::snprintf(text, sizeof text, "%d VST3 module%s could not be read and %s left out:%s", skippedModules,
+                      skippedModules == 1 ? "" : "s", skippedModules == 1 ? "was" : "were", scan.skipped);
+        platformMessageBox(text, kWrapperName, kMessageIconInformation);
+    }
+    return 1;
+}
+
+// ---- instances ----
+
+tresult VST3_CALL Handler::performEdit(ParamID id, ParamValue value) {
+    if (!owner_->toAudio.push(id, value)) return kResultFalse;
+    return kResultOk;
+}
+
+// UI thread: keeps the audio thread out of the plug-in, waiting for a
+// block that is inside it (both flags sequentially consistent, as the
+// engine's own handshake). Returns whether it was ready.
+bool holdAudio(Instance* instance) {
+    const bool was = instance->ready.exchange(false);
+    while (instance->busy.load()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    return was;
+}
+
+void readLatency(Instance* instance) {
+    const uint32_t frames = instance->processor->getLatencySamples();
+    instance->latency.store(frames > 0x7FFFFFFFu ? 0 : static_cast<int32_t>(frames), std::memory_order_relaxed);
+}
+
+void configure(Instance* instance);
+
+tresult VST3_CALL Handler::restartComponent(int32_t flags) {
+    Instance* instance = owner_;
+    tresult result = kResultOk;
+    if (flags & kLatencyChanged) readLatency(instance);
+    if (flags & kIoChanged) {
+        // The arrangement is negotiated again; the audio thread is kept out
+        // while it happens.
+        configure(instance);
+    }
+    if (flags & (kParamValuesChanged | kParamTitlesChanged)) callHost(HC_REPAINT_CHAIN, 0, 0);
+    if (flags & ~(kLatencyChanged | kIoChanged | kParamValuesChanged | kParamTitlesChanged)) result = kNotImplemented;
+    return result;
+}
+
+template <class T>
+T* query(FUnknown* object, const Uid& iid) {
+    void* out = nullptr;
+    if (!object || object->queryInterface(iid.b, &out) != kResultOk) return nullptr;
+    return static_cast<T*>(out);
+}
+
+// The arrangement for the engine's channels: what the plug-in accepts
+// first among the likely ones, else what it says it has if that is mono
+// or stereo.
+bool arrange(Instance* instance) {
+    IComponent* component = instance->component;
+    instance->inputBuses = component->getBusCount(kAudio, kInput);
+    instance->outputBuses = component->getBusCount(kAudio, kOutput);
+    if (instance->inputBuses < 0 || instance->inputBuses > 16 || instance->outputBuses < 1 ||
+        instance->outputBuses > 16)
+        return false;
+    SpeakerArrangement ins[16], outs[16];
+    for (int32_t b = 0; b < instance->inputBuses; ++b)
+        if (instance->processor->getBusArrangement(kInput, b, ins[b]) != kResultOk) ins[b] = 0;
+    for (int32_t b = 0; b < instance->outputBuses; ++b)
+        if (instance->processor->getBusArrangement(kOutput, b, outs[b]) != kResultOk) outs[b] = 0;
+    const SpeakerArrangement wanted = engineChannels == 1 ? kArrMono : kArrStereo;
+    const SpeakerArrangement other = engineChannels == 1 ? kArrStereo : kArrMono;
+    const SpeakerArrangement tries[4][2] = {{wanted, wanted}, {other, wanted}, {wanted, other}, {other, other}};
+    bool accepted = false;
+    for (const auto& t : tries) {
+        if (instance->inputBuses > 0) ins[0] = t[0];
+        outs[0] = t[1];
+        if (instance->processor->setBusArrangements(ins, instance->inputBuses, outs, instance->outputBuses) ==
+            kResultOk) {
+            accepted = true;
+            break;
+        }
+    }
+    // Refused every one: the plug-in keeps what it has, if we can feed it.
+    SpeakerArrangement in = 0, out = 0;
+    if (instance->inputBuses > 0 && instance->processor->getBusArrangement(kInput, 0, in) != kResultOk) in = 0;
+    if (instance->processor->getBusArrangement(kOutput, 0, out) != kResultOk) out = 0;
+    auto channels = [](SpeakerArrangement a) {
+        int32_t n = 0;
+        for (; a; a &= a - 1) ++n;
+        return n;
+    };
+    const int32_t inCount = instance->inputBuses > 0 ? channels(in) : 0;
+    const int32_t outCount = channels(out);
+    if (!accepted && (inCount < 1 || inCount > 2 || outCount < 1 || outCount > 2)) return false;
+    if (inCount > 2 || outCount < 1 || outCount > 2) return false;
+    instance->inputChannels = inCount;
+    instance->outputChannels = outCount;
+    component->activateBus(kAudio, kOutput, 0, 1);
+    if (instance->inputBuses > 0) component->activateBus(kAudio, kInput, 0, 1);
+    return true;
+}
+
+// Off the audio thread: stops the plug-in, negotiates the arrangement,
+// sets it up for the engine's rate and block and starts it again.
+void configure(Instance* instance) {
+    holdAudio(instance);
+    if (instance->processing) instance->processor->setProcessing(0);
+    if (instance->active) instance->component->setActive(0);
+    instance->processing = instance->active = false;
+    if (!arrange(instance)) return;
+    ProcessSetup setup{kRealtime, kSample32, currentBlock(), static_cast<double>(currentRate())};
+    if (instance->processor->setupProcessing(setup) != kResultOk) return;
+    if (instance->component->setActive(1) != kResultOk) return;
+    instance->active = true;
+    readLatency(instance);
+    if (processingOn) {
+        instance->processor->setProcessing(1);  // many plug-ins answer "not implemented"; it still counts
+        instance->processing = true;
+    }
+    // The process call's records point at the instance's own storage.
+    ProcessData& d = instance->data;
+    d = ProcessData{};
+    d.processMode = kRealtime;
+    d.symbolicSampleSize = kSample32;
+    d.numInputs = instance->inputBuses > 0 ? 1 : 0;
+    d.numOutputs = 1;
+    instance->inputBus.numChannels = instance->inputChannels;
+    instance->inputBus.channelBuffers32 = instance->inputs;
+    instance->outputBus.numChannels = instance->outputChannels;
+    instance->outputBus.channelBuffers32 = instance->outputs;
+    d.inputs = &instance->inputBus;
+    d.outputs = &instance->outputBus;
+    d.inputParameterChanges = &instance->inputChanges;
+    d.outputParameterChanges = &instance->outputChanges;
+    d.processContext = &instance->context;
+    instance->context = ProcessContext{};
+    instance->context.sampleRate = currentRate();
+    instance->ready.store(instance->processing);
+}
+
+void releaseObjects(Instance* instance) {
+    holdAudio(instance);
+    if (instance->processing) instance->processor->setProcessing(0);
+    if (instance->active) instance->component->setActive(0);
+    instance->processing = instance->active = false;
+    if (instance->componentPoint && instance->controllerPoint) {
+        instance->componentPoint->disconnect(instance->controllerPoint);
+        instance->controllerPoint->disconnect(instance->componentPoint);
+    }
+    if (instance->componentPoint) instance->componentPoint->release();
+    if (instance->controllerPoint) instance->controllerPoint->release();
+    instance->componentPoint = instance->controllerPoint = nullptr;
+    if (instance->controller) {
+        instance->controller->setComponentHandler(nullptr);
+        if (instance->separateController) instance->controller->terminate();
+        instance->controller->release();
+    }
+    instance->controller = nullptr;
+    if (instance->processor) instance->processor->release();
+    instance->processor = nullptr;
+    if (instance->component) {
+        instance->component->terminate();
+        instance->component->release();
+    }
+    instance->component = nullptr;
+    moduleClose(instance->module);
+    instance->module = nullptr;
+}
+
+// The plug-in's current component state copied into its controller, as a
+// host does after creating both halves and after loading a state.
+void syncController(Instance* instance) {
+    if (!instance->controller) return;
+    MemoryStream* stream = MemoryStream::create();
+    if (!stream) return;
+    if (instance->component->getState(stream) == kResultOk) {
+        stream->rewind();
+        instance->controller->setComponentState(stream);
+    }
+    stream->release();
+}
+
+// Creates, initialises and connects both halves of the class `cid` of the
+// module at `path`, and sets them up. Null when any required step fails.
+Instance* createInstance(const char* path, const uint8_t* cid, const char* name) {
+    auto* instance = new (std::nothrow) Instance();
+    if (!instance) return nullptr;
+    std::snprintf(instance->path, sizeof instance->path, "%s", path);
+    std::memcpy(instance->effect.cid, cid, 16);
+    std::snprintf(instance->effect.name, sizeof instance->effect.name, "%s", name);
+    instance->module = moduleOpen(path);
+    IPluginFactory* factory = instance->module ? instance->module->factory : nullptr;
+    void* object = nullptr;
+    if (!factory ||
+        factory->createInstance(reinterpret_cast<const char*>(cid), reinterpret_cast<const char*>(kIComponentIid.b),
+                                &object) != kResultOk ||
+        !object) {
+        releaseObjects(instance);
+        delete instance;
+        return nullptr;
+    }
+    instance->component = static_cast<IComponent*>(object);
+    if (instance->component->initialize(hostApplication()) != kResultOk) {
+        instance->component->release();
+        instance->component = nullptr;
+        releaseObjects(instance);
+        delete instance;
+        return nullptr;
+    }
+    instance->processor = query<IAudioProcessor>(instance->component, kIAudioProcessorIid);
+    if (!instance->processor || instance->processor->canProcessSampleSize(kSample32) != kResultOk) {
+        releaseObjects(instance);
+        delete instance;
+        return nullptr;
+    }
+    // The controller: the component itself, or a class of its own.
+    instance->controller = query<IEditController>(instance->component, kIEditControllerIid);
+    if (!instance->controller) {
+        uint8_t controllerId[16];
+        void* controller = nullptr;
+        if (instance->component->getControllerClassId(controllerId) == kResultOk &&
+            factory->createInstance(reinterpret_cast<const char*>(controllerId),
+                                    reinterpret_cast<const char*>(kIEditControllerIid.b), &controller) == kResultOk &&
+            controller) {
+            instance->controller = static_cast<IEditController*>(controller);
+            if (instance->controller->initialize(hostApplication()) == kResultOk) {
+                instance->separateController = true;
+            } else {
+                instance->controller->release();
+                instance->controller = nullptr;
+            }
+        }
+        if (instance->controller) {
+            instance->componentPoint = query<IConnectionPoint>(instance->component, kIConnectionPointIid);
+            instance->controllerPoint = query<IConnectionPoint>(instance->controller, kIConnectionPointIid);
+            if (instance->componentPoint && instance->controllerPoint) {
+                instance->componentPoint->connect(instance->controllerPoint);
+                instance->controllerPoint->connect(instance->componentPoint);
+            }
+        }
+    }
+    if (instance->controller) {
+        instance->controller->setComponentHandler(&instance->handler);
+        if (instance->separateController) syncController(instance);
+    }
+    configure(instance);
+    if (!instance->active) {
+        releaseObjects(instance);
+        delete instance;
+        return nullptr;
+    }
+    Instance** tail = &instances;
+    while (*tail) tail = &(*tail)->next;
+    *tail = instance;
+    return instance;
+}
+
+void unlinkAndFree(Instance* instance) {
+    for (Instance** link = &instances; *link; link = &(*link)->next) {
+        if (*link == instance) {
+            *link = instance->next;
+            break;
+        }
+    }
+    releaseObjects(instance);
+    std::free(instance->userData);
+    delete instance;
+}
+
+void destroyAll() {
+    while (instances) unlinkAndFree(instances);
+}
+
+intptr_t replaceInstance(Instance* instance, intptr_t index) {
+    Available* entry = availableAt(index);
+    if (!entry) return 0;
+    Instance* fresh = createInstance(entry->path, entry->effect.cid, entry->effect.name);
+    if (!fresh) return 0;
+    // The fresh record takes the old one's place in the list, and the old
+    // handle (the chain's) now names the fresh plug-in: the records swap
+    // their plug-in objects.
+    for (Instance** link = &instances; *link; link = &(*link)->next) {
+        if (*link == fresh) {
+            *link = fresh->next;
+            break;
+        }
+    }
+    releaseObjects(instance);
+    std::free(instance->userData);
+    instance->userData = nullptr;
+    instance->userSize = 0;
+    instance->module = fresh->module;
+    std::memcpy(instance->path, fresh->path, sizeof instance->path);
+    instance->effect = fresh->effect;
+    instance->component = fresh->component;
+    instance->processor = fresh->processor;
+    instance->controller = fresh->controller;
+    instance->separateController = fresh->separateController;
+    instance->componentPoint = fresh->componentPoint;
+    instance->controllerPoint = fresh->controllerPoint;
+    if (instance->controller) instance->controller->setComponentHandler(&instance->handler);
+    fresh->module = nullptr;
+    fresh->component = nullptr;
+    fresh->processor = nullptr;
+    fresh->controller = nullptr;
+    fresh->componentPoint = fresh->controllerPoint = nullptr;
+    fresh->active = fresh->processing = false;
+    delete fresh;
+    configure(instance);
+    return instance->active ? 1 : 0;
+}
+
+// The audio thread's buffers; allocated only while the engine is being
+// configured, never while it runs.
+bool allocateScratch(int32_t frames) {
+    std::free(scratchLeft);
+    std::free(scratchRight);
+    std::free(scratchMono);
+    scratchLeft = scratchRight = scratchMono = nullptr;
+    scratchFrames = 0;
+    if (frames <= 0) return true;
+    const size_t bytes = static_cast<size_t>(frames) * sizeof(float);
+    scratchLeft = static_cast<float*>(std::calloc(1, bytes));
+    scratchRight = static_cast<float*>(std::calloc(1, bytes));
+    scratchMono = static_cast<float*>(std::calloc(1, bytes));
+    if (!scratchLeft || !scratchRight || !scratchMono) return allocateScratch(0) && false;
+    scratchFrames = frames;
+    return true;
+}
+
+// UI thread: what the plug-ins reported from the audio thread goes to
+// their controllers.
+void idle() {
+    for (Instance* i = instances; i; i = i->next) {
+        ParamPoint point;
+        while (i->fromAudio.pop(point))
+            if (i->controller) i->controller->setParamNormalized(point.id, point.value);
+    }
+}
+
+// ---- the state blob ----
+
+// A stream's bytes, or none; `size` set to the count.
+MemoryStream* capture(FUnknown* half, bool component) {
+    MemoryStream* stream = MemoryStream::create();
+    if (!stream) return nullptr;
+    const tresult result = component ? static_cast<IComponent*>(half)->getState(stream)
+                                     : static_cast<IEditController*>(half)->getState(stream);
+    if (result != kResultOk && result != kNotImplemented) {
+        stream->release();
+        return nullptr;
+    }
+    return stream;
+}
+
+// "VST3WRAP", then per instance: "PLUG", u16 path length, path, the class
+// id (16 bytes), u32 component state size, component state, u32 controller
+// state size, controller state, "DATA", u32 user data size, user data.
+intptr_t saveState(intptr_t out) {
+    struct Part {
+        MemoryStream* component;
+        MemoryStream* controller;
+    };
+    int32_t count = countInstances(instances);
+    Part* parts = count ? static_cast<Part*>(std::calloc(static_cast<size_t>(count), sizeof(Part))) : nullptr;
+    if (count && !parts) return 0;
+    uint64_t total = kBlobTagLength;
+    bool ok = true;
+    int32_t k = 0;
+    for (Instance* i = instances; i; i = i->next, ++k) {
+        parts[k].component = capture(i->component, true);
+        parts[k].controller = i->separateController ? capture(i->controller, false) : nullptr;
+        if (!parts[k].component) ok = false;
+        total += 6 + std::strlen(i->path) + 16 + 4 + (parts[k].component ? parts[k].component->size() : 0) + 4 +
+                 (parts[k].controller ? parts[k].controller->size() : 0) + 8 + i->userSize;
+    }
+    std::free(savedState);
+    savedState = nullptr;
+    if (ok && total <= 0x7FFFFFFFu) savedState = static_cast<uint8_t*>(std::malloc(static_cast<size_t>(total)));
+    if (savedState) {
+        uint8_t* p = savedState;
+        std::memcpy(p, kBlobTag, kBlobTagLength);
+        p += kBlobTagLength;
+        k = 0;
+        for (Instance* i = instances; i; i = i->next, ++k) {
+            const size_t n = std::strlen(i->path);
+            std::memcpy(p, "PLUG", 4);
+            putU16(p + 4, static_cast<uint16_t>(n));
+            std::memcpy(p + 6, i->path, n);
+            p += 6 + n;
+            std::memcpy(p, i->effect.cid, 16);
+            p += 16;
+            for (MemoryStream* s : {parts[k].component, parts[k].controller}) {
+                const uint32_t size = s ? static_cast<uint32_t>(s->size()) : 0;
+                putU32(p, size);
+                if (size) std::memcpy(p + 4, s->data(), size);
+                p += 4 + size;
+            }
+            std::memcpy(p, "DATA", 4);
+            putU32(p + 4, i->userSize);
+            if (i->userSize) std::memcpy(p + 8, i->userData, i->userSize);
+            p += 8 + i->userSize;
+        }
+    }
+    for (k = 0; k < count; ++k) {
+        if (parts[k].component) parts[k].component->release();
+        if (parts[k].controller) parts[k].controller->release();
+    }
+    std::free(parts);
+    if (!savedState) return 0;
+    if (out) *reinterpret_cast<uint8_t**>(out) = savedState;
+    return static_cast<intptr_t>(total);
+}
+
+// The component state, then the same into the controller, then the
+// controller's own: the order plug-ins expect.
+void restoreState(Instance* instance, const uint8_t* component, uint32_t componentSize, const uint8_t* controller,
+                  uint32_t controllerSize) {
+    const bool wasReady = holdAudio(instance);
+    if (MemoryStream* stream = MemoryStream::reading(component, componentSize)) {
+        instance->component->setState(stream);
+        stream->rewind();
+        if (instance->separateController) instance->controller->setComponentState(stream);
+        stream->release();
+    }
+    if (instance->separateController && controllerSize > 0) {
+        if (MemoryStream* stream = MemoryStream::reading(controller, controllerSize)) {
+            instance->controller->setState(stream);
+            stream->release();
+        }
+    }
+    readLatency(instance);
+    if (wasReady) instance->ready.store(true);
+}
+
+// The module a blob names, or the scanned module with the same class when
+// it has moved.
+const char* findModule(const char* path, const uint8_t* cid) {
+    if (isLocalModulePath(path) && (platformIsDirectory(path) || platformFileExists(path))) return path;
+    for (Available* a = availableList; a; a = a->next)
+        if (std::memcmp(a->effect.cid, cid, 16) == 0) return a->path;
+    return nullptr;
+}
+
+const char* classNameIn(const char* path, const uint8_t* cid) {
+    for (Available* a = availableList; a; a = a->next)
+        if (std::memcmp(a->effect.cid, cid, 16) == 0 && std::strcmp(a->path, path) == 0) return a->effect.name;
+    return nullptr;
+}
+
+// Appends the instances of a blob, checking every length against the bytes
+// left before it is used. A plug-in that cannot be created is reported and
+// skipped; a malformed blob stops with 0, keeping what was created.
+intptr_t loadState(const uint8_t* blob, intptr_t size) {
+    if (!blob || size < static_cast<intptr_t>(kBlobTagLength) || std::memcmp(blob, kBlobTag, kBlobTagLength) != 0)
+        return 0;
+    size_t at = kBlobTagLength;
+    const size_t end = static_cast<size_t>(size);
+    while (at < end) {
+        if (end - at < 6 || std::memcmp(blob + at, "PLUG", 4) != 0) return 0;
+        const size_t n = getU16(blob + at + 4);
+        at += 6;
+        if (n < 6 || n >= kPathSize || end - at < n + 16 + 4) return 0;
+        char path[kPathSize];
+        std::memcpy(path, blob + at, n);
+        path[n] = '\0';
+        at += n;
+        uint8_t cid[16];
+        std::memcpy(cid, blob + at, 16);
+        at += 16;
+        const uint32_t componentSize = getU32(blob + at);
+        at += 4;
+        if (componentSize > end - at) return 0;
+        const uint8_t* component = blob + at;
+        at += componentSize;
+        if (end - at < 4) return 0;
+        const uint32_t controllerSize = getU32(blob + at);
+        at += 4;
+        if (controllerSize > end - at) return 0;
+        const uint8_t* controller = blob + at;
+        at += controllerSize;
+        if (end - at < 8 || std::memcmp(blob + at, "DATA", 4) != 0) return 0;
+        const uint32_t userSize = getU32(blob + at + 4);
+        at += 8;
+        if (userSize > end - at) return 0;
+        const uint8_t* user = blob + at;
+        at += userSize;
+
+        // A path with a NUL inside is not the path that was saved.
+        const char* found = std::strlen(path) == n ? findModule(path, cid) : nullptr;
+        const char* name = found ? classNameIn(found, cid) : nullptr;
+        Instance* instance = found ? createInstance(found, cid, name ? name : "VST3 Effect") : nullptr;
+        if (!instance) {
+            char text[kPathSize + 32];
+            std::snprintf(text, sizeof text, "Unable to load plugin:\n%s", path);
+            platformMessageBox(text, kWrapperName, kMessageIconInformation);
+            continue;
+        }
+        restoreState(instance, component, componentSize, controller, controllerSize);
+        if (userSize > 0) storeUserData(*instance, user, static_cast<intptr_t>(userSize));
+    }
+    return 1;
+}
+
+void copyName(char* out, size_t size, const char* name) { std::snprintf(out, size, "%s", name); }
+
+}  // namespace
+
+WRAPPER_EXPORT intptr_t WRAPPER_CALL wrapperDispatcher(intptr_t opcode, intptr_t a1, intptr_t a2) {
+    intptr_t answer = 0;
+    if (answerListCommand(instances, opcode, a1, a2, answer)) return answer;
+    Instance* instance = nullptr;
+    switch (opcode) {
+        case WD_SET_HOST_CALLBACK:
+            hostCallback = reinterpret_cast<HostCallbackFn>(a1);
+            return 1;
+        case WD_OPEN:
+            return openForHost(hostCallback, reinterpret_cast<const char*>(a1), applicationDirectory,
+                               sizeof applicationDirectory, kVersionCaption);
+        case WD_REFRESH_LIST:
+            return refreshList();
+        case WD_GET_NAME: {
+            if (!a1) return 0;
+            const size_t size = a2 > 0 ? static_cast<size_t>(a2) : kWrapperNameBuffer;
+            std::snprintf(reinterpret_cast<char*>(a1), size, "%s", kWrapperName);
+            return 1;
+        }
+        case WD_SET_PROCESSING:
+            processingOn = a2 != 0;
+            for (Instance* i = instances; i; i = i->next) {
+                if (!i->active || i->processing == processingOn) continue;
+                holdAudio(i);
+                i->processor->setProcessing(processingOn ? 1 : 0);
+                i->processing = processingOn;
+                i->ready.store(processingOn);
+            }
+            return 1;
+        case WD_GET_AVAILABLE_COUNT: {
+            if (!a1) return 0;
+            int32_t n = 0;
+            for (Available* e = availableList; e; e = e->next) ++n;
+            *reinterpret_cast<int32_t*>(a1) = n;
+            return 1;
+        }
+        case WD_GET_AVAILABLE_NAME: {
+            Available* entry = availableAt(a2);
+            if (!entry || !a1) return 0;
+            copyName(reinterpret_cast<char*>(a1), kWrapperNameBuffer, entry->effect.name);
+            return 1;
+        }
+        case WD_CREATE_INSTANCE: {
+            Available* entry = availableAt(a2);
+            if (!entry || !a1) return 0;
+            instance = createInstance(entry->path, entry->effect.cid, entry->effect.name);
+            if (!instance) return 0;
+            *reinterpret_cast<intptr_t*>(a1) = reinterpret_cast<intptr_t>(instance);
+            return 1;
+        }
+        case WD_REPLACE_INSTANCE:
+            instance = findInstance(instances, a1);
+            return instance ? replaceInstance(instance, a2) : 0;
+        case WD_DESTROY_INSTANCE:
+            instance = findInstance(instances, a1);
+            if (!instance) return 0;
+            unlinkAndFree(instance);
+            callHost(HC_INSTANCE_DESTROYED, a1, 0);
+            return 1;
+        case WD_DESTROY_ALL:
+            destroyAll();
+            callHost(HC_ALL_INSTANCES_DESTROYED, 0, 0);
+            return 1;
+        case WD_GET_INSTANCE_NAME:
+            instance = findInstance(instances, a1);
+            if (!instance || !a2) return 0;
+            copyName(reinterpret_cast<char*>(a2), kWrapperNameBuffer, instance->effect.name);
+            return 1;
+        case WD_SET_INSTANCE_ACTIVE:
+            instance = findInstance(instances, a1);
+            if (!instance) return 0;
+            instance->bypassed.store(a2 == 0 ? 1 : 0, std::memory_order_relaxed);
+            return 1;
+        case WD_SHOW_EDITOR:
+        case WD_CLOSE_EDITOR:
+            return 0;
+        case WD_CLOSE:
+            std::free(savedState);
+            savedState = nullptr;
+            destroyAll();
+            freeAvailableList();
+            allocateScratch(0);
+            callHost(HC_WRAPPER_CLOSED, a1, 0);
+            return 1;
+        case WD_SET_CHANNELS: {
+            const int32_t channels = a2 == 1 ? 1 : 2;
+            if (channels == engineChannels) return 1;
+            engineChannels = channels;
+            for (Instance* i = instances; i; i = i->next) configure(i);
+            return 1;
+        }
+        case WD_SET_SAMPLE_RATE: {
+            const int32_t rate = static_cast<int32_t>(a2);
+            // A rate of 0 only says the engine has stopped.
+            if (rate <= 0 || rate > 1000000 || rate == sampleRate.load(std::memory_order_relaxed)) return 1;
+            sampleRate.store(rate, std::memory_order_relaxed);
+            for (Instance* i = instances; i; i = i->next) configure(i);
+            return 1;
+        }
+        case WD_SET_BLOCK_SIZE: {
+            const int32_t frames = a2 > 0 && a2 <= kMaxBlock ? static_cast<int32_t>(a2) : 0;
+            if (frames == blockSize.load(std::memory_order_relaxed) && frames == scratchFrames) return 1;
+            if (frames > 0 && frames != blockSize.load(std::memory_order_relaxed)) {
+                blockSize.store(frames, std::memory_order_relaxed);
+                for (Instance* i = instances; i; i = i->next) configure(i);
+            }
+            return allocateScratch(frames) ? 1 : 0;
+        }
+        case WD_LOAD_STATE:
+            return loadState(reinterpret_cast<const uint8_t*>(a1), a2);
+        case WD_SAVE_STATE:
+            return saveState(a1);
+        case WD_SET_TEMPO:
+            if (!a1) return 0;
+            tempo.store(*reinterpret_cast<const float*>(a1), std::memory_order_relaxed);
+            return 1;
+        case WD_GET_LATENCY:
+            instance = findInstance(instances, a1);
+            if (!instance || !a2) return 0;
+            *reinterpret_cast<int32_t*>(a2) = instance->latency.load(std::memory_order_relaxed);
+            return 1;
+        case WD_IDLE:
+            idle();
+            return 1;
+        default:
+            return 0;
+    }
+}
+
+namespace {
+void runBlock(Instance* instance, float* left, float* right);
+}  // namespace
+
+// Audio thread: the block through the instance's plug-in, adapting its
+// channel counts to the engine's.
+WRAPPER_EXPORT void WRAPPER_CALL processPlugin(intptr_t handle, float* left, float* right) {
+    auto* instance = reinterpret_cast<Instance*>(handle);
+    if (!instance || !left || instance->bypassed.load(std::memory_order_relaxed) || scratchFrames <= 0) return;
+    instance->busy.store(true);
+    if (instance->ready.load()) runBlock(instance, left, right);
+    instance->busy.store(false);
+}
+
+namespace {
+
+void runBlock(Instance* instance, float* left, float* right) {
+    const int32_t n = scratchFrames;
+
+    // The user's edits since the last block, at its start.
+    instance->inputChanges.clear();
+    ParamPoint point;
+    while (instance->toAudio.pop(point)) {
+        if (ParamQueue* queue = instance->inputChanges.queueFor(point.id)) {
+            int32_t index = 0;
+            queue->addPoint(0, point.value, index);
+        }
+    }
+    instance->outputChanges.clear();
+
+    // Inputs: the engine's channels, a mono mix for a mono plug-in, the one
+    // channel twice for a stereo plug-in in a mono engine.
+    if (instance->inputChannels == 1) {
+        if (right) {
+            for (int32_t i = 0; i < n; ++i) scratchMono[i] = left[i] + right[i];
+            instance->inputs[0] = scratchMono;
+        } else {
+            instance->inputs[0] = left;
+        }
+    } else {
+        instance->inputs[0] = left;
+        instance->inputs[1] = right ? right : left;
+    }
+    instance->outputs[0] = scratchLeft;
+    instance->outputs[1] = scratchRight;
+    bool silent = true;
+    for (int32_t c = 0; c < instance->inputChannels && silent; ++c)
+        for (int32_t i = 0; i < n; ++i)
+            if (instance->inputs[c][i] != 0.0f) {
+                silent = false;
+                break;
+            }
+    const uint64_t allChannels = instance->inputChannels == 2 ? 3u : 1u;
+    instance->inputBus.silenceFlags = silent ? allChannels : 0;
+    instance->outputBus.silenceFlags = 0;
+
+    ProcessContext& context = instance->context;
+    context.state = ProcessContext::kPlaying | ProcessContext::kTempoValid | ProcessContext::kContTimeValid;
+    context.sampleRate = static_cast<double>(currentRate());
+    context.tempo = tempo.load(std::memory_order_relaxed);
+    context.timeSigNumerator = 4;
+    context.timeSigDenominator = 4;
+
+    instance->data.numSamples = n;
+    if (instance->processor->process(instance->data) != kResultOk) {
+        context.projectTimeSamples += n;
+        context.continousTimeSamples += n;
+        return;
+    }
+    context.projectTimeSamples += n;
+    context.continousTimeSamples += n;
+
+    // What the plug-in reports goes to the UI thread.
+    instance->outputChanges.lastValues([&](ParamID id, ParamValue value) { instance->fromAudio.push(id, value); });
+
+    const size_t bytes = static_cast<size_t>(n) * sizeof(float);
+    for (int32_t c = 0; c < instance->outputChannels; ++c)
+        if (instance->outputBus.silenceFlags & (uint64_t{1} << c)) std::memset(instance->outputs[c], 0, bytes);
+    if (right) {
+        std::memcpy(left, scratchLeft, bytes);
+        std::memcpy(right, instance->outputChannels == 2 ? scratchRight : scratchLeft, bytes);
+    } else if (instance->outputChannels == 2) {
+        for (int32_t i = 0; i < n; ++i) left[i] = scratchLeft[i] + scratchRight[i];
+    } else {
+        std::memcpy(left, scratchLeft, bytes);
+    }
+}
+
+}  // namespace
