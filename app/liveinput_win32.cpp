@@ -101,6 +101,7 @@ void actOnStatus() {
 void CALLBACK refreshTick(HWND, UINT, UINT_PTR, DWORD) {
     if (live.inTick || !live.running) return;
     live.inTick = true;
+    wrappersIdle();
     redrawLoadReadout();
     if (accompanimentIsOpen()) {
         // The audio thread serves a stop request at a block boundary; the bar

@@ -220,6 +220,24 @@ int wrapperSetInstanceActive(int w, intptr_t handle, bool active) {
 }
 int wrapperSetProcessing(int w, bool on) { return command(w, WD_SET_PROCESSING, 0, on ? 1 : 0); }
 int wrapperRefreshList(int w) { return command(w, WD_REFRESH_LIST, 0, 0); }
+
+int32_t wrapperLatency(int w, intptr_t handle) {
+    int32_t frames = 0;
+    if (!usable(w) || !dispatch(w, WD_GET_LATENCY, handle, reinterpret_cast<intptr_t>(&frames))) return 0;
+    return frames > 0 && frames < (1 << 24) ? frames : 0;
+}
+
+int32_t chainLatency() {
+    int32_t total = 0;
+    for (const ChainSlot& slot : engine().chain)
+        if (slot.instance) total += wrapperLatency(slot.wrapperIndex & 0xFF, slot.instance);
+    return total;
+}
+
+void wrappersIdle() {
+    for (int w = 0; w < wrapperCount(); ++w)
+        if (usable(w)) dispatch(w, WD_IDLE, 0, 0);
+}
 int wrapperDestroyAll(int w) { return command(w, WD_DESTROY_ALL, 0, 0); }
 int wrapperShowEditor(int w, intptr_t handle, void* mdiClient) {
     return command(w, WD_SHOW_EDITOR, handle, reinterpret_cast<intptr_t>(mdiClient));

@@ -95,6 +95,13 @@ int wrapperSetUserData(int w, intptr_t handle, const uint8_t* data, uint32_t siz
 const uint8_t* wrapperGetUserData(int w, intptr_t handle, uint32_t& size);
 // Sends a copy of the tempo limited to 50 ... 250 beats per minute.
 int wrapperSetTempo(int w, float bpm);
+// The frames the instance delays its output by; 0 from a wrapper that
+// does not say.
+int32_t wrapperLatency(int w, intptr_t handle);
+// The chain's plug-ins' delays added up, in frames.
+int32_t chainLatency();
+// Every wrapper's idle call (UI thread, while live input runs).
+void wrappersIdle();
 
 // Chain operations on slot `slot` (limited to 0 ... 7). Each reports its own
 // failures and returns the code it reported (0 when none).

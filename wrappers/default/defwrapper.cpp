@@ -495,6 +495,11 @@ WRAPPER_EXPORT intptr_t WRAPPER_CALL wrapperDispatcher(intptr_t opcode, intptr_t
             }
             return 1;
         }
+        case WD_GET_LATENCY:
+            // The built-in effects delay nothing.
+            if (!findInstance(instances, a1) || !a2) return 0;
+            *reinterpret_cast<int32_t*>(a2) = 0;
+            return 1;
         default:
             return 0;
     }

@@ -797,6 +797,15 @@ WRAPPER_EXPORT intptr_t WRAPPER_CALL wrapperDispatcher(intptr_t opcode, intptr_t
             if (!a1) return 0;
             tempo.store(*reinterpret_cast<const float*>(a1), std::memory_order_relaxed);
             return 1;
+        case WD_GET_LATENCY: {
+            // The effect's own figure, read anew: effects change it when
+            // their settings do. A negative one is damage.
+            instance = findInstance(instances, a1);
+            if (!instance || !a2) return 0;
+            const int32_t delay = instance->effect ? instance->effect->initialDelay : 0;
+            *reinterpret_cast<int32_t*>(a2) = delay > 0 ? delay : 0;
+            return 1;
+        }
         default:
             return 0;
     }
