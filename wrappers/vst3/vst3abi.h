@@ -103,6 +103,7 @@ constexpr Uid kIUnitInfoIid = makeUid(0x3D4BD6B5, 0x913A4FD2, 0xA886E768, 0xA5EB
 // ---- records ----
 
 struct PClassInfo {
+    enum : int32_t { kManyInstances = 0x7FFFFFFF };
     uint8_t cid[16];
     int32_t cardinality;
     char category[32];
@@ -141,6 +142,7 @@ constexpr SpeakerArrangement kArrMono = kSpeakerM;
 constexpr SpeakerArrangement kArrStereo = kSpeakerL | kSpeakerR;
 
 struct BusInfo {
+    enum : uint32_t { kDefaultActive = 1 << 0 };
     MediaType mediaType;
     BusDirection direction;
     int32_t channelCount;
@@ -264,6 +266,7 @@ struct ProgramListInfo {
 };
 
 constexpr UnitID kRootUnitId = 0;
+constexpr UnitID kNoParentUnitId = -1;
 constexpr ProgramListID kNoProgramListId = -1;
 
 // ---- interfaces ----
@@ -462,6 +465,7 @@ using ModuleEntryFn = bool(VST3_CALL*)(void* libraryHandle);
 using ExitModuleFn = bool(VST3_CALL*)();
 
 constexpr const char* kAudioEffectClass = "Audio Module Class";
+constexpr const char* kComponentControllerClass = "Component Controller Class";
 constexpr const char* kPlatformTypeHwnd = "HWND";
 constexpr const char* kEditorViewType = "editor";
 
