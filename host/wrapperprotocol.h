@@ -59,6 +59,19 @@ enum : intptr_t {
     WD_GET_LATENCY = 27,   // a1 instance, a2 int32_t*: the frames it delays its output by
     WD_SET_CHANNELS = 28,  // a2 1 or 2: the engine's channels, before its rate and block size
     WD_IDLE = 29,          // UI thread, about every 50 ms while live input runs
+    // An instance's parameters (normalised 0 ... 1): a1 instance, a2 an
+    // int32_t* for the count, or a WrapperParameter* for the others.
+    WD_GET_PARAMETER_COUNT = 30,
+    WD_GET_PARAMETER = 31,  // fills value, name and display for `index`
+    WD_SET_PARAMETER = 32,  // sets `index` to `value`
+};
+
+// The record behind WD_GET_PARAMETER and WD_SET_PARAMETER.
+struct WrapperParameter {
+    int32_t index;
+    double value;
+    char name[64];
+    char display[64];
 };
 
 // Requests from a wrapper to the host (`hostCallback`).

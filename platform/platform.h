@@ -74,6 +74,22 @@ bool platformIsDirectory(const char* path);
 // not fit `size` with its terminator.
 bool platformEnvironment(const char* name, char* out, size_t size);
 
+// Runs `program` with `arguments` (each one argument, no shell), waits at
+// most `timeoutMs` for it, and keeps up to `size` - 1 bytes of what it
+// writes to its standard output in `out` (terminated). Returns its exit
+// code; -1 when it could not be started, -2 when it was ended for taking
+// too long. A crash ends it with a non-zero code. No window is shown.
+constexpr int kRunNotStarted = -1;
+constexpr int kRunTimedOut = -2;
+int platformRunProgram(const char* program, const char* const* arguments, int argumentCount, uint32_t timeoutMs,
+                       char* out, size_t size);
+// For a helper program that runs third-party code: a crash ends the process
+// at once with a non-zero code, never with a debugger's or an error dialog.
+void platformEndOnCrash();
+// The folder of the module (program or library) that holds `address`,
+// ending with the separator.
+bool platformModuleDirectory(const void* address, char* out, size_t size);
+
 // The folder of the running program, ending with the separator.
 bool platformExecutableDirectory(char* out, size_t size);
 

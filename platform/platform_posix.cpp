@@ -1,4 +1,8 @@
 #include <dirent.h>
+#include <errno.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
 #include <dlfcn.h>
 #include <sys/stat.h>
 #include <time.h>
@@ -154,6 +158,75 @@ int64_t platformFileSize(const char* path) {
     struct stat info;
     if (stat(path, &info) != 0 || !S_ISREG(info.st_mode)) return -1;
     return static_cast<int64_t>(info.st_size);
+}
+
+int platformRunProgram(const char* program, const char* const* arguments, int argumentCount, uint32_t timeoutMs,
+                       char* out, size_t size) {
+    if (!out || size == 0 || argumentCount < 0 || argumentCount > 30) return kRunNotStarted;
+    out[0] = '\0';
+    int pipeEnds[2];
+    if (pipe(pipeEnds) != 0) return kRunNotStarted;
+    const char* argv[32];
+    argv[0] = program;
+    for (int i = 0; i < argumentCount; ++i) argv[i + 1] = arguments[i];
+    argv[argumentCount + 1] = nullptr;
+    const pid_t child = fork();
+    if (child < 0) {
+        close(pipeEnds[0]);
+        close(pipeEnds[1]);
+        return kRunNotStarted;
+    }
+    if (child == 0) {
+        dup2(pipeEnds[1], 1);
+        close(pipeEnds[0]);
+        close(pipeEnds[1]);
+        execv(program, const_cast<char* const*>(argv));
+        _exit(127);
+    }
+    close(pipeEnds[1]);
+    size_t used = 0;
+    bool timedOut = false;
+    timespec start;
+    clock_gettime(CLOCK_MONOTONIC, &start);
+    for (;;) {
+        timespec now;
+        clock_gettime(CLOCK_MONOTONIC, &now);
+        const int64_t elapsed = (now.tv_sec - start.tv_sec) * 1000 + (now.tv_nsec - start.tv_nsec) / 1000000;
+        if (elapsed >= static_cast<int64_t>(timeoutMs)) {
+            timedOut = true;
+            break;
+        }
+        pollfd p{pipeEnds[0], POLLIN, 0};
+        const int ready = poll(&p, 1, static_cast<int>(timeoutMs - elapsed));
+        if (ready < 0 && errno == EINTR) continue;
+        if (ready <= 0) continue;
+        char chunk[4096];
+        const ssize_t got = read(pipeEnds[0], chunk, sizeof chunk);
+        if (got <= 0) break;  // the child closed its output (ended)
+        const size_t keep = used + static_cast<size_t>(got) < size ? static_cast<size_t>(got) : size - 1 - used;
+        std::memcpy(out + used, chunk, keep);
+        used += keep;
+    }
+    close(pipeEnds[0]);
+    out[used] = '\0';
+    if (timedOut) kill(child, SIGKILL);
+    int status = 0;
+    while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
+    }
+    if (timedOut) return kRunTimedOut;
+    if (WIFEXITED(status)) return WEXITSTATUS(status) == 127 ? kRunNotStarted : WEXITSTATUS(status);
+    return 128 + (WIFSIGNALED(status) ? WTERMSIG(status) : 0);
+}
+
+void platformEndOnCrash() {}
+
+bool platformModuleDirectory(const void* address, char* out, size_t size) {
+    Dl_info info;
+    if (!dladdr(address, &info) || !info.dli_fname) return false;
+    const char* slash = std::strrchr(info.dli_fname, '/');
+    if (!slash) return false;
+    const int n = std::snprintf(out, size, "%.*s/", static_cast<int>(slash - info.dli_fname), info.dli_fname);
+    return n > 0 && static_cast<size_t>(n) < size;
 }
 
 bool platformExecutableDirectory(char* out, size_t size) {

@@ -136,6 +136,107 @@ int64_t platformFileSize(const char* path) {
     return ok ? size.QuadPart : -1;
 }
 
+int platformRunProgram(const char* program, const char* const* arguments, int argumentCount, uint32_t timeoutMs,
+                       char* out, size_t size) {
+    if (!out || size == 0 || argumentCount < 0) return kRunNotStarted;
+    out[0] = '\0';
+    // The command line: every part in quotes (paths hold spaces, never quotes).
+    char line[4096];
+    size_t at = 0;
+    for (int i = -1; i < argumentCount; ++i) {
+        const char* part = i < 0 ? program : arguments[i];
+        if (std::strchr(part, '"')) return kRunNotStarted;
+        const int n = std::snprintf(line + at, sizeof line - at, "%s\"%s\"", i < 0 ? "" : " ", part);
+        if (n < 0 || static_cast<size_t>(n) >= sizeof line - at) return kRunNotStarted;
+        at += static_cast<size_t>(n);
+    }
+    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+    HANDLE readEnd = nullptr, writeEnd = nullptr;
+    if (!CreatePipe(&readEnd, &writeEnd, &inherit, 0)) return kRunNotStarted;
+    SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdOutput = writeEnd;
+    startup.hStdError = writeEnd;
+    startup.hStdInput = nullptr;
+    PROCESS_INFORMATION process{};
+    const BOOL started = CreateProcessA(program, line, nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr, nullptr,
+                                        &startup, &process);
+    CloseHandle(writeEnd);
+    if (!started) {
+        CloseHandle(readEnd);
+        return kRunNotStarted;
+    }
+    CloseHandle(process.hThread);
+    size_t used = 0;
+    const ULONGLONG deadline = GetTickCount64() + timeoutMs;
+    bool timedOut = false;
+    for (;;) {
+        DWORD waiting = 0;
+        if (PeekNamedPipe(readEnd, nullptr, 0, nullptr, &waiting, nullptr) && waiting > 0) {
+            char chunk[4096];
+            DWORD got = 0;
+            if (!ReadFile(readEnd, chunk, sizeof chunk, &got, nullptr) || got == 0) break;
+            const size_t keep = used + got < size ? got : size - 1 - used;
+            std::memcpy(out + used, chunk, keep);
+            used += keep;
+            continue;
+        }
+        if (WaitForSingleObject(process.hProcess, 5) == WAIT_OBJECT_0) {
+            // What it wrote before it ended is still in the pipe.
+            DWORD got = 0;
+            char chunk[4096];
+            while (PeekNamedPipe(readEnd, nullptr, 0, nullptr, &waiting, nullptr) && waiting > 0 &&
+                   ReadFile(readEnd, chunk, sizeof chunk, &got, nullptr) && got > 0) {
+                const size_t keep = used + got < size ? got : size - 1 - used;
+                std::memcpy(out + used, chunk, keep);
+                used += keep;
+            }
+            break;
+        }
+        if (GetTickCount64() >= deadline) {
+            timedOut = true;
+            TerminateProcess(process.hProcess, 1);
+            WaitForSingleObject(process.hProcess, 5000);
+            break;
+        }
+    }
+    out[used] = '\0';
+    DWORD code = 1;
+    GetExitCodeProcess(process.hProcess, &code);
+    CloseHandle(process.hProcess);
+    CloseHandle(readEnd);
+    if (timedOut) return kRunTimedOut;
+    return static_cast<int>(code);
+}
+
+namespace {
+LONG WINAPI endAtOnce(EXCEPTION_POINTERS*) {
+    TerminateProcess(GetCurrentProcess(), 3);
+    return EXCEPTION_EXECUTE_HANDLER;
+}
+}  // namespace
+
+void platformEndOnCrash() {
+    SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX | SEM_NOOPENFILEERRORBOX);
+    SetUnhandledExceptionFilter(endAtOnce);
+}
+
+bool platformModuleDirectory(const void* address, char* out, size_t size) {
+    HMODULE module = nullptr;
+    if (!GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                            static_cast<LPCSTR>(address), &module))
+        return false;
+    char path[MAX_PATH];
+    const DWORD n = GetModuleFileNameA(module, path, sizeof path);
+    if (n == 0 || n >= sizeof path) return false;
+    char* slash = std::strrchr(path, '\\');
+    if (!slash) return false;
+    slash[1] = '\0';
+    return std::snprintf(out, size, "%s", path) < static_cast<int>(size);
+}
+
 bool platformExecutableDirectory(char* out, size_t size) {
     char path[MAX_PATH];
     DWORD length = GetModuleFileNameA(nullptr, path, sizeof path);

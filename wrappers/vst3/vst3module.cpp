@@ -309,6 +309,11 @@ CachedModule* cacheRead(const char* path) {
 bool cacheWrite(const char* path, const CachedModule* modules) {
     std::FILE* file = path && path[0] ? std::fopen(path, "wb") : nullptr;
     if (!file) return false;
+    const bool ok = cacheWriteTo(file, modules);
+    return std::fclose(file) == 0 && ok;
+}
+
+bool cacheWriteTo(std::FILE* file, const CachedModule* modules) {
     bool ok = std::fputs("QVVST3CACHE 1\n", file) >= 0;
     for (const CachedModule* m = modules; m && ok; m = m->next) {
         ok = std::fprintf(file, "M %lld %lld %d %s\n", static_cast<long long>(m->size),
@@ -319,7 +324,7 @@ bool cacheWrite(const char* path, const CachedModule* modules) {
             ok = std::fprintf(file, "C %s %s\n", hex, m->classes[i].name) > 0;
         }
     }
-    return std::fclose(file) == 0 && ok;
+    return ok;
 }
 
 void cacheFree(CachedModule* modules) {

@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 
 #include "platform/platform.h"
 #include "wrappers/vst3/vst3abi.h"
@@ -70,6 +71,7 @@ struct CachedModule {
 CachedModule* cacheParse(const char* text, size_t length);
 CachedModule* cacheRead(const char* path);
 bool cacheWrite(const char* path, const CachedModule* modules);
+bool cacheWriteTo(std::FILE* file, const CachedModule* modules);
 void cacheFree(CachedModule* modules);
 const CachedModule* cacheFind(const CachedModule* modules, const char* path, int64_t size, int64_t time);
 

@@ -196,8 +196,45 @@ void addClass(Scan& scan, const char* path, const EffectClass& effect) {
     scan.tail = &entry->next;
 }
 
-// One module: from the cache when its library is unchanged, else loaded
-// and asked for its classes. A module that cannot be read is counted.
+// A module's effect classes, read by the scanner beside this wrapper in a
+// process of its own (a module that crashes or hangs there is only
+// skipped), or here when there is no scanner. -1: the module cannot be read.
+constexpr uint32_t kScanTimeoutMs = 15000;
+
+int32_t readClasses(const char* path, EffectClass* out, int32_t capacity) {
+    char scanner[kPathSize];
+#if defined(_WIN32)
+    constexpr const char* kScanner = "vst3scan.exe";
+#else
+    constexpr const char* kScanner = "vst3scan";
+#endif
+    const bool haveScanner =
+        platformModuleDirectory(reinterpret_cast<const void*>(&readClasses), scanner, sizeof scanner) &&
+        std::strlen(scanner) + std::strlen(kScanner) < sizeof scanner && std::strcat(scanner, kScanner) &&
+        platformFileExists(scanner);
+    if (!haveScanner) {
+        Module* module = moduleOpen(path);
+        const int32_t count = module ? moduleEffects(module, out, capacity) : -1;
+        moduleClose(module);
+        return count;
+    }
+    static char answer[64 * 1024];
+    const char* arguments[] = {path};
+    const int code = platformRunProgram(scanner, arguments, 1, kScanTimeoutMs, answer, sizeof answer);
+    if (code != 0) return -1;
+    // The scanner's answer is read as the cache is: as untrusted text.
+    CachedModule* read = cacheParse(answer, std::strlen(answer));
+    int32_t count = -1;
+    if (read && !read->next && read->readable && std::strcmp(read->path, path) == 0) {
+        count = read->classCount < capacity ? read->classCount : capacity;
+        if (count > 0) std::memcpy(out, read->classes, sizeof(EffectClass) * static_cast<size_t>(count));
+    }
+    cacheFree(read);
+    return count;
+}
+
+// One module: from the cache when its library is unchanged, else read by
+// the scanner. A module that cannot be read is counted.
 void scanModule(Scan& scan, const char* path) {
     char library[kPathSize];
     int64_t size = 0, time = 0;
@@ -218,11 +255,9 @@ void scanModule(Scan& scan, const char* path) {
                 record->classCount = cached->classCount;
             }
         }
-    } else {
+    } else if (stamped) {
         EffectClass found[kClassesPerModule];
-        Module* module = stamped ? moduleOpen(path) : nullptr;
-        const int32_t count = module ? moduleEffects(module, found, kClassesPerModule) : -1;
-        moduleClose(module);
+        const int32_t count = readClasses(path, found, kClassesPerModule);
         record->readable = count >= 0;
         if (count > 0) {
             record->classes = static_cast<EffectClass*>(std::malloc(sizeof(EffectClass) * static_cast<size_t>(count)));
@@ -858,6 +893,13 @@ intptr_t loadState(const uint8_t* blob, intptr_t size) {
 
 void copyName(char* out, size_t size, const char* name) { std::snprintf(out, size, "%s", name); }
 
+// The controller's description of parameter `index`; false without one.
+bool parameterInfo(Instance* instance, int32_t index, ParameterInfo& info) {
+    if (!instance->controller || index < 0 || index >= instance->controller->getParameterCount()) return false;
+    std::memset(&info, 0, sizeof info);
+    return instance->controller->getParameterInfo(index, info) == kResultOk;
+}
+
 }  // namespace
 
 WRAPPER_EXPORT intptr_t WRAPPER_CALL wrapperDispatcher(intptr_t opcode, intptr_t a1, intptr_t a2) {
@@ -977,13 +1019,44 @@ WRAPPER_EXPORT intptr_t WRAPPER_CALL wrapperDispatcher(intptr_t opcode, intptr_t
             tempo.store(*reinterpret_cast<const float*>(a1), std::memory_order_relaxed);
             return 1;
         case WD_GET_LATENCY:
+            // Asked anew: a plug-in's processor takes a new setting at its
+            // next block, and may then delay by more or less.
             instance = findInstance(instances, a1);
             if (!instance || !a2) return 0;
+            if (instance->active) readLatency(instance);
             *reinterpret_cast<int32_t*>(a2) = instance->latency.load(std::memory_order_relaxed);
             return 1;
         case WD_IDLE:
             idle();
             return 1;
+        case WD_GET_PARAMETER_COUNT: {
+            instance = findInstance(instances, a1);
+            if (!instance || !a2) return 0;
+            const int32_t n = instance->controller ? instance->controller->getParameterCount() : 0;
+            *reinterpret_cast<int32_t*>(a2) = n > 0 && n < (1 << 20) ? n : 0;
+            return 1;
+        }
+        case WD_GET_PARAMETER:
+        case WD_SET_PARAMETER: {
+            instance = findInstance(instances, a1);
+            auto* p = reinterpret_cast<WrapperParameter*>(a2);
+            ParameterInfo info;
+            if (!instance || !p || !parameterInfo(instance, p->index, info)) return 0;
+            if (opcode == WD_SET_PARAMETER) {
+                const double value = p->value >= 0.0 && p->value <= 1.0 ? p->value : (p->value > 1.0 ? 1.0 : 0.0);
+                instance->controller->setParamNormalized(info.id, value);
+                instance->toAudio.push(info.id, value);
+                return 1;
+            }
+            p->value = instance->controller->getParamNormalized(info.id);
+            narrowName(info.title, 128, p->name, sizeof p->name);
+            String128 text{};
+            if (instance->controller->getParamStringByValue(info.id, p->value, text) == kResultOk)
+                narrowName(text, 128, p->display, sizeof p->display);
+            else
+                std::snprintf(p->display, sizeof p->display, "%.3f", p->value);
+            return 1;
+        }
         default:
             return 0;
     }
