@@ -212,7 +212,9 @@ struct FakeKey {
     std::vector<std::pair<std::string, Value>> values;
     std::vector<std::pair<std::string, size_t>> offered;  // what each read offered
 
-    void set(const std::string& name, uint32_t type, std::vector<uint8_t> data) { values.push_back({name, {type, data}}); }
+    void set(const std::string& name, uint32_t type, std::vector<uint8_t> data) {
+        values.push_back({name, {type, data}});
+    }
     void setString(const std::string& name, const std::string& text) {
         std::vector<uint8_t> data(text.begin(), text.end());
         data.push_back(0);

@@ -130,8 +130,7 @@ void checkStored(const StoredSettings& s) {
         uint8_t st002[kSt002Size];
         encodeMasterSettings(m, st002);
         MasterSettings master;
-        require(decodeMasterSettings(kRegBinary, st002, sizeof st002, master) &&
-                    std::memcmp(&master.masterGain, &m.masterGain, sizeof(float)) == 0 &&
+        require(decodeMasterSettings(kRegBinary, st002, sizeof st002, master) && master.masterGain == m.masterGain &&
                     master.inputGain == m.inputGain && master.gateThreshold == m.gateThreshold &&
                     master.gateAttackMs == m.gateAttackMs && master.gateReleaseMs == m.gateReleaseMs &&
                     master.metronomeTempo == m.metronomeTempo && master.metronomeOn == m.metronomeOn &&
@@ -311,7 +310,8 @@ void fuzzEffectState(const uint8_t* data, size_t size) {
     const uint32_t rate = kFuzzEffectRates[(data[0] >> 3) & 7];
     const uint32_t block = kFuzzEffectBlocks[data[0] >> 6];
     openEffect(e, rate, block);
-    const bool taken = e.query(PQ_SET_STATE, reinterpret_cast<intptr_t>(data + 1), static_cast<intptr_t>(size - 1)) != 0;
+    const bool taken =
+        e.query(PQ_SET_STATE, reinterpret_cast<intptr_t>(data + 1), static_cast<intptr_t>(size - 1)) != 0;
     runBlocks(e, block, stereo, 3);
     if (taken) {
         // What was taken is kept limited: saved, loaded and saved again, the
