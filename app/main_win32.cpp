@@ -41,14 +41,10 @@ bool readApplicationDirectory() {
         fatalRegistryBox("Fatal Error #0");
         return false;
     }
-    BYTE stored[MAX_PATH + 1] = {};
-    DWORD type = 0, bytes = MAX_PATH;
-    const LONG status = RegQueryValueExA(key, "AppDir", nullptr, &type, stored, &bytes);
+    const bool found = readStoredApplicationDirectory(ReadSettingsValue, key, gShell.applicationDirectory,
+                                                      sizeof gShell.applicationDirectory);
     RegCloseKey(key);
-    char directory[MAX_PATH] = "";
-    if (status != ERROR_SUCCESS ||
-        !decodeStringSetting(type, stored, bytes, directory, sizeof directory) ||
-        !applicationDirectoryFrom(directory, gShell.applicationDirectory, sizeof gShell.applicationDirectory)) {
+    if (!found) {
         fatalRegistryBox("Fatal Error #1");
         return false;
     }

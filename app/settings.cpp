@@ -201,3 +201,57 @@ bool applicationDirectoryFrom(const char* stored, char* out, size_t size) {
     std::snprintf(out, size, hasSeparator ? "%s" : "%s\\", stored);
     return true;
 }
+
+namespace {
+
+// The most bytes offered for a string value: the platform's longest path and
+// its terminator, or less for a smaller buffer.
+constexpr size_t kStringReadMax = 261;
+// One byte more than any record, so that a longer value shows as the wrong
+// size instead of being cut to the right one.
+constexpr size_t kRecordReadMax = 32;
+
+bool readString(SettingReaderFn read, void* context, const char* name, char* out, size_t size) {
+    uint8_t stored[kStringReadMax];
+    size_t bytes = size < sizeof stored ? size : sizeof stored;
+    uint32_t type = 0;
+    return read(context, name, type, stored, bytes) && bytes <= sizeof stored &&
+           decodeStringSetting(type, stored, bytes, out, size);
+}
+
+template <typename Record>
+bool readRecord(SettingReaderFn read, void* context, const char* name, Record& record,
+                bool (*decode)(uint32_t, const uint8_t*, size_t, Record&)) {
+    uint8_t stored[kRecordReadMax];
+    size_t bytes = sizeof stored;
+    uint32_t type = 0;
+    return read(context, name, type, stored, bytes) && bytes <= sizeof stored && decode(type, stored, bytes, record);
+}
+
+}  // namespace
+
+void readStoredSettings(SettingReaderFn read, void* context, StoredSettings& s) {
+    if (!read) return;
+    readString(read, context, "DxInput", s.dxInput, sizeof s.dxInput);
+    readString(read, context, "DxOutput", s.dxOutput, sizeof s.dxOutput);
+    readString(read, context, "AsioDevice", s.asioDevice, sizeof s.asioDevice);
+    readRecord(read, context, "st001", s.device, decodeDeviceSettings);
+    s.haveMaster = readRecord(read, context, "st002", s.master, decodeMasterSettings);
+    s.haveRecorder = readRecord(read, context, "st003", s.recorder, decodeRecorderSettings);
+    s.havePlacement = readRecord(read, context, "ww001", s.placement, decodeFramePlacement);
+    s.havePositions = readRecord(read, context, "ww002", s.positions, decodeWindowPositions);
+    readString(read, context, "PrfLoad", s.lastOpenPath, sizeof s.lastOpenPath);
+    readString(read, context, "PrfSave", s.lastSavePath, sizeof s.lastSavePath);
+    readString(read, context, "AccOpen", s.lastAccompanimentPath, sizeof s.lastAccompanimentPath);
+}
+
+bool readStoredApplicationDirectory(SettingReaderFn read, void* context, char* out, size_t size) {
+    constexpr size_t kPlatformPath = 260;
+    uint8_t stored[kPlatformPath + 1] = {};
+    size_t bytes = kPlatformPath;
+    uint32_t type = 0;
+    char directory[kPlatformPath] = "";
+    return read && read(context, "AppDir", type, stored, bytes) && bytes <= kPlatformPath &&
+           decodeStringSetting(type, stored, bytes, directory, sizeof directory) &&
+           applicationDirectoryFrom(directory, out, size);
+}

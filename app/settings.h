@@ -97,3 +97,44 @@ bool decodeStringSetting(uint32_t type, const uint8_t* data, size_t bytes, char*
 // path the program builds from it (the longest is the converter library's)
 // would not fit the platform's 260-byte paths.
 bool applicationDirectoryFrom(const char* stored, char* out, size_t size);
+
+// Reads one value of the settings key: its type, and its bytes into `data`
+// when they fit the `size` offered; `size` then says how many it gave. False
+// when the value is missing or larger than `size` (it is never cut).
+// settings_win32.cpp reads the registry; the tests read bytes they hold.
+using SettingReaderFn = bool (*)(void* context, const char* name, uint32_t& type, uint8_t* data, size_t& size);
+
+// String buffers of the settings the program keeps (terminator included).
+constexpr size_t kDeviceNameSize = 200;  // DxInput, DxOutput, AsioDevice
+constexpr size_t kSavedPathSize = 259;   // PrfLoad, PrfSave, AccOpen
+
+// Everything the program takes from the settings key at start-up. The
+// caller fills the records with the values it already has; each value that
+// is missing, of another type or size, or otherwise refused leaves its field
+// as it was. The strings start empty and stay so unless their value is read.
+struct StoredSettings {
+    char dxInput[kDeviceNameSize] = "";
+    char dxOutput[kDeviceNameSize] = "";
+    char asioDevice[kDeviceNameSize] = "";
+    DeviceSettings device;
+    bool haveMaster = false;
+    MasterSettings master;
+    bool haveRecorder = false;
+    RecorderSettings recorder;
+    bool havePlacement = false;
+    FramePlacement placement;
+    bool havePositions = false;
+    WindowPositions positions;
+    char lastOpenPath[kSavedPathSize] = "";
+    char lastSavePath[kSavedPathSize] = "";
+    char lastAccompanimentPath[kSavedPathSize] = "";
+};
+
+// Reads every value through its decoder, offering each no more bytes than
+// its record (a longer value counts as missing). UI thread.
+void readStoredSettings(SettingReaderFn read, void* context, StoredSettings& settings);
+
+// The application directory from the value AppDir, as the program
+// needs it at start-up: a string of at most 260 bytes, then
+// applicationDirectoryFrom. False when it is missing or unusable.
+bool readStoredApplicationDirectory(SettingReaderFn read, void* context, char* out, size_t size);

@@ -20,33 +20,8 @@
 namespace {
 
 constexpr const char* kSettingsKey = "SOFTWARE\\Quorvane Software\\Quorvane Live\\1";
-constexpr size_t kStringBuffer = 200;
 constexpr size_t kSavedPathBuffer = 259;  // the last-used paths, terminator included
-
-// Reads a value of at most `size` bytes; false when it is missing or larger.
-bool readValue(HKEY key, const char* name, uint32_t& type, uint8_t* data, size_t& size) {
-    DWORD t = 0, bytes = static_cast<DWORD>(size);
-    if (RegQueryValueExA(key, name, nullptr, &t, data, &bytes) != ERROR_SUCCESS) return false;
-    type = t;
-    size = bytes;
-    return true;
-}
-
-bool readString(HKEY key, const char* name, char* out, size_t size) {
-    uint8_t stored[MAX_PATH + 1];
-    size_t bytes = size < sizeof stored ? size : sizeof stored;
-    uint32_t type = 0;
-    return readValue(key, name, type, stored, bytes) && decodeStringSetting(type, stored, bytes, out, size);
-}
-
-template <typename Record, typename Decoder>
-bool readRecord(HKEY key, const char* name, Record& record, Decoder decode) {
-    // One byte more than any record: a longer value shows as the wrong size.
-    uint8_t stored[32];
-    size_t bytes = sizeof stored;
-    uint32_t type = 0;
-    return readValue(key, name, type, stored, bytes) && decode(type, stored, bytes, record);
-}
+static_assert(kSavedPathBuffer == kSavedPathSize, "the stored paths fit the program's buffers");
 
 int32_t indexOfDevice(const DsDevice* list, const char* description) {
     int32_t index = 0;
@@ -118,24 +93,35 @@ void applyRecorder(const RecorderSettings& r) {
 // reported themselves.
 WindowPositions gWindowPositions;
 
+bool ReadSettingsValue(void* key, const char* name, uint32_t& type, uint8_t* data, size_t& size) {
+    DWORD t = 0, bytes = static_cast<DWORD>(size);
+    if (RegQueryValueExA(static_cast<HKEY>(key), name, nullptr, &t, data, &bytes) != ERROR_SUCCESS) return false;
+    type = t;
+    size = bytes;
+    return true;
+}
+
 int32_t LoadSettings() {
     HKEY key = nullptr;
     if (RegOpenKeyExA(HKEY_CURRENT_USER, kSettingsKey, 0, KEY_READ, &key) != ERROR_SUCCESS) return -1;
     if (!key) return 0;
 
-    char name[kStringBuffer];
-    const int32_t inputIndex = readString(key, "DxInput", name, sizeof name) ? indexOfDevice(dsCaptureDevices(), name) : -1;
-    const int32_t outputIndex =
-        readString(key, "DxOutput", name, sizeof name) ? indexOfDevice(dsPlaybackDevices(), name) : -1;
-    char asioName[kStringBuffer] = "";
-    if (!readString(key, "AsioDevice", asioName, sizeof asioName)) asioName[0] = '\0';
+    // Every value is decoded first (settings.cpp), then applied in order.
+    StoredSettings stored;
+    stored.device.latencyMs = dsSettings().latencyMs;
+    stored.device.formatIndex = dsSettings().formatIndex;
+    stored.device.buffers = dsSettings().buffers;
+    stored.device.outputDelayMs = dsSettings().outputDelayMs;
+    stored.master = currentMaster();
+    stored.recorder = currentRecorder();
+    stored.positions = gWindowPositions;
+    readStoredSettings(ReadSettingsValue, key, stored);
+    RegCloseKey(key);
 
-    DeviceSettings device;
-    device.latencyMs = dsSettings().latencyMs;
-    device.formatIndex = dsSettings().formatIndex;
-    device.buffers = dsSettings().buffers;
-    device.outputDelayMs = dsSettings().outputDelayMs;
-    readRecord(key, "st001", device, decodeDeviceSettings);
+    const int32_t inputIndex = stored.dxInput[0] ? indexOfDevice(dsCaptureDevices(), stored.dxInput) : -1;
+    const int32_t outputIndex = stored.dxOutput[0] ? indexOfDevice(dsPlaybackDevices(), stored.dxOutput) : -1;
+
+    const DeviceSettings& device = stored.device;
     dsSettings().outputDelayMs = device.outputDelayMs;
     gAsioHost.systemReference = gShell.frame;
     if (device.system == kAudioSystemDirectSound) {
@@ -145,32 +131,30 @@ int32_t LoadSettings() {
         dsSettings().latencyMs = device.latencyMs;
         dsSettings().formatIndex = device.formatIndex;
         dsSettings().buffers = device.buffers;
-        ReportResult(asioOpen(asioName));
+        ReportResult(asioOpen(stored.asioDevice));
         gAudioSystem = kAudioSystemAsio;
         if (asioCurrentIndex(gAsioLoader) >= 0) SetMenuItemEnabled(IDM_ASIO_CONTROL_PANEL, true);
     }
 
-    MasterSettings master = currentMaster();
-    if (readRecord(key, "st002", master, decodeMasterSettings)) {
-        applyMaster(master);
-        SetMenuItemChecked(IDM_METRONOME, master.metronomeOn);
+    if (stored.haveMaster) {
+        applyMaster(stored.master);
+        SetMenuItemChecked(IDM_METRONOME, stored.master.metronomeOn);
     }
-    RecorderSettings recorder = currentRecorder();
-    if (readRecord(key, "st003", recorder, decodeRecorderSettings)) applyRecorder(recorder);
+    if (stored.haveRecorder) applyRecorder(stored.recorder);
 
-    FramePlacement placement;
-    const bool placed = readRecord(key, "ww001", placement, decodeFramePlacement);
-    if (placed && placement.showState != SW_SHOWMAXIMIZED && placement.haveRectangle)
+    const FramePlacement& placement = stored.placement;
+    if (stored.havePlacement && placement.showState != SW_SHOWMAXIMIZED && placement.haveRectangle)
         SetWindowPos(gShell.frame, nullptr, placement.left, placement.top, placement.right - placement.left,
                      placement.bottom - placement.top, SWP_NOZORDER | SWP_NOACTIVATE);
-    if (readRecord(key, "ww002", gWindowPositions, decodeWindowPositions) && gWindowPositions.masterOpen)
-        ShowMasterSection();
+    gWindowPositions = stored.positions;
+    if (stored.havePositions && gWindowPositions.masterOpen) ShowMasterSection();
 
-    readString(key, "PrfLoad", gPerformanceShell.lastOpenPath, kSavedPathBuffer);
-    readString(key, "PrfSave", gPerformanceShell.lastSavePath, kSavedPathBuffer);
-    readString(key, "AccOpen", gShell.lastAccompanimentPath, kSavedPathBuffer);
-    RegCloseKey(key);
-    return placed ? placement.showState : SW_SHOWNORMAL;
+    // A stored path replaces the one the program has only when it was read.
+    if (stored.lastOpenPath[0]) std::memcpy(gPerformanceShell.lastOpenPath, stored.lastOpenPath, kSavedPathBuffer);
+    if (stored.lastSavePath[0]) std::memcpy(gPerformanceShell.lastSavePath, stored.lastSavePath, kSavedPathBuffer);
+    if (stored.lastAccompanimentPath[0])
+        std::memcpy(gShell.lastAccompanimentPath, stored.lastAccompanimentPath, kSavedPathBuffer);
+    return stored.havePlacement ? placement.showState : SW_SHOWNORMAL;
 }
 
 int32_t SaveSettings() {

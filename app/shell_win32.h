@@ -52,6 +52,8 @@ void SetMenuItemEnabled(UINT id, bool enabled);
 void ConnectShellHooks();
 
 // ---- settings (settings_win32.cpp) ----
+// A SettingReaderFn (settings.h) over an open registry key (`key` is its HKEY).
+bool ReadSettingsValue(void* key, const char* name, uint32_t& type, uint8_t* data, size_t& size);
 int32_t LoadSettings();
 int32_t SaveSettings();
 

@@ -33,13 +33,19 @@ cmake --build build/windows --target manual installer portable 2>&1 | tail -n 3
 [ "${PIPESTATUS[0]}" -eq 0 ] || status=1
 
 # Coverage-guided fuzzing of the parsers, a short bounded run each from the
-# seed corpus (copied: the runs add their finds to a scratch corpus).
-for target in performance accompaniment vststate; do
+# seed corpus (copied: the runs add their finds to a scratch corpus): 20 s
+# for the files and blobs, 10 s for the preset files, the settings key and
+# the effects' state chunks.
+for target in performance accompaniment vststate preset settings effectstate; do
+  case $target in
+    preset | settings | effectstate) seconds=10 ;;
+    *) seconds=20 ;;
+  esac
   corpus=$(mktemp -d)
   fuzzlog=$(mktemp)
   cp tests/fuzz/corpus/$target/* "$corpus"/
   echo "== fuzz $target"
-  (cd build/fuzz/fuzzers && ./fuzz_$target -max_total_time=20 -timeout=10 -artifact_prefix="$corpus/" \
+  (cd build/fuzz/fuzzers && ./fuzz_$target -max_total_time=$seconds -timeout=10 -artifact_prefix="$corpus/" \
       "$corpus" >"$fuzzlog" 2>&1)
   rc=$?
   grep -E '^Done|ERROR|SUMMARY' "$fuzzlog"

@@ -202,6 +202,107 @@ TEST(Settings, ApplicationDirectoryGetsItsBackslashAndMustLeaveRoomForItsPaths) 
     EXPECT_FALSE(applicationDirectoryFrom(longest.c_str(), out, sizeof out));
 }
 
+// A settings key held in memory, read as the registry reads: a value larger
+// than the buffer offered is not read at all.
+struct FakeKey {
+    struct Value {
+        uint32_t type;
+        std::vector<uint8_t> bytes;
+    };
+    std::vector<std::pair<std::string, Value>> values;
+    std::vector<std::pair<std::string, size_t>> offered;  // what each read offered
+
+    void set(const std::string& name, uint32_t type, std::vector<uint8_t> data) {
+        values.push_back({name, {type, data}});
+    }
+    void setString(const std::string& name, const std::string& text) {
+        std::vector<uint8_t> data(text.begin(), text.end());
+        data.push_back(0);
+        set(name, kRegString, data);
+    }
+    static bool read(void* context, const char* name, uint32_t& type, uint8_t* data, size_t& size) {
+        FakeKey& key = *static_cast<FakeKey*>(context);
+        key.offered.push_back({name, size});
+        for (const auto& [n, v] : key.values) {
+            if (n != name) continue;
+            if (v.bytes.size() > size) return false;
+            type = v.type;
+            std::memcpy(data, v.bytes.data(), v.bytes.size());
+            size = v.bytes.size();
+            return true;
+        }
+        return false;
+    }
+};
+
+TEST(Settings, StoredSettingsReadEveryValueAndKeepWhatIsRefused) {
+    FakeKey key;
+    StoredSettings s;
+    s.device.latencyMs = 33;
+    s.master.masterGain = 0.5f;
+    readStoredSettings(FakeKey::read, &key, s);  // an empty key changes nothing
+    EXPECT_EQ(s.device.latencyMs, 33u);
+    EXPECT_FALSE(s.haveMaster || s.haveRecorder || s.havePlacement || s.havePositions);
+    EXPECT_STREQ(s.dxInput, "");
+    // Each name once, offered no more than its buffer (records: one byte more
+    // than any record).
+    const std::vector<std::pair<std::string, size_t>> expected = {
+        {"DxInput", 200}, {"DxOutput", 200}, {"AsioDevice", 200}, {"st001", 32}, {"st002", 32}, {"st003", 32},
+        {"ww001", 32},    {"ww002", 32},     {"PrfLoad", 259},    {"PrfSave", 259}, {"AccOpen", 259}};
+    EXPECT_EQ(key.offered, expected);
+
+    key.setString("DxInput", std::string(199, 'i'));  // the longest name that fits
+    key.setString("DxOutput", std::string(200, 'o'));  // one too long
+    key.set("AsioDevice", kRegBinary, bytes({'A', 'S', 'I', 'O', 0}));
+    key.set("st001", kRegBinary, bytes({1, 20, 3, 4, 5}));
+    std::vector<uint8_t> master(kSt002Size, 0);
+    putFloat(master, 0, 2.0f);
+    key.set("st002", kRegBinary, master);
+    key.set("st003", kRegBinary, std::vector<uint8_t>(33, 1));  // longer than any record
+    std::vector<uint8_t> placement(kWw001Size, 0);
+    putInt(placement, 0, 3);
+    key.set("ww001", kRegBinary, placement);
+    key.set("ww002", kRegString, std::vector<uint8_t>(kWw002Size, 1));  // wrong type
+    key.setString("PrfLoad", "C:\\perf\\a.qvp");
+    key.set("PrfSave", kRegString, std::vector<uint8_t>(259, 'p'));  // fits the read, not the terminator
+    key.setString("AccOpen", "");
+    readStoredSettings(FakeKey::read, &key, s);
+    EXPECT_EQ(std::string(s.dxInput), std::string(199, 'i'));
+    EXPECT_STREQ(s.dxOutput, "");
+    EXPECT_STREQ(s.asioDevice, "");
+    EXPECT_EQ(s.device.system, 1u);
+    EXPECT_EQ(s.device.latencyMs, 20u);
+    EXPECT_TRUE(s.haveMaster);
+    EXPECT_EQ(s.master.masterGain, 2.0f);
+    EXPECT_FALSE(s.haveRecorder);
+    EXPECT_TRUE(s.havePlacement);
+    EXPECT_EQ(s.placement.showState, 3);
+    EXPECT_FALSE(s.placement.haveRectangle);
+    EXPECT_FALSE(s.havePositions);
+    EXPECT_EQ(s.positions.masterX, kDefaultPosition);
+    EXPECT_STREQ(s.lastOpenPath, "C:\\perf\\a.qvp");
+    EXPECT_STREQ(s.lastSavePath, "");
+    EXPECT_STREQ(s.lastAccompanimentPath, "");
+}
+
+TEST(Settings, StoredApplicationDirectoryIsAStringOfAtMost260Bytes) {
+    char out[300] = "unchanged";
+    FakeKey key;
+    EXPECT_FALSE(readStoredApplicationDirectory(FakeKey::read, &key, out, sizeof out));
+    ASSERT_EQ(key.offered.size(), 1u);
+    EXPECT_EQ(key.offered[0], (std::pair<std::string, size_t>{"AppDir", 260}));
+    key.set("AppDir", kRegString, bytes({'C', ':', '\\', 'Q'}));  // unterminated
+    ASSERT_TRUE(readStoredApplicationDirectory(FakeKey::read, &key, out, sizeof out));
+    EXPECT_STREQ(out, "C:\\Q\\");
+    FakeKey binary;
+    binary.set("AppDir", kRegBinary, bytes({'C', ':', '\\', 0}));
+    EXPECT_FALSE(readStoredApplicationDirectory(FakeKey::read, &binary, out, sizeof out));
+    FakeKey tooLong;  // fits the read, but the converter's path would not fit
+    tooLong.setString("AppDir", "C:\\" + std::string(250, 'a'));
+    EXPECT_FALSE(readStoredApplicationDirectory(FakeKey::read, &tooLong, out, sizeof out));
+    EXPECT_STREQ(out, "C:\\Q\\");
+}
+
 TEST(Shell, VstDirectoryIsStoredWithOneBackslashAndMustFitTheWrappersRead) {
     char out[300];
     EXPECT_EQ(vstDirectoryToStore("C:\\VST", out, sizeof out), 0);

@@ -4,9 +4,13 @@
 // round flips, inserts, deletes and overwrites bytes (length fields with
 // extreme values among them) and hands the result to the parser. Under the
 // sanitizers any read or write out of bounds fails the run; a parser that
-// hangs trips the test's time limit.
+// hangs trips the test's time limit. The seed corpora of the preset,
+// settings and effect-state fuzzers (tests/fuzz/corpus, copied beside the
+// tests) are replayed through those fuzzers' own entries, then mutated.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -14,14 +18,17 @@
 #include <string>
 #include <vector>
 
+#include "app/settings.h"
 #include "audiofiles/accompaniment.h"
 #include "common/bytes.h"
 #include "host/performance.h"
 #include "streamconv/binding.h"
+#include "tests/fuzz/fuzz_targets.h"
 #include "tests/host/host_fixture.h"
 #include "tests/support/messages.h"
 #include "tests/support/modules.h"
 #include "wrappers/default/effectinterface.h"
+#include "wrappers/default/presetfile.h"
 
 namespace {
 
@@ -243,4 +250,242 @@ TEST_F(Fuzz, ConverterFormatsAndCounts) {
                               floatFrames, toDevice);
     }
     gConverter.setHistory(0);
+}
+
+namespace {
+
+// ---- The corpora of the preset, settings and effect-state fuzzers ----
+
+// The files of one target's corpus, by name.
+std::vector<std::pair<std::string, Bytes>> corpus(const char* target) {
+    namespace fs = std::filesystem;
+    std::vector<std::pair<std::string, Bytes>> files;
+    std::error_code error;
+    for (const auto& entry : fs::directory_iterator(stagePath(std::string("../tests/fuzzcorpus/") + target), error))
+        files.push_back({entry.path().filename().string(), readFile(entry.path().string())});
+    std::sort(files.begin(), files.end());
+    return files;
+}
+
+const char* const kEffects[] = {"reverb", "echo", "flanger", "chorus"};
+
+// A staged effect, opened as the default wrapper opens it.
+struct StagedEffect {
+    PlatformModule module = nullptr;
+    PluginQueryFn query = nullptr;
+    explicit StagedEffect(const char* name) {
+        module = platformLoadModule(stagedModule("Effects", name).c_str());
+        query = reinterpret_cast<PluginQueryFn>(platformFindSymbol(module, "pluginQuery"));
+        if (!query) return;
+        query(PQ_OPEN, 0, 0);
+        query(PQ_SET_BLOCK_SIZE, 0, 64);
+        query(PQ_SET_SAMPLE_RATE, 0, 44100);
+    }
+    ~StagedEffect() {
+        if (query) query(PQ_CLOSE, 0, 0);
+        platformUnloadModule(module);
+    }
+    Bytes state() const {
+        uint8_t* chunk = nullptr;
+        const intptr_t size = query(PQ_GET_STATE, reinterpret_cast<intptr_t>(&chunk), 0);
+        return size > 0 && chunk ? Bytes(chunk, chunk + size) : Bytes{};
+    }
+};
+
+bool renameOver(const char* from, const char* to) {
+    std::error_code error;
+    std::filesystem::rename(from, to, error);
+    return !error;
+}
+
+// One value of the settings key in the settings fuzzer's layout.
+void addValue(Bytes& key, const char* name, uint32_t type, const uint8_t* data, size_t size) {
+    int index = 0;
+    while (index < kFuzzSettingNames && std::strcmp(kFuzzSettingName[index], name) != 0) ++index;
+    key.push_back(static_cast<uint8_t>(index));
+    key.push_back(static_cast<uint8_t>(type));
+    key.push_back(static_cast<uint8_t>(size));
+    key.push_back(static_cast<uint8_t>(size >> 8));
+    key.insert(key.end(), data, data + size);
+}
+void addString(Bytes& key, const char* name, const std::string& text) {
+    addValue(key, name, kRegString, reinterpret_cast<const uint8_t*>(text.c_str()), text.size() + 1);
+}
+
+// The key as SaveSettings writes it for a program with these records, and
+// the application directory as setup writes it.
+Bytes settingsKey(const MasterSettings& master, const FramePlacement& placement, const char* device) {
+    Bytes key;
+    addString(key, "AppDir", "C:\\Program Files\\Quorvane Live");
+    addString(key, "DxOutput", device);
+    addString(key, "DxInput", device);
+    addString(key, "AsioDevice", "<none>");
+    uint8_t st001[kSt001Size], st002[kSt002Size], st003[kSt003Size], ww001[kWw001Size], ww002[kWw002Size];
+    encodeDeviceSettings(DeviceSettings{}, st001);
+    encodeMasterSettings(master, st002);
+    encodeRecorderSettings(RecorderSettings{}, st003);
+    encodeFramePlacement(placement, ww001);
+    encodeWindowPositions(WindowPositions{}, ww002);
+    addValue(key, "st001", kRegBinary, st001, sizeof st001);
+    addValue(key, "st002", kRegBinary, st002, sizeof st002);
+    addValue(key, "st003", kRegBinary, st003, sizeof st003);
+    addValue(key, "ww001", kRegBinary, ww001, sizeof ww001);
+    addValue(key, "ww002", kRegBinary, ww002, sizeof ww002);
+    addString(key, "PrfLoad", "C:\\Users\\me\\Documents\\room.qvp");
+    addString(key, "PrfSave", "");
+    addString(key, "AccOpen", "C:\\Users\\me\\Music\\");
+    return key;
+}
+
+// Every seed the writers make, valid ones first: each target's folder and
+// file name, and whether the parser must take it.
+struct Seed {
+    std::string target, name;
+    Bytes bytes;
+    bool valid;
+};
+
+std::vector<Seed> writtenSeeds(const std::string& scratch) {
+    std::vector<Seed> seeds;
+    for (int index = 0; index < 4; ++index) {
+        const char* name = kEffects[index];
+        StagedEffect effect(name);
+        const std::string pst = scratch + name + ".pst";
+        EXPECT_TRUE(presetSaveFile(pst.c_str(), effect.query, renameOver));
+        seeds.push_back({"preset", std::string(name) + ".pst", readFile(pst), true});
+        // Each effect's chunk, stereo at 44.1 kHz with blocks of 64, mono at
+        // 96 kHz with blocks of 256; its last preset where it has several.
+        Bytes state = effect.state();
+        state.insert(state.begin(), static_cast<uint8_t>(index));
+        seeds.push_back({"effectstate", std::string(name) + "-44100.bin", state, true});
+        if (effect.query(PQ_SELECT_PRESET, 0, 5) || effect.query(PQ_SELECT_PRESET, 0, 2) ||
+            effect.query(PQ_SELECT_PRESET, 0, 1)) {
+            state = effect.state();
+            state.insert(state.begin(), static_cast<uint8_t>(index | 4 | 2 << 3 | 2 << 6));
+            seeds.push_back({"effectstate", std::string(name) + "-preset-mono-96000.bin", state, true});
+        }
+    }
+    FramePlacement placement;
+    placement.showState = 1, placement.left = 40, placement.right = 840, placement.top = 30, placement.bottom = 630;
+    seeds.push_back({"settings", "saved.bin", settingsKey(MasterSettings{}, placement, "Primary Sound Driver"), true});
+    MasterSettings master;
+    master.masterGain = 4.0f, master.inputGain = 0.0f, master.gateThreshold = 0.5f, master.gateAttackMs = 200;
+    master.gateReleaseMs = 700, master.metronomeTempo = 300.0f, master.metronomeOn = true, master.dcRemoverOn = false;
+    placement.showState = 3;
+    seeds.push_back({"settings", "limits.bin", settingsKey(master, placement, std::string(199, 'd').c_str()), true});
+
+    // Damaged ones: cut short, one byte too long, the wrong tag, values out
+    // of range or not numbers.
+    const auto find = [&](const std::string& target, const std::string& name) -> const Bytes& {
+        for (const Seed& s : seeds)
+            if (s.target == target && s.name == name) return s.bytes;
+        return seeds.front().bytes;
+    };
+    Bytes b = find("preset", "echo.pst");
+    b.pop_back();
+    seeds.push_back({"preset", "damaged-short.pst", b, false});
+    b = find("preset", "reverb.pst");
+    b.push_back(0);
+    seeds.push_back({"preset", "damaged-long.pst", b, false});
+    b = find("preset", "chorus.pst");
+    b[0] = 'X';
+    seeds.push_back({"preset", "damaged-tag.pst", b, false});
+    b = find("preset", "flanger.pst");
+    for (int k = 0; k < 6; ++k) putU32(&b[6 + 4 * k], k % 2 ? 0xFF800000u : 0x7FC00000u);  // NaN, -inf
+    seeds.push_back({"preset", "flanger-not-numbers.pst", b, true});
+    b = find("effectstate", "echo-44100.bin");
+    putU32(&b[1 + 8], 0xFFFFFFFFu);  // an echo of 4 294 967 295 ms
+    putU32(&b[1 + 12], 0x7F800000u);  // infinite feedback
+    seeds.push_back({"effectstate", "echo-extreme.bin", b, true});
+    b = find("effectstate", "chorus-44100.bin");
+    for (size_t at = 1 + 4 + 2; at + 4 <= 1 + 4 + 50; at += 4) putU32(&b[at], 0x7FC00000u);
+    b[0] |= 6 << 3;  // 1000 Hz: lines of a few samples
+    seeds.push_back({"effectstate", "chorus-not-numbers-1000.bin", b, true});
+    b = find("effectstate", "reverb-44100.bin");
+    b.resize(b.size() - 3);
+    seeds.push_back({"effectstate", "damaged-short.bin", b, false});
+    b = find("settings", "saved.bin");
+    b.resize(b.size() - 5);  // the last value cut short
+    b[1] = kRegBinary;  // AppDir (the first value) of another type
+    seeds.push_back({"settings", "damaged-cut.bin", b, false});
+    Bytes key;
+    addString(key, "AppDir", std::string(260, 'a'));  // no room left for its paths
+    const std::string unterminated(200, 'x');
+    addValue(key, "DxInput", kRegString, reinterpret_cast<const uint8_t*>(unterminated.data()), unterminated.size());
+    const uint8_t st001[kSt001Size + 1] = {1, 0x80, 0xFF, 0x80, 0xFF, 0};
+    addValue(key, "st001", kRegBinary, st001, kSt001Size);
+    addValue(key, "st003", kRegBinary, st001, sizeof st001);
+    uint8_t st002[kSt002Size];
+    std::memset(st002, 0xFF, sizeof st002);  // every float not a number
+    addValue(key, "st002", kRegBinary, st002, sizeof st002);
+    uint8_t ww001[kWw001Size] = {};
+    putU32(ww001, 0), putU32(ww001 + 4, 0x80000000u), putU32(ww001 + 8, 0x7FFFFFFFu);
+    addValue(key, "ww001", kRegBinary, ww001, sizeof ww001);
+    seeds.push_back({"settings", "damaged-values.bin", key, false});
+    return seeds;
+}
+
+}  // namespace
+
+// The corpus seeds are what the writers write now, so the fuzzers start from
+// files the program makes (QV_FUZZ_SEEDS=<folder> writes them there
+// instead), and the valid ones are taken.
+TEST_F(Fuzz, CorpusSeedsAreWhatTheWritersWrite) {
+    const char* rewrite = std::getenv("QV_FUZZ_SEEDS");
+    for (const Seed& seed : writtenSeeds(app.path())) {
+        SCOPED_TRACE(seed.target + "/" + seed.name);
+        if (rewrite) {
+            std::filesystem::create_directories(std::string(rewrite) + "/" + seed.target);
+            writeFile(std::string(rewrite) + "/" + seed.target + "/" + seed.name, seed.bytes);
+            continue;
+        }
+        bool found = false;
+        for (const auto& [name, bytes] : corpus(seed.target.c_str())) {
+            if (name != seed.name) continue;
+            found = true;
+            EXPECT_EQ(seed.bytes, bytes);
+        }
+        EXPECT_TRUE(found);
+        if (!seed.valid) continue;
+        if (seed.target == "preset" || seed.target == "effectstate") {
+            const bool preset = seed.target == "preset";
+            const std::string effect = seed.name.substr(0, seed.name.find_first_of("-."));
+            StagedEffect staged(effect.c_str());
+            const Bytes chunk(seed.bytes.begin() + (preset ? 0 : 1), seed.bytes.end());
+            EXPECT_NE(0, staged.query(PQ_SET_STATE, reinterpret_cast<intptr_t>(chunk.data()),
+                                      static_cast<intptr_t>(chunk.size())));
+        } else {
+            // Every value of a saved key is read back.
+            FuzzSettingsKey key{seed.bytes.data(), seed.bytes.size()};
+            StoredSettings stored;
+            readStoredSettings(fuzzReadSettingsValue, &key, stored);
+            EXPECT_TRUE(stored.dxInput[0] && stored.dxOutput[0] && stored.asioDevice[0] && stored.haveMaster &&
+                        stored.haveRecorder && stored.havePlacement && stored.havePositions && stored.lastOpenPath[0] &&
+                        stored.lastAccompanimentPath[0]);
+            char directory[260];
+            EXPECT_TRUE(readStoredApplicationDirectory(fuzzReadSettingsValue, &key, directory, sizeof directory));
+        }
+    }
+}
+
+// Each corpus file through its fuzzer's entry, then mutated.
+TEST_F(Fuzz, PresetSettingsAndEffectStateCorpora) {
+    ASSERT_TRUE(fuzzLoadEffects(stagePath(std::string("Effects") + platformPathSeparator()).c_str()));
+    const struct {
+        const char* target;
+        void (*entry)(const uint8_t*, size_t);
+    } targets[] = {{"preset", fuzzPresetFile}, {"settings", fuzzSettings}, {"effectstate", fuzzEffectState}};
+    std::mt19937 random(2003);
+    for (const auto& t : targets) {
+        const auto files = corpus(t.target);
+        EXPECT_GE(files.size(), 4u) << t.target;
+        for (const auto& [name, bytes] : files) {
+            SCOPED_TRACE(std::string(t.target) + "/" + name);
+            t.entry(bytes.data(), bytes.size());
+            for (int round = 0; round < kRounds / 10; ++round) {
+                const Bytes mutated = mutate(bytes, random);
+                t.entry(mutated.data(), mutated.size());
+            }
+        }
+    }
 }

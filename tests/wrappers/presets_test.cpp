@@ -152,6 +152,20 @@ TEST_F(PresetFiles, RefusedOrOversizedPresetsAreInvalid) {
     EXPECT_EQ(0, setStateCalls);  // never read, never handed over
 }
 
+TEST_F(PresetFiles, BytesAreHandedOverWholeOrNotAtAll) {
+    EXPECT_EQ(PresetLoad::kLoaded, presetLoadBytes(effectState.data(), effectState.size(), fakeEffect));
+    EXPECT_EQ(effectState, lastLoaded);
+    EXPECT_EQ(PresetLoad::kNothing, presetLoadBytes(effectState.data(), 0, fakeEffect));
+    EXPECT_EQ(PresetLoad::kNothing, presetLoadBytes(effectState.data(), effectState.size(), nullptr));
+    EXPECT_EQ(PresetLoad::kInvalid, presetLoadBytes(nullptr, effectState.size(), fakeEffect));
+    EXPECT_EQ(PresetLoad::kInvalid, presetLoadBytes(effectState.data(), effectState.size() - 1, fakeEffect));
+    EXPECT_EQ(2, setStateCalls);  // the whole preset and the short one
+    const std::vector<uint8_t> huge(static_cast<size_t>(kPresetFileMax) + 1, 0);
+    acceptedSize = huge.size();
+    EXPECT_EQ(PresetLoad::kInvalid, presetLoadBytes(huge.data(), huge.size(), fakeEffect));
+    EXPECT_EQ(2, setStateCalls);
+}
+
 TEST_F(PresetMenuTest, ListsTheCurrentPresetAndEveryPresetWithAmpersandsEscaped) {
     buildPresetMenu(menu, fakeEffect);
     EXPECT_STREQ("Fast", menu.current);

@@ -3,6 +3,13 @@
 #include <cstdio>
 #include <cstdlib>
 
+PresetLoad presetLoadBytes(const uint8_t* data, size_t size, PluginQueryFn query) {
+    if (!query || size == 0) return PresetLoad::kNothing;
+    if (!data || size > static_cast<size_t>(kPresetFileMax)) return PresetLoad::kInvalid;
+    const bool taken = query(PQ_SET_STATE, reinterpret_cast<intptr_t>(data), static_cast<intptr_t>(size)) != 0;
+    return taken ? PresetLoad::kLoaded : PresetLoad::kInvalid;
+}
+
 PresetLoad presetLoadFile(const char* path, PluginQueryFn query) {
     if (!path || !query) return PresetLoad::kNothing;
     std::FILE* file = std::fopen(path, "rb");
@@ -17,12 +24,12 @@ PresetLoad presetLoadFile(const char* path, PluginQueryFn query) {
         std::fclose(file);
         return PresetLoad::kInvalid;
     }
-    auto* data = static_cast<unsigned char*>(std::malloc(static_cast<size_t>(size)));
+    auto* data = static_cast<uint8_t*>(std::malloc(static_cast<size_t>(size)));
     const bool whole = data && std::fread(data, 1, static_cast<size_t>(size), file) == static_cast<size_t>(size);
     std::fclose(file);
-    const bool taken = whole && query(PQ_SET_STATE, reinterpret_cast<intptr_t>(data), size) != 0;
+    const PresetLoad result = whole ? presetLoadBytes(data, static_cast<size_t>(size), query) : PresetLoad::kInvalid;
     std::free(data);
-    return taken ? PresetLoad::kLoaded : PresetLoad::kInvalid;
+    return result;
 }
 
 bool presetTemporaryPath(const char* target, char* out, size_t size) {

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 
 #include "wrappers/default/effectinterface.h"
 
@@ -18,7 +19,12 @@ enum class PresetLoad {
     kLoaded,
 };
 
-// Reads the whole file and hands it to PQ_SET_STATE.
+// Hands a preset file's bytes, as read, to PQ_SET_STATE: empty bytes are
+// nothing, more than kPresetFileMax are invalid.
+PresetLoad presetLoadBytes(const uint8_t* data, size_t size, PluginQueryFn query);
+
+// Reads the whole file (its size checked before anything is allocated) and
+// loads its bytes as presetLoadBytes does.
 PresetLoad presetLoadFile(const char* path, PluginQueryFn query);
 
 // Moves `from` over `to`, replacing it (MoveFileEx on Windows, rename
