@@ -12,6 +12,7 @@
 #include "app/settings.h"
 #include "audiofiles/accompaniment.h"
 #include "host/host.h"
+#include "wrappers/vst3/vst3module.h"
 #include "host/performance.h"
 #include "platform/platform.h"
 #include "streamconv/binding.h"
@@ -24,6 +25,7 @@ EngineState engine;
 std::string scratchFile;
 int defaultWrapper = -1;
 int vstWrapper = -1;
+int vst3Wrapper = -1;
 
 int wrapperNamed(const char* name) {
     for (int w = 0; w < wrapperCount(); ++w)
@@ -43,6 +45,11 @@ bool makeVstFolder(const std::string& stage) {
                       fs::copy_options::overwrite_existing, error);
         if (error) return false;
     }
+    // Our VST 3 test bundle beside them, for the VST 3 wrapper.
+    fs::copy(fs::path(stage) / ".." / "testmodules" / "vst3" / "QvTestGain.vst3", folder / "QvTestGain.vst3",
+             fs::copy_options::recursive | fs::copy_options::overwrite_existing, error);
+    if (error) return false;
+    platformWriteSetting("VST3Cache", (folder / "vst3-cache.txt").string().c_str());
     return platformWriteSetting("VSTDir", (folder.string() + "/").c_str());
 }
 
@@ -208,9 +215,11 @@ bool fuzzSetUp(const char* stageDirectory) {
     if (wrappersLoadAll() != 0) return false;
     defaultWrapper = wrapperNamed("Quorvane Plugins");
     vstWrapper = wrapperNamed("VST Plugins");
-    if (defaultWrapper < 0 || vstWrapper < 0) return false;
+    vst3Wrapper = wrapperNamed("VST3 Plugins");
+    if (defaultWrapper < 0 || vstWrapper < 0 || vst3Wrapper < 0) return false;
     wrapperRefreshList(defaultWrapper);
     wrapperRefreshList(vstWrapper);
+    wrapperRefreshList(vst3Wrapper);
     char path[1024];
     if (!platformTemporaryPath(".bin", path, sizeof path)) return false;
     scratchFile = path;
@@ -242,6 +251,25 @@ void fuzzVstState(const uint8_t* data, size_t size) {
     uint32_t saved = 0;
     wrapperSaveState(vstWrapper, saved);
     wrapperDestroyAll(vstWrapper);
+    for (ChainSlot& s : engine.chain) s = ChainSlot{};
+}
+
+void fuzzVst3State(const uint8_t* data, size_t size) {
+    // The same bytes as the scan cache's text, which is read as untrusted too.
+    vst3::cacheFree(vst3::cacheParse(reinterpret_cast<const char*>(data), size));
+    wrapperLoadState(vst3Wrapper, data, static_cast<uint32_t>(size));
+    engine.blockSize = 32;
+    if (engineConfigure(engine, 44100, true) == 0) {
+        for (int i = 0; i < wrapperInstanceCount(vst3Wrapper) && i < kChainSlots; ++i) {
+            wrapperGetInstance(vst3Wrapper, i, engine.chain[i].instance);
+            engine.chain[i].wrapperIndex = vst3Wrapper;
+        }
+        processBlock(engine);
+        engineRelease(engine);
+    }
+    uint32_t saved = 0;
+    wrapperSaveState(vst3Wrapper, saved);
+    wrapperDestroyAll(vst3Wrapper);
     for (ChainSlot& s : engine.chain) s = ChainSlot{};
 }
 

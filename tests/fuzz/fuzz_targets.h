@@ -24,6 +24,9 @@ void fuzzPerformance(const uint8_t* data, size_t size);
 void fuzzAccompaniment(const uint8_t* data, size_t size);
 // The bytes as the VST wrapper's state blob; restored effects run a block.
 void fuzzVstState(const uint8_t* data, size_t size);
+// The bytes as the VST 3 wrapper's state blob (restored plug-ins run a
+// block) and as its scan cache's text.
+void fuzzVst3State(const uint8_t* data, size_t size);
 // The bytes as a .pst file loaded in the default wrapper's editor, into each
 // built-in effect in turn (a preset saved from one effect may be opened in
 // another's editor); an effect that takes it runs a block.

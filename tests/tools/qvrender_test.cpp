@@ -263,3 +263,30 @@ TEST_F(QvRender, ACrashOrAKillInTheMiddleLeavesAValidWavOfAllButTheLastSecond) {
     setEnvironment("QV_TVST_FAULT", nullptr);
     platformWriteSetting("VSTDir", nullptr);
 }
+
+// A VST 3 effect in the chain, by its listed name, saved in a performance
+// and rendered again from it: our test gain at its default passes every
+// sample unchanged, in both builds.
+TEST_F(QvRender, RendersThroughAVst3EffectAndItsSavedPerformance) {
+    namespace fs = std::filesystem;
+    fs::create_directories(path("Vst3"));
+    fs::copy(fs::path(testModulePath("x")).parent_path() / "vst3" / "QvTestGain.vst3",
+             fs::path(path("Vst3")) / "QvTestGain.vst3", fs::copy_options::recursive);
+    ASSERT_TRUE(platformWriteSetting("VSTDir", path("Vst3").c_str()));
+    ASSERT_TRUE(platformWriteSetting("VST3Cache", path("cache.txt").c_str()));
+    std::vector<int16_t> samples;
+    for (int i = 0; i < 6000; ++i) samples.insert(samples.end(), {static_cast<int16_t>(i * 5 - 15000), 777});
+    writeWav("in.wav", 2, 48000, samples);
+    const std::string neutral = "--quiet --gate-threshold 0 --dc-remover off --block 512 ";
+    ASSERT_EQ(0, run(neutral + "\"" + path("in.wav") + "\" \"" + path("plain.wav") + "\"")) << errors;
+    ASSERT_EQ(0, run(neutral + "--effect \"Qv Test Gain\" --save-performance \"" + path("p.qvp") + "\" \"" +
+                     path("in.wav") + "\" \"" + path("vst3.wav") + "\""))
+        << errors;
+    EXPECT_EQ(read("plain.wav"), read("vst3.wav"));
+    ASSERT_EQ(0, run(neutral + "--performance \"" + path("p.qvp") + "\" \"" + path("in.wav") + "\" \"" +
+                     path("again.wav") + "\""))
+        << errors;
+    EXPECT_EQ(read("plain.wav"), read("again.wav"));
+    platformWriteSetting("VSTDir", nullptr);
+    platformWriteSetting("VST3Cache", nullptr);
+}
