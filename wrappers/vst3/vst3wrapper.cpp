@@ -26,6 +26,7 @@
 #include "wrappers/common/hostcheck.h"
 #include "wrappers/common/instancelist.h"
 #include "wrappers/vst3/vst3abi.h"
+#include "wrappers/vst3/vst3editor.h"
 #include "wrappers/vst3/vst3host.h"
 #include "wrappers/vst3/vst3module.h"
 
@@ -108,6 +109,7 @@ struct Instance {
     float* outputs[2] = {nullptr, nullptr};
     AudioBusBuffers inputBus{}, outputBus{};
     ProcessData data{};
+    Vst3Editor editor;
     uint8_t* userData = nullptr;
     uint32_t userSize = 0;
     Instance* next = nullptr;
@@ -528,6 +530,7 @@ void configure(Instance* instance) {
 }
 
 void releaseObjects(Instance* instance) {
+    vst3EditorClose(instance->editor);
     holdAudio(instance);
     if (instance->processing) instance->processor->setProcessing(0);
     if (instance->active) instance->component->setActive(0);
@@ -911,8 +914,10 @@ WRAPPER_EXPORT intptr_t WRAPPER_CALL wrapperDispatcher(intptr_t opcode, intptr_t
             hostCallback = reinterpret_cast<HostCallbackFn>(a1);
             return 1;
         case WD_OPEN:
-            return openForHost(hostCallback, reinterpret_cast<const char*>(a1), applicationDirectory,
-                               sizeof applicationDirectory, kVersionCaption);
+            if (!openForHost(hostCallback, reinterpret_cast<const char*>(a1), applicationDirectory,
+                             sizeof applicationDirectory, kVersionCaption))
+                return 0;
+            return vst3EditorsOpen() ? 1 : 0;
         case WD_REFRESH_LIST:
             return refreshList();
         case WD_GET_NAME: {
@@ -976,14 +981,23 @@ WRAPPER_EXPORT intptr_t WRAPPER_CALL wrapperDispatcher(intptr_t opcode, intptr_t
             instance->bypassed.store(a2 == 0 ? 1 : 0, std::memory_order_relaxed);
             return 1;
         case WD_SHOW_EDITOR:
+            instance = findInstance(instances, a1);
+            return instance ? vst3EditorShow(instance->editor, instance->controller, instance->effect.name,
+                                             reinterpret_cast<void*>(a2))
+                            : 0;
         case WD_CLOSE_EDITOR:
-            return 0;
+            instance = findInstance(instances, a1);
+            if (!instance) return 0;
+            vst3EditorClose(instance->editor);
+            callHost(HC_EDITOR_CLOSED, a1, 0);
+            return 1;
         case WD_CLOSE:
             std::free(savedState);
             savedState = nullptr;
             destroyAll();
             freeAvailableList();
             allocateScratch(0);
+            vst3EditorsClose();
             callHost(HC_WRAPPER_CLOSED, a1, 0);
             return 1;
         case WD_SET_CHANNELS: {
