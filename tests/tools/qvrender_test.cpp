@@ -187,6 +187,15 @@ TEST_F(QvRender, BuildsAVstChainSavesItAndRendersItAgainAfterTheFolderMoved) {
 
 namespace {
 
+// The settings a test sets, removed again however the test ends (the
+// registry outlives a test program under Wine).
+struct SettingsGuard {
+    ~SettingsGuard() {
+        platformWriteSetting("VSTDir", nullptr);
+        platformWriteSetting("VST3Cache", nullptr);
+    }
+};
+
 // The environment qvrender inherits; null removes the variable.
 void setEnvironment(const char* name, const char* value) {
 #if defined(_WIN32)
@@ -216,6 +225,7 @@ int64_t headerFrames(const std::vector<uint8_t>& f, uint32_t align) {
 // so: the header is brought up to date as the take grows.
 TEST_F(QvRender, ACrashOrAKillInTheMiddleLeavesAValidWavOfAllButTheLastSecond) {
     namespace fs = std::filesystem;
+    SettingsGuard guard;
     const char separator = platformPathSeparator();
     fs::create_directories(path("Vst"));
     fs::copy_file(testModulePath("tvst_faulty"), path("Vst") + separator + "tvst_faulty" + librarySuffix());
@@ -269,6 +279,7 @@ TEST_F(QvRender, ACrashOrAKillInTheMiddleLeavesAValidWavOfAllButTheLastSecond) {
 // sample unchanged, in both builds.
 TEST_F(QvRender, RendersThroughAVst3EffectAndItsSavedPerformance) {
     namespace fs = std::filesystem;
+    SettingsGuard guard;
     fs::create_directories(path("Vst3"));
     fs::copy(fs::path(testModulePath("x")).parent_path() / "vst3" / "QvTestGain.vst3",
              fs::path(path("Vst3")) / "QvTestGain.vst3", fs::copy_options::recursive);

@@ -298,10 +298,20 @@ void showProgress(uint64_t done, uint64_t total) {
 // Message boxes of the wrappers become lines on standard error: no modal box
 // ever appears. Each one means the render would not be what was asked for
 // (a module that does not load, say), so the run fails after loading.
+// While the plug-in lists are scanned, a message is a notice (modules left
+// out of a list): printed, but the render goes on.
+bool scanning = false;
+
 QV_EXPORT int qvMessageHook(const char* text, const char* caption, unsigned) {
     std::fprintf(stderr, "qvrender: %s: %s\n", caption ? caption : "", text ? text : "");
-    failed = true;
+    if (!scanning) failed = true;
     return 1;
+}
+
+void refreshLists() {
+    scanning = true;
+    for (int w = 0; w < wrapperCount(); ++w) wrapperRefreshList(w);
+    scanning = false;
 }
 
 int main(int argc, char** argv) {
@@ -321,7 +331,7 @@ int main(int argc, char** argv) {
         hostReset(gEngine, appDir.c_str());
         const int32_t loaded = wrappersLoadAll();
         if (loaded != 0) ReportResult(loaded);
-        for (int w = 0; w < wrapperCount(); ++w) wrapperRefreshList(w);
+        refreshLists();
         listPlugins();
         wrappersUnloadAll();
         return 0;
@@ -349,7 +359,7 @@ int main(int argc, char** argv) {
     hostReset(engine, appDir.c_str());
     const int32_t loaded = wrappersLoadAll();
     if (loaded != 0) ReportResult(loaded);
-    for (int w = 0; w < wrapperCount(); ++w) wrapperRefreshList(w);
+    refreshLists();
     if (o.listPlugins) listPlugins();
 
     gPerformance.accompanimentPath = accompanimentPath;

@@ -196,8 +196,10 @@ bool nextLine(const char* text, size_t length, size_t& at, const char*& line, si
     line = text + at;
     size_t n = 0;
     while (at + n < length && text[at + n] != '\n') ++n;
-    lineLength = n;
     at += n + 1;
+    // Lines may end with CR LF (a helper's text-mode output, an edited file).
+    if (n > 0 && line[n - 1] == '\r') --n;
+    lineLength = n;
     return true;
 }
 

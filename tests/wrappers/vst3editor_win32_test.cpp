@@ -1,0 +1,178 @@
+// The VST 3 wrapper's editor frame in this process under Wine: an MDI frame
+// and client stand in for the program's; our test module's view is a child
+// window of the frame's client.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+
+#include "tests/support/wrapperdriver.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+LRESULT CALLBACK hostProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    HWND client = FindWindowExA(window, nullptr, "MDICLIENT", nullptr);
+    return DefFrameProcA(window, client, message, wParam, lParam);
+}
+
+void pump(DWORD ms) {
+    const DWORD until = GetTickCount() + ms;
+    do {
+        MSG msg;
+        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            TranslateMessage(&msg);
+            DispatchMessageA(&msg);
+        }
+        Sleep(5);
+    } while (static_cast<int32_t>(GetTickCount() - until) < 0);
+}
+
+SIZE clientSize(HWND w) {
+    RECT r;
+    GetClientRect(w, &r);
+    return {r.right, r.bottom};
+}
+
+HWND editorFrame(HWND mdi) { return FindWindowExA(mdi, nullptr, "VST3_Wrapper_Editor", nullptr); }
+HWND viewOf(HWND frame) {
+    HWND client = GetWindow(frame, GW_CHILD);
+    return client ? FindWindowExA(client, nullptr, "QvTestVst3View", nullptr) : nullptr;
+}
+
+class Vst3Editor : public ::testing::Test {
+protected:
+    AppFolder app;
+    HMODULE wrapper = nullptr;
+    WrapperDriver w;
+    HWND host = nullptr, mdi = nullptr;
+    int32_t (*counts)(int32_t*) = nullptr;
+    HMODULE module = nullptr;
+
+    void SetUp() override {
+        const std::string plugins = app.path() + "VST3";
+        fs::copy(fs::path(testModulePath("x")).parent_path() / "vst3" / "QvTestGain.vst3",
+                 fs::path(plugins) / "QvTestGain.vst3", fs::copy_options::recursive);
+        ASSERT_TRUE(platformWriteSetting("VSTDir", plugins.c_str()));
+        ASSERT_TRUE(platformWriteSetting("VST3Cache", (app.path() + "cache.txt").c_str()));
+        wrapper = LoadLibraryA(stagedModule("Wrappers", "vst3wrapper").c_str());
+        ASSERT_NE(nullptr, wrapper);
+        w.dispatch = reinterpret_cast<WrapperDispatcherFn>(GetProcAddress(wrapper, "wrapperDispatcher"));
+        w.process = reinterpret_cast<WrapperProcessFn>(GetProcAddress(wrapper, "processPlugin"));
+        ASSERT_EQ(1, w.open(app.path()));
+        ASSERT_EQ(1, w.call(WD_REFRESH_LIST));
+        module = LoadLibraryA((plugins + "\\QvTestGain.vst3\\Contents\\x86_64-win\\QvTestGain.vst3").c_str());
+        WNDCLASSA wc{};
+        wc.lpfnWndProc = hostProc;
+        wc.hInstance = GetModuleHandleA(nullptr);
+        wc.lpszClassName = "Vst3EditorTestFrame";
+        RegisterClassA(&wc);
+        host = CreateWindowExA(0, wc.lpszClassName, "Host", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 900, 700, nullptr,
+                               nullptr, wc.hInstance, nullptr);
+        CLIENTCREATESTRUCT ccs{nullptr, 1000};
+        mdi = CreateWindowExA(0, "MDICLIENT", nullptr, WS_CHILD | WS_CLIPCHILDREN | WS_VISIBLE, 0, 0, 880, 650, host,
+                              nullptr, wc.hInstance, &ccs);
+        ASSERT_NE(nullptr, mdi);
+    }
+    void TearDown() override {
+        w.call(WD_CLOSE);
+        DestroyWindow(host);
+        FreeLibrary(wrapper);
+        if (module) FreeLibrary(module);
+        _putenv_s("QV_TVST3", "");
+        platformWriteSetting("VSTDir", nullptr);
+        platformWriteSetting("VST3Cache", nullptr);
+    }
+    int32_t liveObjects() {
+        auto f = reinterpret_cast<void (*)(int32_t*)>(GetProcAddress(module, "tvst3Counts"));
+        int32_t c[12] = {};
+        if (f) f(c);
+        return c[2];
+    }
+};
+
+// The view opens in a frame of its size, follows the size it asks for,
+// takes the user's resizing within its limits, and is released exactly
+// once however the frame goes.
+TEST_F(Vst3Editor, TheViewSitsInAFrameOfItsSizeAndIsReleasedOnce) {
+    for (const char* name : {"Qv Test Gain", "Qv Test Single"}) {
+        const intptr_t handle = w.create(name);
+        ASSERT_NE(0, handle) << name;
+        const int32_t before = liveObjects();
+        ASSERT_EQ(1, w.call(WD_SHOW_EDITOR, handle, reinterpret_cast<intptr_t>(mdi)));
+        pump(100);
+        HWND frame = editorFrame(mdi);
+        ASSERT_NE(nullptr, frame);
+        char title[100] = "";
+        GetWindowTextA(frame, title, sizeof title);
+        EXPECT_STREQ(name, title);
+        HWND view = viewOf(frame);
+        ASSERT_NE(nullptr, view) << "the plug-in's own window is in the frame";
+        EXPECT_EQ(300, clientSize(frame).cx);
+        EXPECT_EQ(200, clientSize(frame).cy);
+        EXPECT_EQ(before + 1, liveObjects());  // the view
+        // Shown again: the same frame comes forward.
+        ASSERT_EQ(1, w.call(WD_SHOW_EDITOR, handle, reinterpret_cast<intptr_t>(mdi)));
+        EXPECT_EQ(frame, editorFrame(mdi));
+        EXPECT_EQ(nullptr, FindWindowExA(mdi, frame, "VST3_Wrapper_Editor", nullptr));
+
+        // The user drags it larger, and below the view's smallest.
+        RECT outer;
+        GetWindowRect(frame, &outer);
+        SetWindowPos(frame, nullptr, 0, 0, outer.right - outer.left + 100, outer.bottom - outer.top + 50,
+                     SWP_NOMOVE | SWP_NOZORDER);
+        pump(50);
+        SIZE viewSize = clientSize(GetParent(view));
+        EXPECT_EQ(400, viewSize.cx);
+        EXPECT_EQ(250, viewSize.cy);
+        SetWindowPos(frame, nullptr, 0, 0, 60, 60, SWP_NOMOVE | SWP_NOZORDER);
+        pump(50);
+        viewSize = clientSize(GetParent(view));
+        EXPECT_GE(viewSize.cx, 100);
+        EXPECT_GE(viewSize.cy, 80);
+
+        // Closed by the host, then the instance goes: the view was released once.
+        RecordingHost::current().requests.clear();
+        ASSERT_EQ(1, w.call(WD_CLOSE_EDITOR, handle));
+        pump(50);
+        EXPECT_EQ(nullptr, editorFrame(mdi));
+        EXPECT_EQ(before, liveObjects());
+        EXPECT_EQ(1, static_cast<int>(std::count_if(RecordingHost::current().requests.begin(),
+                                                    RecordingHost::current().requests.end(),
+                                                    [](const HostRequest& r) { return r.opcode == HC_EDITOR_CLOSED; })));
+        // Opened again and left open when the instance is destroyed.
+        ASSERT_EQ(1, w.call(WD_SHOW_EDITOR, handle, reinterpret_cast<intptr_t>(mdi)));
+        pump(50);
+        ASSERT_EQ(1, w.call(WD_DESTROY_INSTANCE, handle));
+        pump(50);
+        EXPECT_EQ(nullptr, editorFrame(mdi));
+        EXPECT_EQ(0, liveObjects());
+    }
+}
+
+// A view that asks for another size when it is attached gets it; a plug-in
+// without a view has no editor to show.
+TEST_F(Vst3Editor, AViewsResizeRequestSizesTheFrameAndNoViewShowsNothing) {
+    _putenv_s("QV_TVST3", "resize-on-open");
+    intptr_t handle = w.create("Qv Test Gain");
+    ASSERT_NE(0, handle);
+    ASSERT_EQ(1, w.call(WD_SHOW_EDITOR, handle, reinterpret_cast<intptr_t>(mdi)));
+    pump(100);
+    HWND frame = editorFrame(mdi);
+    ASSERT_NE(nullptr, frame);
+    EXPECT_EQ(320, clientSize(frame).cx);
+    EXPECT_EQ(240, clientSize(frame).cy);
+    w.call(WD_DESTROY_ALL);
+
+    _putenv_s("QV_TVST3", "no-editor");
+    handle = w.create("Qv Test Gain");
+    ASSERT_NE(0, handle);
+    EXPECT_EQ(0, w.call(WD_SHOW_EDITOR, handle, reinterpret_cast<intptr_t>(mdi)));
+    EXPECT_EQ(nullptr, editorFrame(mdi));
+}
+
+}  // namespace
