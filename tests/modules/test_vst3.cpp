@@ -740,14 +740,17 @@ tresult VST3_CALL Controller::terminate() {
 tresult VST3_CALL Controller::setParamNormalized(ParamID id, ParamValue value) {
     if (id < kGainId || id > kPeakId) return kInvalidArgument;
     value = clampUnit(value);
-    const int32_t before = latencySamples(values_[1]);
+    const double before = values_[id - kGainId];
     values_[id - kGainId] = value;
     if (id == kProgramId) values_[0] = kProgramGains[programIndex(value)];
-    if (id == kLatencyId && latencySamples(value) != before) {
+    if (id == kLatencyId && value != before) {
         if (owner_)
             owner_->setLatencyValue(value);
         else
             sendValue(context_, peer_, "latency", value);
+    }
+    // The host hears only of a change in samples.
+    if (id == kLatencyId && latencySamples(value) != latencySamples(before)) {
         if (handler_) {
             bump(kRestartCalls);
             handler_->restartComponent(kLatencyChanged);
