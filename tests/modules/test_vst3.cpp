@@ -574,7 +574,8 @@ public:
     tresult VST3_CALL setupProcessing(ProcessSetup& setup) override {
         bump(kSetupCalls);
         counts[kLastMaxBlock].store(setup.maxSamplesPerBlock, std::memory_order_relaxed);
-        counts[kLastSampleRate].store(static_cast<int32_t>(setup.sampleRate), std::memory_order_relaxed);
+        const double rate = setup.sampleRate > 0.0 && setup.sampleRate < 1e9 ? setup.sampleRate : 0.0;
+        counts[kLastSampleRate].store(static_cast<int32_t>(rate), std::memory_order_relaxed);
         return setup.symbolicSampleSize == kSample32 ? kResultOk : kResultFalse;
     }
     tresult VST3_CALL setProcessing(TBool state) override {

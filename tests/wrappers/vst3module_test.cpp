@@ -18,6 +18,10 @@
 #include "tests/support/modules.h"
 #include "wrappers/vst3/vst3abi.h"
 
+#if defined(_WIN32)
+#include <windows.h>
+#endif
+
 using namespace vst3;
 namespace fs = std::filesystem;
 
@@ -26,7 +30,8 @@ namespace {
 enum { kInits, kExits, kLive, kInitializes, kTerminates, kSetups, kActivations, kStarts, kProcesses, kMaxBlock,
        kRate, kRestarts };
 
-std::string bundleBinary() {
+// The library inside testmodules/FOLDER/NAME.vst3.
+std::string bundleBinary(const std::string& folder = "vst3", const std::string& name = "QvTestGain") {
 #if defined(_WIN32)
     const char* arch = "x86_64-win";
     const char* suffix = ".vst3";
@@ -35,8 +40,7 @@ std::string bundleBinary() {
     const char* suffix = ".so";
 #endif
     fs::path build = fs::path(stagePath("")).parent_path().parent_path();
-    return (build / "testmodules" / "vst3" / "QvTestGain.vst3" / "Contents" / arch / (std::string("QvTestGain") + suffix))
-        .string();
+    return (build / "testmodules" / folder / (name + ".vst3") / "Contents" / arch / (name + suffix)).string();
 }
 
 // The module, loaded and entered once per test program, never unloaded.
@@ -548,5 +552,122 @@ TEST_F(Vst3Module, GainEffectProcessesToTheSampleKeepsItsStateAndFreesEverything
     EXPECT_EQ(module().count()[kLive], 0);
     EXPECT_EQ(module().count()[kTerminates], before[kTerminates] + 2);
 }
+
+// The hostile modules do what the wrapper's tests expect of them (all but
+// the crash, which the wrapper's tests meet).
+TEST_F(Vst3Module, HostileModulesMisbehaveAsTheirNamesSay) {
+    PlatformModule noFactory = platformLoadModule(bundleBinary("vst3-hostile", "QvNoFactory").c_str());
+    ASSERT_TRUE(noFactory);
+    EXPECT_EQ(platformFindSymbol(noFactory, "GetPluginFactory"), nullptr);
+    platformUnloadModule(noFactory);
+
+    PlatformModule garbage = platformLoadModule(bundleBinary("vst3-hostile", "QvGarbage").c_str());
+    ASSERT_TRUE(garbage);
+    auto get = reinterpret_cast<GetFactoryFn>(platformFindSymbol(garbage, "GetPluginFactory"));
+    ASSERT_TRUE(get);
+    IPluginFactory* f = get();
+    ASSERT_TRUE(f);
+    EXPECT_EQ(f->countClasses(), 1000000);
+    int effects = 0;
+    for (int32_t i = 0; i < 14; ++i) {
+        PClassInfo c{};
+        ASSERT_EQ(f->getClassInfo(i, &c), kResultOk);
+        EXPECT_EQ(std::memchr(c.name, 0, sizeof c.name), nullptr) << i;  // unterminated
+        effects += std::memcmp(c.category, "Audio Module Class", 19) == 0;
+    }
+    EXPECT_EQ(effects, 2);
+    void* object = &object;
+    EXPECT_NE(f->createInstance(reinterpret_cast<const char*>(kGainCid.b), reinterpret_cast<const char*>(kIComponentIid.b),
+                                &object),
+              kResultOk);
+    EXPECT_EQ(object, nullptr);
+    EXPECT_EQ(f->release(), 0u);
+    platformUnloadModule(garbage);
+
+    PlatformModule failing = platformLoadModule(bundleBinary("vst3-hostile", "QvFailInit").c_str());
+    ASSERT_TRUE(failing);
+    get = reinterpret_cast<GetFactoryFn>(platformFindSymbol(failing, "GetPluginFactory"));
+    ASSERT_TRUE(get);
+    f = get();
+    ASSERT_TRUE(f);
+    ASSERT_EQ(f->countClasses(), 1);
+    PClassInfo c{};
+    ASSERT_EQ(f->getClassInfo(0, &c), kResultOk);
+    EXPECT_STREQ(c.category, kAudioEffectClass);
+    void* made = nullptr;
+    ASSERT_EQ(f->createInstance(reinterpret_cast<const char*>(c.cid), reinterpret_cast<const char*>(kIComponentIid.b), &made),
+              kResultOk);
+    auto* component = static_cast<IComponent*>(made);
+    Host host;
+    EXPECT_NE(component->initialize(static_cast<IHostApplication*>(&host)), kResultOk);
+    EXPECT_EQ(component->release(), 0u);
+    EXPECT_EQ(f->release(), 0u);
+    platformUnloadModule(failing);
+}
+
+#if defined(_WIN32)
+class Frame final : public IPlugFrame {
+public:
+    std::vector<ViewRect> asked;
+    tresult VST3_CALL queryInterface(const uint8_t*, void** object) override {
+        *object = nullptr;
+        return kNoInterface;
+    }
+    uint32_t VST3_CALL addRef() override { return 1; }
+    uint32_t VST3_CALL release() override { return 1; }
+    tresult VST3_CALL resizeView(IPlugView* view, ViewRect* size) override {
+        asked.push_back(*size);
+        return view->onSize(size);
+    }
+};
+
+// The editor is a child window of the host's, sized as the host says.
+TEST_F(Vst3Module, EditorIsAChildWindowThatFollowsItsSize) {
+    auto* controller = create<IEditController>(kControllerCid, kIEditControllerIid);
+    ASSERT_TRUE(controller);
+    Host host;
+    ASSERT_EQ(controller->initialize(static_cast<IHostApplication*>(&host)), kResultOk);
+    setSwitches("no-editor");
+    EXPECT_EQ(controller->createView(kEditorViewType), nullptr);
+    setSwitches("resize-on-open");
+    IPlugView* view = controller->createView(kEditorViewType);
+    ASSERT_TRUE(view);
+    EXPECT_EQ(module().count()[kLive], 2);
+    EXPECT_EQ(view->isPlatformTypeSupported(kPlatformTypeHwnd), kResultOk);
+    EXPECT_NE(view->isPlatformTypeSupported("NSView"), kResultOk);
+    ViewRect size{};
+    ASSERT_EQ(view->getSize(&size), kResultOk);
+    EXPECT_EQ(size.right - size.left, 300);
+    EXPECT_EQ(size.bottom - size.top, 200);
+    HWND parent = CreateWindowExA(0, "STATIC", "host", WS_OVERLAPPEDWINDOW, 0, 0, 400, 300, nullptr, nullptr, nullptr,
+                                  nullptr);
+    ASSERT_TRUE(parent);
+    Frame frame;
+    ASSERT_EQ(view->setFrame(&frame), kResultOk);
+    ASSERT_EQ(view->attached(parent, kPlatformTypeHwnd), kResultOk);
+    HWND child = FindWindowExA(parent, nullptr, "QvTestVst3View", nullptr);
+    ASSERT_TRUE(child);
+    ASSERT_EQ(frame.asked.size(), 1u);
+    EXPECT_EQ(frame.asked[0].right, 320);
+    EXPECT_EQ(frame.asked[0].bottom, 240);
+    RECT r;
+    GetClientRect(child, &r);
+    EXPECT_EQ(r.right, 320);
+    EXPECT_EQ(r.bottom, 240);
+    ViewRect tiny{0, 0, 10, 10};
+    ASSERT_EQ(view->checkSizeConstraint(&tiny), kResultOk);
+    EXPECT_EQ(tiny.right, 100);
+    EXPECT_EQ(tiny.bottom, 80);
+    EXPECT_EQ(view->canResize(), kResultOk);
+    ASSERT_EQ(view->removed(), kResultOk);
+    EXPECT_FALSE(IsWindow(child));
+    view->setFrame(nullptr);
+    EXPECT_EQ(view->release(), 0u);
+    DestroyWindow(parent);
+    EXPECT_EQ(controller->terminate(), kResultOk);
+    EXPECT_EQ(controller->release(), 0u);
+    EXPECT_EQ(module().count()[kLive], 0);
+}
+#endif
 
 }  // namespace
