@@ -75,7 +75,8 @@ const Module& module() {
         IPluginFactory* plain = get ? get() : nullptr;
         if (plain) {
             void* f2 = nullptr;
-            if (plain->queryInterface(kIPluginFactory2Iid.b, &f2) == kResultOk) m.factory = static_cast<IPluginFactory2*>(f2);
+            if (plain->queryInterface(kIPluginFactory2Iid.b, &f2) == kResultOk)
+                m.factory = static_cast<IPluginFactory2*>(f2);
             plain->release();
         }
         m.counts = reinterpret_cast<void (*)(int32_t*)>(platformFindSymbol(m.library, "tvst3Counts"));
@@ -110,10 +111,14 @@ T* query(FUnknown* object, const Uid& iid) {
     return object && object->queryInterface(iid.b, &out) == kResultOk ? static_cast<T*>(out) : nullptr;
 }
 
+tresult createIn(IPluginFactory* factory, const void* cid, const Uid& iid, void** out) {
+    return factory->createInstance(static_cast<const char*>(cid), reinterpret_cast<const char*>(iid.b), out);
+}
+
 template <class T>
 T* create(const Uid& cid, const Uid& iid) {
     void* out = nullptr;
-    module().factory->createInstance(reinterpret_cast<const char*>(cid.b), reinterpret_cast<const char*>(iid.b), &out);
+    createIn(module().factory, cid.b, iid, &out);
     return static_cast<T*>(out);
 }
 
@@ -577,9 +582,7 @@ TEST_F(Vst3Module, HostileModulesMisbehaveAsTheirNamesSay) {
     }
     EXPECT_EQ(effects, 2);
     void* object = &object;
-    EXPECT_NE(f->createInstance(reinterpret_cast<const char*>(kGainCid.b), reinterpret_cast<const char*>(kIComponentIid.b),
-                                &object),
-              kResultOk);
+    EXPECT_NE(createIn(f, kGainCid.b, kIComponentIid, &object), kResultOk);
     EXPECT_EQ(object, nullptr);
     EXPECT_EQ(f->release(), 0u);
     platformUnloadModule(garbage);
@@ -595,8 +598,7 @@ TEST_F(Vst3Module, HostileModulesMisbehaveAsTheirNamesSay) {
     ASSERT_EQ(f->getClassInfo(0, &c), kResultOk);
     EXPECT_STREQ(c.category, kAudioEffectClass);
     void* made = nullptr;
-    ASSERT_EQ(f->createInstance(reinterpret_cast<const char*>(c.cid), reinterpret_cast<const char*>(kIComponentIid.b), &made),
-              kResultOk);
+    ASSERT_EQ(createIn(f, c.cid, kIComponentIid, &made), kResultOk);
     auto* component = static_cast<IComponent*>(made);
     Host host;
     EXPECT_NE(component->initialize(static_cast<IHostApplication*>(&host)), kResultOk);
