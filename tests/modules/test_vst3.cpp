@@ -574,7 +574,8 @@ public:
     tresult VST3_CALL setupProcessing(ProcessSetup& setup) override {
         bump(kSetupCalls);
         counts[kLastMaxBlock].store(setup.maxSamplesPerBlock, std::memory_order_relaxed);
-        counts[kLastSampleRate].store(static_cast<int32_t>(setup.sampleRate), std::memory_order_relaxed);
+        const double rate = setup.sampleRate > 0.0 && setup.sampleRate < 1e9 ? setup.sampleRate : 0.0;
+        counts[kLastSampleRate].store(static_cast<int32_t>(rate), std::memory_order_relaxed);
         return setup.symbolicSampleSize == kSample32 ? kResultOk : kResultFalse;
     }
     tresult VST3_CALL setProcessing(TBool state) override {
@@ -740,14 +741,17 @@ tresult VST3_CALL Controller::terminate() {
 tresult VST3_CALL Controller::setParamNormalized(ParamID id, ParamValue value) {
     if (id < kGainId || id > kPeakId) return kInvalidArgument;
     value = clampUnit(value);
-    const int32_t before = latencySamples(values_[1]);
+    const double before = values_[id - kGainId];
     values_[id - kGainId] = value;
     if (id == kProgramId) values_[0] = kProgramGains[programIndex(value)];
-    if (id == kLatencyId && latencySamples(value) != before) {
+    if (id == kLatencyId && value != before) {
         if (owner_)
             owner_->setLatencyValue(value);
         else
             sendValue(context_, peer_, "latency", value);
+    }
+    // The host hears only of a change in samples.
+    if (id == kLatencyId && latencySamples(value) != latencySamples(before)) {
         if (handler_) {
             bump(kRestartCalls);
             handler_->restartComponent(kLatencyChanged);
