@@ -55,6 +55,7 @@ protected:
 
     void SetUp() override {
         const std::string plugins = app.path() + "VST3";
+        fs::create_directories(plugins);
         fs::copy(fs::path(testModulePath("x")).parent_path() / "vst3" / "QvTestGain.vst3",
                  fs::path(plugins) / "QvTestGain.vst3", fs::copy_options::recursive);
         ASSERT_TRUE(platformWriteSetting("VSTDir", plugins.c_str()));
@@ -79,9 +80,9 @@ protected:
         ASSERT_NE(nullptr, mdi);
     }
     void TearDown() override {
-        w.call(WD_CLOSE);
-        DestroyWindow(host);
-        FreeLibrary(wrapper);
+        if (w.dispatch) w.call(WD_CLOSE);
+        if (host) DestroyWindow(host);
+        if (wrapper) FreeLibrary(wrapper);
         if (module) FreeLibrary(module);
         _putenv_s("QV_TVST3", "");
         platformWriteSetting("VSTDir", nullptr);
