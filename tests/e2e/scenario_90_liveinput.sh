@@ -228,14 +228,16 @@ fi
 # backing track is 20 s long: one second of play is 50 of the bar's 1000.
 stopped_at=$(seek_state)
 check_contains "$stopped_at" "enabled" "accompaniment: the seek bar can be moved again once stopped"
-check_eq "900" "$(QV_DRIVE_LIMIT=20 qvd trackbar "$BAR" 1014 900 | cut -f1)" "accompaniment: the seek bar moves to 900"
+# 800 leaves four seconds before the track's end: a busy machine's slow
+# reads must not see it wrap round to the start.
+check_eq "800" "$(QV_DRIVE_LIMIT=20 qvd trackbar "$BAR" 1014 800 | cut -f1)" "accompaniment: the seek bar moves to 800"
 qvd post-command "$BAR" 1012 >/dev/null
 sleep 1.5
 check_eq "||" "$(button_text)" "accompaniment: plays again after a stop"
 played_to=$(seek_state | cut -d' ' -f1)
-echo "accompaniment: stopped at ${stopped_at%% *}, moved to 900, after 1.5 s of play at $played_to"
+echo "accompaniment: stopped at ${stopped_at%% *}, moved to 800, after 1.5 s of play at $played_to"
 check_ok "accompaniment: play goes on from the seek point ($played_to)" \
-  test "${played_to:-0}" -ge 920 -a "${played_to:-0}" -le 1000
+  test "${played_to:-0}" -ge 820 -a "${played_to:-0}" -le 1000
 qvd post-command "$BAR" 1012 >/dev/null
 sleep 0.5
 
