@@ -383,7 +383,14 @@ void recorderWatchFile() {
     // cannot be opened again to ask.
     std::error_code error;
     const uintmax_t size = std::filesystem::file_size(s.target, error);
-    if (error) return;
+    // The file we hold open is no longer where we wrote it: its disk was
+    // taken away. Nothing more will reach it; the take keeps what its last
+    // header counted.
+    if (error) {
+        s.writeFailed = true;
+        s.engine->engineStatus.fetch_or(STATUS_RECORD_WRITE_ERROR);
+        return;
+    }
     const uint64_t counted = 44 + static_cast<uint64_t>(s.framesRecorded.load()) * s.format.nBlockAlign;
     if (counted > size + kRecordWriteSlack) {
         s.writeFailed = true;

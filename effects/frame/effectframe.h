@@ -239,11 +239,20 @@ template <int N>
 // The widest vectors the loops may use: 8 (AVX-512), 4 (AVX2) or 1. Asked
 // once (call it first off the audio thread, as setting the sample rate
 // does, so no block waits for the answer).
+// The answer is kept in a plain atomic, not a guarded static: a guarded
+// static's first use goes through the threads library's once-machinery,
+// which in a statically linked module leaves a thread handle and an event
+// behind every time the module is loaded and unloaded. Two threads asking
+// at once both work out the same answer.
 inline int effectVectorLanes() {
 #if defined(__x86_64__) || defined(_M_X64)
-    static const int lanes = (__builtin_cpu_init(), __builtin_cpu_supports("avx512f") ? 8
-                                                    : __builtin_cpu_supports("avx2")  ? 4
-                                                                                      : 1);
+    static std::atomic<int> known{0};
+    int lanes = known.load(std::memory_order_relaxed);
+    if (lanes == 0) {
+        __builtin_cpu_init();
+        lanes = __builtin_cpu_supports("avx512f") ? 8 : __builtin_cpu_supports("avx2") ? 4 : 1;
+        known.store(lanes, std::memory_order_relaxed);
+    }
     return lanes;
 #else
     return 1;

@@ -710,6 +710,28 @@ TEST_F(Record, AShortStoreKeepsWhatReachedTheDiskAndStoresAgainElsewhere) {
     EXPECT_EQ(44u + 3000, readFile(path("store.wav2")).size());
 }
 
+// The disk of a running take is taken away (here: the file is moved, which
+// looks the same to the path): the watch stops the take as a write error,
+// and the file keeps the valid header it was last given.
+TEST_F(Record, ATakeWhoseFileIsGoneStopsAndKeepsItsLastHeader) {
+    std::snprintf(gRecorder.target, sizeof gRecorder.target, "%s", path("gone.wav").c_str());
+    gRecorder.formatIndex = 5;
+    ASSERT_EQ(0, recorderStart());
+    engine.blockSize = 441;
+    ASSERT_EQ(0, engineConfigure(engine, 44100, true));
+    run(120, 0.25f);
+    platformFileFlush(gRecorder.file);
+    ASSERT_TRUE(recorderKeepHeader(0));
+    std::filesystem::rename(path("gone.wav"), path("moved.wav"));
+    recorderWatchFile();
+    EXPECT_NE(0u, engine.engineStatus.load() & STATUS_RECORD_WRITE_ERROR);
+    recorderStop();
+    const std::vector<uint8_t> file = readFile(path("moved.wav"));
+    ASSERT_GE(file.size(), 44u);
+    EXPECT_EQ(120u * 441 * 4, getU32(&file[40]));
+    EXPECT_EQ(getU32(&file[40]) + 36, getU32(&file[4]));
+}
+
 TEST_F(Record, AFileThatStopsGrowingWhileBlocksAreCountedIsAWriteError) {
     std::snprintf(gRecorder.target, sizeof gRecorder.target, "%s", path("silent.wav").c_str());
     gRecorder.formatIndex = 5;
