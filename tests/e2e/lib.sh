@@ -248,6 +248,35 @@ qv_reg_delete_key() { qv_reg delete "$1" /f >/dev/null 2>&1; return 0; }
 qv_reg_delete_value() { qv_reg delete "$1" /v "$2" /f >/dev/null 2>&1; return 0; }
 qv_reg_has_key() { qv_reg query "$1" >/dev/null 2>&1; }
 
+# ---- WAV files ------------------------------------------------------------------
+
+# wav_header FILE: "riff data size channels rate bits" of a WAV file's
+# 44-byte header (size: the file's length on disk).
+wav_header() {
+  python3 - "$1" <<'EOF'
+import os, struct, sys
+data = open(sys.argv[1], 'rb').read(44)
+riff, = struct.unpack_from('<I', data, 4)
+channels, rate = struct.unpack_from('<HI', data, 22)
+bits, = struct.unpack_from('<H', data, 34)
+size, = struct.unpack_from('<I', data, 40)
+print(riff, size, os.path.getsize(sys.argv[1]), channels, rate, bits)
+EOF
+}
+
+# sizes_valid FILE BLOCK-ALIGN: the header's sizes agree with the file:
+# RIFF = data + 36, data = file - 44 (less a partial frame at most), a
+# whole number of frames.
+sizes_valid() {
+  local riff data size ch rate bits
+  read -r riff data size ch rate bits < <(wav_header "$1")
+  [ -n "$size" ] && [ "$riff" -eq $((data + 36)) ] && [ $((data % $2)) -eq 0 ] && [ "$data" -le $((size - 44)) ] &&
+    [ $((size - 44 - data)) -lt "$2" ]
+}
+
+# rms_of FILE FROM SECONDS: RMS amplitude (sox stat) of that stretch.
+rms_of() { sox "$1" -n trim "$2" "$3" stat 2>&1 | awk '/RMS +amplitude/ {print $3}'; }
+
 # ---- results ----------------------------------------------------------------------
 
 # Each check appends one line to $QV_RESULTS ("PASS|FAIL scenario: what");
