@@ -15,7 +15,7 @@ fi
 # The driver comes with the Windows build; without one, compile it here.
 if [ ! -f "$QV_DRIVE" ]; then
   QV_DRIVE="$QV_E2E_DIR/qvdrive.exe"
-  x86_64-w64-mingw32-g++-posix -std=c++20 -O2 -static -o "$QV_DRIVE" "$here/qvdrive.cpp" -luser32 -lshell32 || exit 1
+  x86_64-w64-mingw32-g++-posix -std=c++20 -O2 -static -o "$QV_DRIVE" "$here/qvdrive.cpp" -luser32 -lgdi32 -lshell32 -lpsapi || exit 1
 fi
 export QV_DRIVE QV_RESULTS
 
