@@ -25,7 +25,7 @@ drive="$WINEPREFIX/dosdevices/q:"
 
 # Leftovers of a run that was killed: its mounts (detached or not) and link.
 cleanup_disk() {
-  exec 7<&- 2>/dev/null
+  exec 7<&-
   rm -f "$drive"
   while mountpoint -q "$disk" 2>/dev/null; do umount "$disk" 2>/dev/null || umount -l "$disk" 2>/dev/null || break; done
   return 0
