@@ -3,6 +3,8 @@
 
     gaps.py FILE.wav [--start EPOCH] [--events FILE [--open on --close off]]
             [--from S --to S] [--excuse FEED.wav --excuse-after 0.6]
+            [--starved LATENCY.txt --starved-ms 30 --starved-pressure 90
+             --starved-margin 1]
             [--window-ms 5] [--threshold 0.01] [--limit-ms 20]
             [--on-margin 1.5] [--off-margin 0.5] [--list N]
 
@@ -23,8 +25,16 @@ one: a gap here that begins up to --excuse-after seconds (the way through
 the program) after a gap of the feed began, and is no longer than that one
 (give or take two windows), is the feed's and is counted apart as excused.
 
+With --starved, LATENCY.txt is latency.py's record of the same run; a
+second in which its sleeper woke more than --starved-ms late, or in which
+some task waited for a CPU --starved-pressure percent of the time or more,
+is a starved one. A gap that begins within --starved-margin seconds of a
+starved second is the machine's and is counted apart as starved;
+starved-time is how much of the checked time lies that close to one.
+
 Prints one line "checked SECONDS gaps N longest MS over-limit M excused E
-silent MS worst-second MS" (silent: all the gaps' milliseconds together;
+silent MS worst-second MS starved G starved-time SECONDS" (silent: all the
+gaps' milliseconds together;
 worst-second: the most of them that begin within one second) and then up to
 --list lines "gap AT-SECONDS MS" (file time) of the longest gaps, longest
 first, each with the last event line before it ("after WORD +SECONDS").
@@ -100,6 +110,10 @@ def main():
     p.add_argument("--close", default="off")
     p.add_argument("--excuse")
     p.add_argument("--excuse-after", type=float, default=0.6)
+    p.add_argument("--starved")
+    p.add_argument("--starved-ms", type=float, default=30.0)
+    p.add_argument("--starved-pressure", type=float, default=90.0)
+    p.add_argument("--starved-margin", type=float, default=1.0)
     p.add_argument("--from", dest="frm", type=float)
     p.add_argument("--to", type=float)
     p.add_argument("--window-ms", type=float, default=5.0)
@@ -114,9 +128,29 @@ def main():
     duration = w.getnframes() / w.getframerate()
     gaps = []
     checked = 0.0
-    for lo, hi in stretches(args, duration):
+    spans = stretches(args, duration)
+    for lo, hi in spans:
         checked += hi - lo
         gaps += find_gaps(w, lo, hi, args)
+    starved_spans = []
+    if args.starved:
+        with open(args.starved) as f:
+            for line in f:
+                parts = line.split()
+                if len(parts) >= 3 and (float(parts[1]) > args.starved_ms or
+                                        float(parts[2]) >= args.starved_pressure):
+                    at = float(parts[0]) - args.start
+                    starved_spans.append((at - args.starved_margin, at + 1.0 + args.starved_margin))
+    starved_time = 0.0
+    for lo, hi in spans:
+        edge = lo
+        for a, b in sorted(starved_spans):
+            a, b = max(a, edge), min(b, hi)
+            if b > a:
+                starved_time += b - a
+                edge = b
+    starved = [g for g in gaps if any(a <= g[1] <= b for a, b in starved_spans)]
+    gaps = [g for g in gaps if g not in starved]
     excused = []
     if args.excuse:
         feed = wave.open(args.excuse, "rb")
@@ -142,7 +176,8 @@ def main():
     over = sum(1 for g in gaps if g[0] > args.limit_ms)
     silent = sum(g[0] for g in gaps)
     print("checked %.1f gaps %d longest %.0f over-limit %d excused %d silent %.0f worst-second %.0f"
-          % (checked, len(gaps), longest, over, len(excused), silent, worst))
+          " starved %d starved-time %.1f"
+          % (checked, len(gaps), longest, over, len(excused), silent, worst, len(starved), starved_time))
     marks = []
     if args.events:
         with open(args.events) as f:

@@ -24,7 +24,9 @@
 # without a gap; the samples of the last three quarters of the run stay
 # within the stated margins; sink a's monitor shows no under-run burst
 # while live input is meant to run (the moments it is deliberately stopped
-# or restarted are left out); the program exits cleanly.
+# or restarted are left out). Audio is judged only where the machine was
+# not starved (latency.py measures it all along). The program exits
+# cleanly.
 # shellcheck shell=bash
 
 source "$qv_root/tests/e2e/chainpane.sh"
@@ -54,6 +56,14 @@ TAKE_LATE=0.08  # two blocks of 40 ms
 # gaps beginning within one second, or gaps taking more than BUSY_SHARE
 # percent of the time. QUIET is while a take runs and nothing is driven,
 # BUSY the rest of the time live input runs.
+# Whenever latency.py's sleeper (an ordinary process, like Wine's and
+# PulseAudio's threads) wakes more than STARVED_MS late, or some task waits
+# for a CPU STARVED_PRESSURE percent of a second or more, the machine is
+# holding every process up: audio faults within a second of that, and
+# takes that ran then, are reported but not judged. When too little is
+# left to judge, the run is inconclusive and fails so.
+STARVED_MS=30
+STARVED_PRESSURE=90
 GAP_LIMIT_MS=20
 QUIET_LONGEST_MS=100
 QUIET_SECOND_MS=150
@@ -172,6 +182,8 @@ parecord --device=a.monitor --file-format=wav --rate=44100 --channels=1 "$work/o
 out_pid=$!
 parecord --device=b.monitor --file-format=wav --rate=44100 --channels=1 "$work/in.wav" 2>/dev/null &
 in_pid=$!
+python3 "$qv_root/tests/e2e/latency.py" "$work/latency.txt" &
+latency_pid=$!
 # The feed takes a moment to fill its buffer and start.
 sleep 2
 
@@ -300,8 +312,8 @@ done
 sample "end"
 soak_secs=$(elapsed)
 
-kill "$out_pid" "$in_pid" 2>/dev/null
-wait "$out_pid" "$in_pid" 2>/dev/null
+kill "$out_pid" "$in_pid" "$latency_pid" 2>/dev/null
+wait "$out_pid" "$in_pid" "$latency_pid" 2>/dev/null
 kill "$burst_pid" "$chord_pid" 2>/dev/null
 pkill -P "$burst_pid" 2>/dev/null
 wait "$chord_pid" "$burst_pid" 2>/dev/null
@@ -324,7 +336,13 @@ check_eq 0 "$(grep -v 'Performance was changed' "$QV_WATCH_LOG" | grep -c .)" \
 # ---- takes -------------------------------------------------------------------------------------
 take_lines=$(grep -c . "$takes")
 check_eq "$cycles" "$take_lines" "one take per cycle"
-bad_sizes=0 bad_length=0 bad_tone=0 bad_gaps=0
+# starved_during FROM TO: the seconds between the two epochs (and one
+# either side) in which latency.py's sleeper woke more than STARVED_MS late.
+starved_during() {
+  awk -v a="$1" -v b="$2" -v l="$STARVED_MS" -v p="$STARVED_PRESSURE" \
+    '$1 >= a - 1 && $1 <= b + 1 && ($2 > l || $3 >= p) { n++ } END { print n + 0 }' "$work/latency.txt"
+}
+bad_sizes=0 bad_length=0 bad_tone=0 bad_gaps=0 starved_takes=0
 while read -r file t_start t_stop; do
   name=$(basename "$file")
   if [ ! -s "$file" ]; then
@@ -338,17 +356,29 @@ while read -r file t_start t_stop; do
     got = d / 6 / 44100; want = b - a; diff = got - want
     printf "%.3f %.3f %+.3f %d", got, want, diff, (diff >= -e && diff <= l) }')
   read -r got want diff fits <<<"$line"
-  [ "$fits" = 1 ] || bad_length=$((bad_length + 1))
   rms=$(rms_of "$file" 0.5 "$(awk -v g="$got" 'BEGIN { print g - 0.6 }')")
   awk -v r="$rms" 'BEGIN { exit !(r > 0.03) }' || bad_tone=$((bad_tone + 1))
   gaps=$(python3 "$qv_root/tests/e2e/gaps.py" "$file" --from 0.5 --limit-ms "$GAP_LIMIT_MS" --list 3 | tr '\n' ' ')
-  [[ "$gaps" == *"over-limit 0"* ]] || bad_gaps=$((bad_gaps + 1))
-  echo "take $name: $got s, expected $want s ($diff s), data $data bytes, RMS $rms; $gaps"
+  starved=$(starved_during "$t_start" "$t_stop")
+  verdict=judged
+  if [ "$starved" -gt 0 ]; then
+    # The machine held every ordinary process up during this take: its
+    # length and gaps say nothing about the program.
+    verdict="not judged: the machine was starved in $starved of its seconds"
+    starved_takes=$((starved_takes + 1))
+  else
+    [ "$fits" = 1 ] || bad_length=$((bad_length + 1))
+    [[ "$gaps" == *"over-limit 0 "* ]] || bad_gaps=$((bad_gaps + 1))
+  fi
+  echo "take $name: $got s, expected $want s ($diff s), data $data bytes, RMS $rms; $gaps($verdict)"
 done <"$takes"
+judged=$((take_lines - starved_takes))
 check_eq 0 "$bad_sizes" "every take is there, 44.1 kHz 24-bit stereo, with sizes matching the file"
-check_eq 0 "$bad_length" "every take lasts the time between its presses (-$TAKE_EARLY s ... +$TAKE_LATE s)"
 check_eq 0 "$bad_tone" "every take holds the chord"
-check_eq 0 "$bad_gaps" "no take has a silent gap over $GAP_LIMIT_MS ms after its first half second"
+check_ok "most takes could be judged ($judged of $take_lines; the others ran while the machine was starved, so the run is inconclusive otherwise)" \
+  test "$((2 * judged))" -ge "$take_lines"
+check_eq 0 "$bad_length" "every judged take lasts the time between its presses (-$TAKE_EARLY s ... +$TAKE_LATE s)"
+check_eq 0 "$bad_gaps" "no judged take has a silent gap over $GAP_LIMIT_MS ms after its first half second"
 
 # ---- resources ---------------------------------------------------------------------------------
 # Which figure stands for what under Wine (qv_resources, qvdrive procstats):
@@ -417,28 +447,38 @@ check_ok "threads and file descriptors stay flat (rise $(rise threads) and $(ris
   test "$(rise threads)" -le "$MARGIN_THREADS" -a "$(rise fds)" -le "$MARGIN_THREADS"
 
 # ---- gaps on the sinks -----------------------------------------------------------------------
-gaps_of() { python3 "$qv_root/tests/e2e/gaps.py" "$@" --limit-ms "$GAP_LIMIT_MS" --list 12; }
-in_gaps=$(gaps_of "$work/in.wav" --from 2.5)
+gaps_of() {
+  python3 "$qv_root/tests/e2e/gaps.py" "$@" --limit-ms "$GAP_LIMIT_MS" --list 12 \
+    --starved "$work/latency.txt" --starved-ms "$STARVED_MS" --starved-pressure "$STARVED_PRESSURE"
+}
+awk -v l="$STARVED_MS" -v p="$STARVED_PRESSURE" '
+  { n++ } $2 > l { late++ } $3 >= p { pressed++ } $2 > l || $3 >= p { starved++ } $2 > worst { worst = $2 }
+  END { printf "the machine: of %d seconds, a 5 ms sleeper woke more than %d ms late in %d (the worst %.0f ms),", n, l, late, worst
+        printf " tasks waited for a CPU %d %% of the second or more in %d: %d starved seconds\n", p, pressed, starved }' \
+  "$work/latency.txt"
+in_gaps=$(gaps_of "$work/in.wav" --from 2.5 --start "$rec_start")
 live_gaps=$(gaps_of "$work/out.wav" --start "$rec_start" --events "$events" --excuse "$work/in.wav")
 quiet_gaps=$(gaps_of "$work/out.wav" --start "$rec_start" --events "$events" --open quiet --close busy \
   --excuse "$work/in.wav")
+# The feed's own gaps are not the program's: the output's gaps they explain
+# are counted apart (excused).
 echo "input (sink b's monitor), whole run: $in_gaps"
 echo "output (sink a's monitor) while live input runs (file time; the step before each gap):"
 echo "$live_gaps"
 echo "output while nothing else is driven (the takes): $quiet_gaps"
 figure() { head -1 <<<"$1" | awk -v k="$2" '{ for (i = 1; i < NF; i++) if ($i == k) { print $(i + 1); exit } }'; }
 live_checked=$(figure "$live_gaps" checked)
-check_ok "the output was checked for most of the run ($live_checked s of $soak_secs s)" \
-  awk -v c="$live_checked" -v s="$soak_secs" 'BEGIN { exit !(c >= 0.5 * s) }'
-check_eq 0 "$(figure "$in_gaps" over-limit)" "the feed: the chord reached sink b without a gap over $GAP_LIMIT_MS ms"
+live_starved=$(figure "$live_gaps" starved-time)
+check_ok "the output could be judged for much of the run ($live_checked s of $soak_secs s checked, $live_starved s of it starved; inconclusive otherwise)" \
+  awk -v c="$live_checked" -v t="$live_starved" -v s="$soak_secs" 'BEGIN { exit !(c - t >= 0.4 * s) }'
 # burst PART GAPS LONGEST SECOND [SHARE]: the stretch's gaps stay within
 # the limits.
 burst() {
   local longest worst share
   longest=$(figure "$2" longest)
   worst=$(figure "$2" worst-second)
-  share=$(awk -v s="$(figure "$2" silent)" -v c="$(figure "$2" checked)" \
-    'BEGIN { printf "%.2f", (c > 0 ? 100 * s / 1000 / c : 100) }')
+  share=$(awk -v s="$(figure "$2" silent)" -v c="$(figure "$2" checked)" -v t="$(figure "$2" starved-time)" \
+    'BEGIN { printf "%.2f", (c - t > 0 ? 100 * s / 1000 / (c - t) : 100) }')
   if awk -v l="$longest" -v w="$worst" -v s="$share" -v ll="$3" -v wl="$4" -v sl="${5:-100}" \
     'BEGIN { exit !(l != "" && l <= ll && w <= wl && s <= sl) }'; then
     qv_pass "$1: no under-run burst (longest gap $longest ms, worst second $worst ms, silent $share % of the time)"
