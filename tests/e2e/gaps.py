@@ -2,7 +2,7 @@
 """Silent gaps in a recording of a sink's monitor (or in a take).
 
     gaps.py FILE.wav [--start EPOCH] [--events FILE [--open on --close off]]
-            [--from S --to S] [--excuse FEED.wav --excuse-after 0.6]
+            [--from S --to S] [--excuse FEED.wav --excuse-after 1.5]
             [--starved LATENCY.txt --starved-ms 30 --starved-pressure 90
              --starved-margin 1]
             [--window-ms 5] [--threshold 0.01] [--limit-ms 20]
@@ -21,9 +21,10 @@ launched. Without events, --from/--to (seconds into the file) give one
 stretch, by default the whole file.
 
 With --excuse, FEED.wav is a recording of what went in, started with this
-one: a gap here that begins up to --excuse-after seconds (the way through
-the program) after a gap of the feed began, and is no longer than that one
-(give or take two windows), is the feed's and is counted apart as excused.
+one: a gap here that begins from half a second before a gap of the feed
+until --excuse-after seconds after it ended (the way through the program,
+and the rest of a stall that held the feed up too) is counted apart as
+excused.
 
 With --starved, LATENCY.txt is latency.py's record of the same run; a
 second in which its sleeper woke more than --starved-ms late, or in which
@@ -109,7 +110,7 @@ def main():
     p.add_argument("--open", default="on")
     p.add_argument("--close", default="off")
     p.add_argument("--excuse")
-    p.add_argument("--excuse-after", type=float, default=0.6)
+    p.add_argument("--excuse-after", type=float, default=1.5)
     p.add_argument("--starved")
     p.add_argument("--starved-ms", type=float, default=30.0)
     p.add_argument("--starved-pressure", type=float, default=90.0)
@@ -155,10 +156,9 @@ def main():
     if args.excuse:
         feed = wave.open(args.excuse, "rb")
         feed_gaps = find_gaps(feed, 0.0, feed.getnframes() / feed.getframerate(), args)
-        slack = 2 * args.window_ms
         kept = []
         for g in gaps:
-            feed_made = any(at < g[1] <= at + args.excuse_after and g[0] <= ms + slack for ms, at in feed_gaps)
+            feed_made = any(at - 0.5 <= g[1] <= at + ms / 1000.0 + args.excuse_after for ms, at in feed_gaps)
             (excused if feed_made else kept).append(g)
         gaps = kept
     # The worst second: the most silence among gaps that begin within one

@@ -184,6 +184,18 @@ parecord --device=b.monitor --file-format=wav --rate=44100 --channels=1 "$work/i
 in_pid=$!
 python3 "$qv_root/tests/e2e/latency.py" "$work/latency.txt" &
 latency_pid=$!
+# Should the scenario be cut short, the feed, the recordings and the probe
+# go with it.
+stop_sound() {
+  kill "$out_pid" "$in_pid" "$latency_pid" 2>/dev/null
+  wait "$out_pid" "$in_pid" "$latency_pid" 2>/dev/null
+  kill "$burst_pid" "$chord_pid" 2>/dev/null
+  pkill -P "$burst_pid" 2>/dev/null
+  wait "$chord_pid" "$burst_pid" 2>/dev/null
+  return 0
+}
+trap stop_sound EXIT
+trap 'exit 143' TERM INT
 # The feed takes a moment to fill its buffer and start.
 sleep 2
 
@@ -312,11 +324,8 @@ done
 sample "end"
 soak_secs=$(elapsed)
 
-kill "$out_pid" "$in_pid" "$latency_pid" 2>/dev/null
-wait "$out_pid" "$in_pid" "$latency_pid" 2>/dev/null
-kill "$burst_pid" "$chord_pid" 2>/dev/null
-pkill -P "$burst_pid" 2>/dev/null
-wait "$chord_pid" "$burst_pid" 2>/dev/null
+stop_sound
+trap - EXIT TERM INT
 
 qvd post-command "$FRAME" 105 >/dev/null
 qv_wait_exit 30 && check_eq 0 "$QV_EXIT" "exit code after the soak"
