@@ -202,6 +202,38 @@ qv_shot() {
   timeout 20 import -display "$DISPLAY" -window root "$QV_E2E_DIR/$1.png" >/dev/null 2>&1
 }
 
+# ---- the program's resources ---------------------------------------------------------
+
+# qv_linux_pid: the Linux process id of the program running in this
+# scenario's prefix (Wine names a Windows process's thread after its
+# executable, cut to 15 characters).
+qv_linux_pid() {
+  local p
+  for p in $(pgrep -x "${QV_EXE_NAME:0:15}"); do
+    tr '\0' '\n' <"/proc/$p/environ" 2>/dev/null | grep -qxF "WINEPREFIX=$WINEPREFIX" && { echo "$p"; return 0; }
+  done
+  return 1
+}
+
+# qv_resources: one line of NAME=VALUE fields (tab-separated) for the
+# running program: qvdrive's procstats (the Windows calls' answers, see
+# qvdrive.cpp) followed by what Linux knows of the Wine process that runs
+# it: anon (resident anonymous memory plus swap, bytes: what Windows calls
+# private bytes; Wine reports PrivateUsage 0 for another process), fds
+# (open file descriptors) and lthreads (threads).
+qv_resources() {
+  local win pid anon swap fds lthreads
+  win=$(QV_DRIVE_LIMIT=30 qvd procstats "$QV_EXE_NAME" | tail -1)
+  pid=$(qv_linux_pid)
+  if [ -n "$pid" ]; then
+    anon=$(awk '/^RssAnon:/ { print $2 * 1024 }' "/proc/$pid/status" 2>/dev/null)
+    swap=$(awk '/^VmSwap:/ { print $2 * 1024 }' "/proc/$pid/status" 2>/dev/null)
+    lthreads=$(awk '/^Threads:/ { print $2 }' "/proc/$pid/status" 2>/dev/null)
+    fds=$(find "/proc/$pid/fd" -mindepth 1 -maxdepth 1 2>/dev/null | wc -l)
+  fi
+  printf '%s\tanon=%s\tfds=%s\tlthreads=%s\n' "$win" "$((${anon:--1} + ${swap:-0}))" "${fds:--1}" "${lthreads:--1}"
+}
+
 # ---- registry -------------------------------------------------------------------
 
 # qv_seed_devices: live input on the test sinks with DirectSound: output
@@ -247,6 +279,39 @@ qv_reg_get() {
 qv_reg_delete_key() { qv_reg delete "$1" /f >/dev/null 2>&1; return 0; }
 qv_reg_delete_value() { qv_reg delete "$1" /v "$2" /f >/dev/null 2>&1; return 0; }
 qv_reg_has_key() { qv_reg query "$1" >/dev/null 2>&1; }
+
+# ---- WAV files ------------------------------------------------------------------
+
+# wav_header FILE: "riff data size channels rate bits" of a WAV file's
+# 44-byte header (size: the file's length on disk).
+wav_header() {
+  python3 - "$1" <<'EOF'
+import os, struct, sys
+data = open(sys.argv[1], 'rb').read(44)
+riff, = struct.unpack_from('<I', data, 4)
+channels, rate = struct.unpack_from('<HI', data, 22)
+bits, = struct.unpack_from('<H', data, 34)
+size, = struct.unpack_from('<I', data, 40)
+print(riff, size, os.path.getsize(sys.argv[1]), channels, rate, bits)
+EOF
+}
+
+# sizes_valid FILE BLOCK-ALIGN: the header's sizes agree with the file:
+# RIFF = data + 36, data = file - 44 (less a partial frame at most), a
+# whole number of frames.
+sizes_valid() {
+  local riff data size ch rate bits
+  read -r riff data size ch rate bits < <(wav_header "$1")
+  [ -n "$size" ] && [ "$riff" -eq $((data + 36)) ] && [ $((data % $2)) -eq 0 ] && [ "$data" -le $((size - 44)) ] &&
+    [ $((size - 44 - data)) -lt "$2" ]
+}
+
+# rms_of FILE FROM SECONDS: RMS amplitude (sox stat) of that stretch.
+rms_of() { sox "$1" -n trim "$2" "$3" stat 2>&1 | awk '/RMS +amplitude/ {print $3}'; }
+
+# qv_epoch: the clock qvdrive's "press" lines are read against (seconds,
+# with milliseconds).
+qv_epoch() { date +%s.%3N; }
 
 # ---- results ----------------------------------------------------------------------
 

@@ -14,15 +14,19 @@
 #endif
 #include <windows.h>
 #include <commctrl.h>
+#include <psapi.h>
 #include <shellapi.h>
 #include <tlhelp32.h>
+#include <winternl.h>
 
 #include <algorithm>
 #include <cstdarg>
+#include <cstddef>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <cwchar>
+#include <map>
 #include <set>
 #include <string>
 #include <vector>
@@ -1200,6 +1204,245 @@ int cmdModules(const std::vector<std::string>& a) {
 
 // ---- end of the release checks' block --------------------------------------------
 
+// ---- a process's resources (soak runs) ------------------------------------------
+
+// Seconds since 1970 from the system clock, which under Wine is the Linux
+// clock: a scenario compares it with `date +%s.%N` and with the times its
+// recordings of the sinks started.
+double epochNow() {
+    FILETIME ft{};
+    GetSystemTimePreciseAsFileTime(&ft);
+    const unsigned long long ticks = (static_cast<unsigned long long>(ft.dwHighDateTime) << 32) | ft.dwLowDateTime;
+    return double(ticks - 116444736000000000ULL) / 1e7;
+}
+
+// press HWND ID: a click on the dialog's button ID (BN_CLICKED, posted),
+// and the moment it was posted: "pressed ID <TAB> EPOCH-SECONDS". A take's
+// expected length is measured between two presses, free of the time Wine
+// takes to start this helper.
+int cmdPress(const std::vector<std::string>& a) {
+    if (a.size() < 2) return kFail;
+    HWND dlg = parseHwnd(a[0]);
+    const int id = int(strtol(a[1].c_str(), nullptr, 0));
+    if (!IsWindow(dlg)) { emit("no window %s", a[0].c_str()); return kFail; }
+    pressButton(dlg, id);
+    emit("pressed %d\t%.3f", id, epochNow());
+    return kOk;
+}
+
+// How many GDI objects Wine's handle table holds for the process: Wine
+// keeps a per-process table of GDI handles in the process's own memory,
+// named by its PEB (GdiSharedHandleTable) in the place Windows once used
+// for its shared table. Entries are 24 bytes (object, owner, unique, type,
+// flags, user pointer); a free entry has type 0. Stock objects are counted
+// apart. -1 when the table cannot be read (not Wine, or not yet made).
+struct GdiTableCount {
+    long inUse = -1;
+    long stock = -1;
+    std::map<std::string, long> byType;  // non-stock entries by object kind
+};
+
+// Wine's names for the extended type byte (win32u's NTGDI_OBJ_* >> 16;
+// memdc is Wine's own).
+std::string gdiTypeName(unsigned extType) {
+    switch (extType) {
+        case 0x01: return "dc";
+        case 0x04: return "region";
+        case 0x05: return "surface";
+        case 0x08: return "palette";
+        case 0x09: return "bitmap";
+        case 0x0a: return "font";
+        case 0x10: return "brush";
+        case 0x21: return "emfdc";
+        case 0x26: return "metafile";
+        case 0x30: return "pen";
+        case 0x41: return "memdc";
+        case 0x46: return "emf";
+        case 0x50: return "extpen";
+        case 0x66: return "metadc";
+        default: {
+            char b[16];
+            snprintf(b, sizeof b, "type%02x", extType);
+            return b;
+        }
+    }
+}
+
+GdiTableCount wineGdiTable(HANDLE process) {
+    GdiTableCount r;
+    using QueryFn = LONG(WINAPI*)(HANDLE, int, void*, ULONG, ULONG*);
+    auto query = reinterpret_cast<QueryFn>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtQueryInformationProcess")));
+    if (!query || !GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version")) return r;
+    PROCESS_BASIC_INFORMATION info{};
+    if (query(process, 0 /* ProcessBasicInformation */, &info, sizeof info, nullptr) != 0 || !info.PebBaseAddress)
+        return r;
+    unsigned long long table = 0;
+    SIZE_T got = 0;
+    constexpr size_t kPebGdiTable = 0xF8;  // x64 PEB
+    if (!ReadProcessMemory(process, reinterpret_cast<const char*>(info.PebBaseAddress) + kPebGdiTable, &table,
+                           sizeof table, &got) ||
+        !table)
+        return r;
+    constexpr size_t kEntries = 0x10000, kEntrySize = 24;
+    std::vector<unsigned char> entries(kEntries * kEntrySize);
+    if (!ReadProcessMemory(process, reinterpret_cast<const void*>(static_cast<uintptr_t>(table)), entries.data(),
+                           entries.size(), &got) ||
+        got != entries.size())
+        return r;
+    r.inUse = r.stock = 0;
+    for (size_t i = 0; i < kEntries; ++i) {
+        const unsigned char* e = entries.data() + i * kEntrySize;
+        if (e[14] == 0) continue;  // type: free
+        if (e[12] & 0x80) {  // the stock flag above the 7-bit extended type
+            ++r.stock;
+        } else {
+            ++r.inUse;
+            ++r.byType[gdiTypeName(e[12] & 0x7f)];
+        }
+    }
+    return r;
+}
+
+// The kind of another process's handle ("Event", "Key", "Thread"...), from
+// a duplicate of it (NtQueryObject, ObjectTypeInformation); "?" when it
+// cannot be duplicated.
+std::string handleTypeName(HANDLE owner, USHORT value) {
+    using QueryObjectFn = LONG(WINAPI*)(HANDLE, int, void*, ULONG, ULONG*);
+    static auto queryObject = reinterpret_cast<QueryObjectFn>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtQueryObject")));
+    HANDLE copy = nullptr;
+    if (!owner || !queryObject ||
+        !DuplicateHandle(owner, reinterpret_cast<HANDLE>(static_cast<uintptr_t>(value)), GetCurrentProcess(), &copy, 0,
+                         FALSE, DUPLICATE_SAME_ACCESS))
+        return "?";
+    alignas(8) unsigned char info[1024] = {};
+    std::string name = "?";
+    if (queryObject(copy, 2 /* ObjectTypeInformation */, info, sizeof info, nullptr) == 0) {
+        const auto* type = reinterpret_cast<const UNICODE_STRING*>(info);
+        if (type->Buffer && type->Length) name = utf8(type->Buffer, int(type->Length / sizeof(wchar_t)));
+    }
+    CloseHandle(copy);
+    return name.empty() ? "?" : name;
+}
+
+// The process's handles as the system's handle list has them
+// (NtQuerySystemInformation, SystemHandleInformation): Wine answers
+// GetProcessHandleCount for another process with 0, but lists every
+// handle its server holds. -1 when the list cannot be read.
+long systemHandleCount(DWORD pid, std::map<std::string, long>* byType = nullptr) {
+    struct Entry {
+        ULONG ownerPid;
+        BYTE objectType;
+        BYTE flags;
+        USHORT value;
+        void* object;
+        ULONG access;
+    };
+    struct Info {
+        ULONG count;
+        Entry entries[1];
+    };
+    using QueryFn = LONG(WINAPI*)(int, void*, ULONG, ULONG*);
+    auto query = reinterpret_cast<QueryFn>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtQuerySystemInformation")));
+    if (!query) return -1;
+    std::vector<unsigned char> buf(1 << 20);
+    for (int tries = 0; tries < 8; ++tries) {
+        ULONG needed = 0;
+        const LONG status = query(16 /* SystemHandleInformation */, buf.data(), ULONG(buf.size()), &needed);
+        if (status == 0) {
+            const auto* info = reinterpret_cast<const Info*>(buf.data());
+            const size_t room = (buf.size() - offsetof(Info, entries)) / sizeof(Entry);
+            long n = 0;
+            HANDLE owner = byType ? OpenProcess(PROCESS_DUP_HANDLE, FALSE, pid) : nullptr;
+            for (size_t i = 0; i < info->count && i < room; ++i) {
+                if (info->entries[i].ownerPid != pid) continue;
+                ++n;
+                if (byType) ++(*byType)[handleTypeName(owner, info->entries[i].value)];
+            }
+            if (owner) CloseHandle(owner);
+            return n;
+        }
+        if (status != LONG(0xC0000004) /* STATUS_INFO_LENGTH_MISMATCH */) return -1;
+        buf.resize(std::max<size_t>(buf.size() * 2, size_t(needed) + 65536));
+    }
+    return -1;
+}
+
+// Windows (top-level and their descendants, hidden ones too) whose thread
+// belongs to the process: USER objects the program made and kept.
+long windowsOf(DWORD pid) {
+    long n = 0;
+    for (HWND h : topWindows()) {
+        DWORD owner = 0;
+        GetWindowThreadProcessId(h, &owner);
+        if (owner != pid) continue;
+        ++n;
+        for (HWND c : descendants(h)) {
+            DWORD cp = 0;
+            GetWindowThreadProcessId(c, &cp);
+            if (cp == pid) ++n;
+        }
+    }
+    return n;
+}
+
+// procstats PID|EXE: one line of NAME=VALUE fields for the process:
+// private (PrivateUsage, bytes), ws (working set, bytes), handles
+// (GetProcessHandleCount), handles-sys (the system's handle list, see
+// systemHandleCount), gdi and user (GetGuiResources; -1 when it fails,
+// with its error in gdi-error), gdi-table and gdi-stock (Wine's GDI handle
+// table, see above; -1 off Wine), windows (see windowsOf), threads, and
+// the handles and GDI objects by kind (handle-types, gdi-types: "Event:6,
+// Key:40", "bitmap:66,dc:32"; "-" when none could be read). The
+// scenarios sample it to see that nothing grows. Wine 8 answers the first
+// three for another process with PrivateUsage 0, a working set from
+// /proc, a handle count of 0, and fails GetGuiResources with error 120
+// (not implemented); handles-sys, gdi-table and windows are real there.
+int cmdProcStats(const std::vector<std::string>& a) {
+    if (a.empty()) return kFail;
+    DWORD pid = 0;
+    if (isNumber(a[0])) pid = DWORD(atol(a[0].c_str()));
+    else if (auto ids = processesNamed(a[0]); !ids.empty()) pid = ids.front();
+    HANDLE p = pid ? OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, pid) : nullptr;
+    if (!p) { emit("no process %s", a[0].c_str()); return kFail; }
+    PROCESS_MEMORY_COUNTERS_EX mem{};
+    mem.cb = sizeof mem;
+    const bool memOk = GetProcessMemoryInfo(p, reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&mem), sizeof mem);
+    DWORD handles = 0;
+    const bool handlesOk = GetProcessHandleCount(p, &handles);
+    SetLastError(0);
+    const DWORD gdi = GetGuiResources(p, GR_GDIOBJECTS);
+    const DWORD gdiError = GetLastError();
+    const DWORD user = GetGuiResources(p, GR_USEROBJECTS);
+    const GdiTableCount table = wineGdiTable(p);
+    std::map<std::string, long> handleTypes;
+    const long systemHandles = systemHandleCount(pid, &handleTypes);
+    auto joined = [](const std::map<std::string, long>& m) {
+        std::string out;
+        for (const auto& [name, count] : m) out += (out.empty() ? "" : ",") + name + ":" + std::to_string(count);
+        return out.empty() ? std::string("-") : out;
+    };
+    long threads = -1;
+    HANDLE snap = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snap != INVALID_HANDLE_VALUE) {
+        PROCESSENTRY32W pe{};
+        pe.dwSize = sizeof pe;
+        for (BOOL ok = Process32FirstW(snap, &pe); ok; ok = Process32NextW(snap, &pe))
+            if (pe.th32ProcessID == pid) threads = long(pe.cntThreads);
+        CloseHandle(snap);
+    }
+    CloseHandle(p);
+    emit("pid=%lu\tprivate=%lld\tws=%lld\thandles=%ld\thandles-sys=%ld\tgdi=%ld\tuser=%ld\tgdi-error=%lu\t"
+         "gdi-table=%ld\tgdi-stock=%ld\twindows=%ld\tthreads=%ld\thandle-types=%s\tgdi-types=%s",
+         pid, memOk ? (long long)mem.PrivateUsage : -1LL, memOk ? (long long)mem.WorkingSetSize : -1LL,
+         handlesOk ? long(handles) : -1L, systemHandles, (gdi || !gdiError) ? long(gdi) : -1L,
+         (gdi || !gdiError) ? long(user) : -1L, gdiError, table.inUse, table.stock, windowsOf(pid), threads,
+         joined(handleTypes).c_str(), joined(table.byType).c_str());
+    return kOk;
+}
+
 int usage() {
     emit("usage: qvdrive [--out FILE] [--desktop NAME|--no-desktop] [--method input|post] COMMAND ARGS\n"
          "  wait-window CLASS|- TITLE|- SECONDS     wait-gone HWND SECONDS\n"
@@ -1211,7 +1454,7 @@ int usage() {
          "  exit-code PID|EXE SECONDS    kill PID|EXE    run EXE ARGS...\n"
          "  tree HWND ID [PATH]    list HWND ID [ITEM]\n"
          "  rects HWND    client HWND    pixels HWND X Y...    tooltip SECONDS    trackbar HWND ID [POS]\n"
-         "  modules PID|EXE [NAME]");
+         "  modules PID|EXE [NAME]    procstats PID|EXE    press HWND ID");
     return kFail;
 }
 
@@ -1285,5 +1528,7 @@ int main() {
     if (cmd == "tooltip") return cmdTooltip(rest);
     if (cmd == "trackbar") return cmdTrackbar(rest);
     if (cmd == "modules") return cmdModules(rest);
+    if (cmd == "procstats") return cmdProcStats(rest);
+    if (cmd == "press") return cmdPress(rest);
     return usage();
 }

@@ -15,7 +15,7 @@ fi
 # The driver comes with the Windows build; without one, compile it here.
 if [ ! -f "$QV_DRIVE" ]; then
   QV_DRIVE="$QV_E2E_DIR/qvdrive.exe"
-  x86_64-w64-mingw32-g++-posix -std=c++20 -O2 -static -o "$QV_DRIVE" "$here/qvdrive.cpp" -luser32 -lshell32 || exit 1
+  x86_64-w64-mingw32-g++-posix -std=c++20 -O2 -static -o "$QV_DRIVE" "$here/qvdrive.cpp" -luser32 -lgdi32 -lshell32 -lpsapi || exit 1
 fi
 export QV_DRIVE QV_RESULTS
 
@@ -32,15 +32,25 @@ else
   for f in "$here"/scenario_*.sh; do scenarios+=("$f"); done
 fi
 
+# A scenario's time limit: QV_SCENARIO_LIMIT (default 400 s); the soak runs
+# QV_SOAK_MINUTES (default 3) on top of that.
+scenario_limit() {
+  local limit=${QV_SCENARIO_LIMIT:-400} minutes=${QV_SOAK_MINUTES:-3}
+  [[ "$minutes" =~ ^[0-9]+$ ]] || minutes=3
+  if [ "$1" = scenario_93_soak ]; then limit=$((limit + minutes * 60)); fi
+  echo "$limit"
+}
+
 for f in "${scenarios[@]}"; do
   name=$(basename "$f" .sh)
   echo "== $name"
   before=$(grep -c "^FAIL $name:" "$QV_RESULTS")
-  QV_SCENARIO=$name timeout -k 10 "${QV_SCENARIO_LIMIT:-400}" \
+  limit=$(scenario_limit "$name")
+  QV_SCENARIO=$name timeout -k 10 "$limit" \
     bash -c 'source "$1/lib.sh" && source "$2"' _ "$here" "$f" </dev/null
   rc=$?
   if [ "$rc" -eq 124 ] || [ "$rc" -eq 137 ]; then
-    QV_SCENARIO=$name qv_fail "timed out after ${QV_SCENARIO_LIMIT:-400} s"
+    QV_SCENARIO=$name qv_fail "timed out after $limit s"
   elif [ "$rc" -ne 0 ] && [ "$(grep -c "^FAIL $name:" "$QV_RESULTS")" -eq "$before" ]; then
     QV_SCENARIO=$name qv_fail "scenario script ended with status $rc"
   fi

@@ -34,8 +34,6 @@ seek_state() { qvd trackbar "$BAR" 1014 | awk -F'\t' '{ print $1, $3 }'; }
 # Meter windows are top-level; wait-window finds them by class.
 meters_open() { QV_DRIVE_LIMIT=20 qvd wait-window Quorvane_Meter_Class - 3 >/dev/null; }
 meters_closed() { ! QV_DRIVE_LIMIT=15 qvd wait-window Quorvane_Meter_Class - 0.5 >/dev/null 2>&1; }
-# RMS amplitude of a recording (sox stat), from second $2 for $3 seconds.
-rms_of() { sox "$1" -n trim "$2" "$3" stat 2>&1 | awk '/RMS +amplitude/ {print $3}'; }
 toggle_live() { qvd send-key "$FRAME" ctrl+l >/dev/null; sleep 1.5; }
 
 # lit_segments TITLE: how many of the upper row's 43 segments differ from

@@ -27,27 +27,6 @@ seed_settings() {  # ST003-HEX
 
 boxes() { grep -c . "$QV_WATCH_LOG"; }
 text_of() { qvd text "$REC" "$1" | head -1; }
-# "riff data size channels rate bits" of a WAV file's 44-byte header.
-wav_header() {
-  python3 - "$1" <<'EOF'
-import os, struct, sys
-data = open(sys.argv[1], 'rb').read(44)
-riff, = struct.unpack_from('<I', data, 4)
-channels, rate = struct.unpack_from('<HI', data, 22)
-bits, = struct.unpack_from('<H', data, 34)
-size, = struct.unpack_from('<I', data, 40)
-print(riff, size, os.path.getsize(sys.argv[1]), channels, rate, bits)
-EOF
-}
-# The header's sizes agree with the file: RIFF = data + 36, data = file - 44
-# (less a partial frame at most), a whole number of frames.
-sizes_valid() {  # FILE BLOCK-ALIGN
-  local riff data size ch rate bits
-  read -r riff data size ch rate bits < <(wav_header "$1")
-  [ "$riff" -eq $((data + 36)) ] && [ $((data % $2)) -eq 0 ] && [ "$data" -le $((size - 44)) ] &&
-    [ $((size - 44 - data)) -lt "$2" ]
-}
-rms_of() { sox "$1" -n trim "$2" "$3" stat 2>&1 | awk '/RMS +amplitude/ {print $3}'; }
 open_dialog() {
   qvd post-command "$FRAME" 32794 >/dev/null
   REC=$(qv_wait_window '#32770' 'Recording:' 20)
