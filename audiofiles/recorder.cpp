@@ -117,6 +117,20 @@ bool sizesOnDisk(const char* path, uint64_t dataBytes) {
 // could not be written; the file is kept all the same.
 bool finishFile(uint64_t dataBytes, bool writeFailed) {
     Recorder& s = r();
+    if (s.pathGone) {
+        // Only the open handle still reaches the file: the sizes of what it
+        // holds (whole frames, no more than was counted) are written there.
+        const long end = platformFileSeekEnd(s.file);
+        const uint32_t align = s.format.nBlockAlign ? s.format.nBlockAlign : 1;
+        if (end >= 44) {
+            const uint64_t held = static_cast<uint64_t>(end - 44) / align * align;
+            if (held < dataBytes) dataBytes = held;
+        }
+        const bool sized = writeSizes(s.file, static_cast<uint32_t>(dataBytes));
+        platformFileClose(s.file);
+        s.file = nullptr;
+        return sized;
+    }
     if (!writeFailed) writeSizes(s.file, static_cast<uint32_t>(dataBytes));
     platformFileClose(s.file);
     s.file = nullptr;
@@ -365,12 +379,16 @@ int32_t recorderStop() {
     if (s.file) {
         // File mode: the take stays, whatever happened to it.
         const bool failed = s.writeFailed.load() || (s.engine->engineStatus.load() & STATUS_RECORD_WRITE_ERROR);
-        if (!finishFile(static_cast<uint64_t>(frames) * align, failed) && result == 0) result = kRecordWriteError;
+        // A failure already known was reported by whoever took its status
+        // bit: the user hears of it once.
+        if (!finishFile(static_cast<uint64_t>(frames) * align, failed) && result == 0 && !failed)
+            result = kRecordWriteError;
     }
     s.engine->engineStatus = 0;
     s.recording = false;
     s.framesRecorded = 0;
     s.writeFailed = false;
+    s.pathGone = false;
     s.stopping = false;
     if (s.stopped) s.stopped();
     return result;
@@ -387,6 +405,7 @@ void recorderWatchFile() {
     // taken away. Nothing more will reach it; the take keeps what its last
     // header counted.
     if (error) {
+        s.pathGone = true;
         s.writeFailed = true;
         s.engine->engineStatus.fetch_or(STATUS_RECORD_WRITE_ERROR);
         return;

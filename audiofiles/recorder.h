@@ -59,6 +59,9 @@ struct Recorder {
     // the status bit before it stops the recording, the stop still has to
     // know that the file holds less than was counted.
     std::atomic<bool> writeFailed{false};
+    // The file is no longer at its path (its disk was taken away): its
+    // sizes can only be written through the handle that is still open.
+    bool pathGone = false;
     // A stop is under way (its store question or a report is open, and the
     // timers keep running in their modal loops).
     bool stopping = false;

@@ -58,6 +58,9 @@ PlatformFile platformFileOpen(const char* path, PlatformFileMode mode);
 long platformFileRead(PlatformFile file, void* data, long size);
 long platformFileWrite(PlatformFile file, const void* data, long size);
 long platformFileSeek(PlatformFile file, long offset);
+// The file's end as its own handle sees it (the size, also when the path
+// no longer leads to it), or -1.
+long platformFileSeekEnd(PlatformFile file);
 // Hands what the file's buffer holds to the system; true on success.
 bool platformFileFlush(PlatformFile file);
 void platformFileClose(PlatformFile file);

@@ -148,6 +148,11 @@ long platformFileSeek(PlatformFile file, long offset) {
     return std::ftell(static_cast<FILE*>(file));
 }
 
+long platformFileSeekEnd(PlatformFile file) {
+    if (!file || std::fseek(static_cast<FILE*>(file), 0, SEEK_END) != 0) return -1;
+    return std::ftell(static_cast<FILE*>(file));
+}
+
 bool platformFileFlush(PlatformFile file) { return file && std::fflush(static_cast<FILE*>(file)) == 0; }
 
 void platformFileClose(PlatformFile file) {

@@ -97,6 +97,8 @@ long platformFileWrite(PlatformFile file, const void* data, long size) {
 
 long platformFileSeek(PlatformFile file, long offset) { return mmioSeek(static_cast<HMMIO>(file), offset, SEEK_SET); }
 
+long platformFileSeekEnd(PlatformFile file) { return file ? mmioSeek(static_cast<HMMIO>(file), 0, SEEK_END) : -1; }
+
 bool platformFileFlush(PlatformFile file) { return file && mmioFlush(static_cast<HMMIO>(file), 0) == 0; }
 
 void platformFileClose(PlatformFile file) {
