@@ -82,6 +82,8 @@ bool timeAsio(const AsioRigDriver& driver, const char* what, const TestAsioConfi
                 t.gapP999, t.worstGapMicros);
     std::printf("  lateness behind the schedule: p50 %.0f us, p99 %.0f us, worst %.0f us\n", t.latenessP50,
                 t.latenessP99, t.latenessMax);
+    std::printf("  a switch run back to back (catching up): %.0f us (median of %lld)\n", t.catchUpMicros,
+                static_cast<long long>(t.catchUpSwitches));
     std::printf(
         "  stall (time beyond a period in gaps over %.0f periods): %.1f ms; slowest switch %.0f us, slowest "
         "host callback %.0f us\n",

@@ -46,6 +46,7 @@ TEST(SwitchTiming, FiguresOfASteadyDriverAndOfOneThatWasHeldUp) {
     EXPECT_EQ(6000, steady.switches);
     EXPECT_EQ(0, steady.lateSwitches);
     EXPECT_EQ(0.0, steady.stallMicros);
+    EXPECT_EQ(0, steady.catchUpSwitches);
     EXPECT_NEAR(kPeriod, steady.worstGapMicros, 1e-6);
     EXPECT_NEAR(steady.expectedMicros, steady.wallMicros, 1e-6);
     EXPECT_EQ(Verdict::Good, paceVerdict(steady));
@@ -59,25 +60,45 @@ TEST(SwitchTiming, FiguresOfASteadyDriverAndOfOneThatWasHeldUp) {
     EXPECT_LT(held.lateSwitches, 30);
     EXPECT_NEAR(5000.0, held.latenessMax, 1.0);
     EXPECT_EQ(0.0, held.latenessP50);
+    EXPECT_EQ(held.lateSwitches, held.catchUpSwitches);
+    EXPECT_NEAR(75.0, held.catchUpMicros, 1e-6);
     EXPECT_EQ(Verdict::Good, paceVerdict(held));  // caught up: nothing lost
 }
 
 TEST(SwitchTiming, OnlyAStallCanExcuseLostPaceAndNeverASlowHost) {
-    // Held up for 800 ms shortly before the round ended: still behind by a
-    // quarter of the round at its end, all of it measured as stall.
+    // Away for 800 ms shortly before the round ended: still behind by a
+    // quarter of the round at its end, but every switch since ran back to
+    // back in 75 us, so it was catching up.
     const SwitchTiming late = switchTiming(driverLoop(6000, 75.0, 1.6e6, 8e5), kPeriod);
-    EXPECT_EQ(Verdict::Stalled, paceVerdict(late));
+    EXPECT_GT(late.wallMicros - late.expectedMicros, 0.2 * late.expectedMicros);
+    EXPECT_EQ(Verdict::Good, paceVerdict(late));
+    // Away for 400 ms ten switches before the end: behind, and too few
+    // switches since to tell what one costs.
+    const SwitchTiming end = switchTiming(driverLoop(6000, 75.0, 5990 * kPeriod, 4e5), kPeriod);
+    EXPECT_LT(end.catchUpSwitches, kMinCatchUpSwitches);
+    EXPECT_EQ(Verdict::Stalled, paceVerdict(end));
+    // A switch of 0.9 periods catches up, slowly.
+    EXPECT_EQ(Verdict::Good, paceVerdict(switchTiming(driverLoop(6000, 0.9 * kPeriod, 1e6, 3e4), kPeriod)));
 
-    // A host whose switch takes 1.2 periods: no gap is long, yet the round
-    // takes a fifth longer than its periods.
-    EXPECT_EQ(Verdict::Fault, paceVerdict(switchTiming(driverLoop(6000, 1.2 * kPeriod), kPeriod)));
+    // A host whose switch takes 1.2 periods: no gap is long, and the driver
+    // never catches up.
+    const SwitchTiming slow = switchTiming(driverLoop(6000, 1.2 * kPeriod), kPeriod);
+    EXPECT_EQ(0.0, slow.stallMicros);
+    EXPECT_NEAR(1.2 * kPeriod, slow.catchUpMicros, 1e-6);
+    EXPECT_EQ(Verdict::Fault, paceVerdict(slow));
     // Four periods a switch: every gap is as long as a stall, which must not
     // make the host's slowness a stall.
-    const SwitchTiming slow = switchTiming(driverLoop(600, 4.0 * kPeriod), kPeriod);
-    EXPECT_GT(slow.stallMicros, 0.9 * (slow.wallMicros - slow.expectedMicros));
-    EXPECT_EQ(Verdict::Fault, paceVerdict(slow));
-    // Slow and held up as well: the stall explains only its own share.
-    EXPECT_EQ(Verdict::Fault, paceVerdict(switchTiming(driverLoop(6000, 1.3 * kPeriod, 1e6, 2e5), kPeriod)));
+    const SwitchTiming slower = switchTiming(driverLoop(600, 4.0 * kPeriod), kPeriod);
+    EXPECT_GT(slower.stallMicros, 0.9 * (slower.wallMicros - slower.expectedMicros));
+    EXPECT_EQ(Verdict::Fault, paceVerdict(slower));
+    // Slow and held up as well, for longer than its own slowness costs.
+    EXPECT_EQ(Verdict::Fault, paceVerdict(switchTiming(driverLoop(6000, 1.05 * kPeriod, 1e6, 8e5), kPeriod)));
+    // Slow by one period in four (busy machine or not): the median gap is a
+    // period, yet the cost of a switch shows.
+    std::vector<double> uneven;
+    double now = 0.0;
+    for (int k = 0; k < 6000; ++k, now += (k % 4 == 0 ? 2.0 : 1.0) * kPeriod) uneven.push_back(now);
+    EXPECT_EQ(Verdict::Fault, paceVerdict(switchTiming(uneven, kPeriod)));
 }
 
 // A recording at 44.1 kHz with bursts (20 ms of 1 kHz) of the given levels

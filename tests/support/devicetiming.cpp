@@ -23,7 +23,7 @@ SwitchTiming switchTiming(const std::vector<double>& at, double periodMicros) {
     // began before it was due.
     double anchor = at[0];
     for (size_t k = 0; k < at.size(); ++k) anchor = std::min(anchor, at[k] - periodMicros * static_cast<double>(k));
-    std::vector<double> gaps, lateness;
+    std::vector<double> gaps, lateness, catchUp;
     gaps.reserve(at.size());
     lateness.reserve(at.size());
     for (size_t k = 0; k < at.size(); ++k) {
@@ -33,9 +33,14 @@ SwitchTiming switchTiming(const std::vector<double>& at, double periodMicros) {
         if (k == 0) continue;
         const double gap = at[k] - at[k - 1];
         gaps.push_back(gap);
+        // Switch k was due before switch k - 1 began: nothing but switch
+        // k - 1 itself (and any stall) stood between them.
+        if (lateness[k - 1] > periodMicros) catchUp.push_back(gap);
         t.worstGapMicros = std::max(t.worstGapMicros, gap);
         if (gap > kStallGapPeriods * periodMicros) t.stallMicros += gap - periodMicros;
     }
+    t.catchUpSwitches = static_cast<int64_t>(catchUp.size());
+    t.catchUpMicros = percentile(catchUp, 50.0);
     t.gapP50 = percentile(gaps, 50.0);
     t.gapP99 = percentile(gaps, 99.0);
     t.gapP999 = percentile(gaps, 99.9);
@@ -46,14 +51,15 @@ SwitchTiming switchTiming(const std::vector<double>& at, double periodMicros) {
 }
 
 Verdict paceVerdict(const SwitchTiming& t) {
+    if (t.switches < 2) return Verdict::Good;
     // A held-up driver runs its missed switches back to back, so most gaps
     // stay at a period or below; most gaps longer than that are switches
     // that take longer than their period, whatever the scheduler does.
     if (t.gapP50 > kSlowSwitchPeriods * t.periodMicros) return Verdict::Fault;
-    const double excess = t.wallMicros - t.expectedMicros;
-    const double allowed = kPaceSlack * t.expectedMicros;
-    if (excess <= allowed) return Verdict::Good;
-    return t.stallMicros >= excess - allowed ? Verdict::Stalled : Verdict::Fault;
+    const bool costKnown = t.catchUpSwitches >= kMinCatchUpSwitches;
+    if (costKnown && t.catchUpMicros >= t.periodMicros) return Verdict::Fault;
+    if (t.wallMicros - t.expectedMicros <= kPaceSlack * t.expectedMicros) return Verdict::Good;
+    return costKnown ? Verdict::Good : Verdict::Stalled;
 }
 
 std::vector<size_t> findOnsets(const std::vector<float>& x, float threshold, size_t quietFrames) {

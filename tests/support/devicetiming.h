@@ -16,12 +16,13 @@
 // thread was away (preempted, or the machine busy): its time beyond one
 // period counts as stall.
 constexpr double kStallGapPeriods = 3.0;
-// How far a round's switches may fall behind its periods before its pace is
-// in question.
+// How far a round may end behind its periods before its pace is in question.
 constexpr double kPaceSlack = 0.10;
 // Half the switches taking longer than this many periods is the switches'
 // own doing.
 constexpr double kSlowSwitchPeriods = 1.5;
+// Back-to-back switches needed to tell what one switch costs.
+constexpr int64_t kMinCatchUpSwitches = 20;
 
 struct SwitchTiming {
     int64_t switches = 0;
@@ -33,6 +34,12 @@ struct SwitchTiming {
     int64_t lateSwitches = 0;  // began more than a period behind the schedule
     double gapP50 = 0.0, gapP99 = 0.0, gapP999 = 0.0;
     double latenessP50 = 0.0, latenessP99 = 0.0, latenessMax = 0.0;
+    // What a switch costs: the median gap before the switches the driver ran
+    // back to back (the one before had begun more than a period late), and
+    // how many there were. The scheduler decides how often the driver falls
+    // behind, not how fast it catches up.
+    double catchUpMicros = 0.0;
+    int64_t catchUpSwitches = 0;
 };
 
 // Figures of switches that began at `at` (microseconds, ascending), one per
@@ -42,12 +49,13 @@ SwitchTiming switchTiming(const std::vector<double>& at, double periodMicros);
 
 enum class Verdict { Good, Stalled, Fault };
 
-// Whether the switches kept pace with the periods. A driver that was held
-// up catches up, so it is behind at most by the stall it measured; a host
-// whose callback does not fit its period falls behind in every period, in
-// gaps no stall accounts for (or, when each takes several periods, in gaps
-// that are most of them long). Stalled when the stall explains the lost
-// pace, Fault when it does not.
+// Whether the switches kept pace with the periods. A driver held up by the
+// scheduler runs the switches it owes back to back and catches up as long
+// as a switch costs less than a period; a host whose callback does not fit
+// its period never does. Fault when a switch costs a period or more (or most
+// gaps are longer than kSlowSwitchPeriods); Good when the round kept pace or
+// was catching up; Stalled when it ended behind with too few back-to-back
+// switches to tell which.
 Verdict paceVerdict(const SwitchTiming& timing);
 
 // ---- the loopback: bursts and their echoes in one recording ----
