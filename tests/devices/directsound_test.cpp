@@ -164,8 +164,8 @@ TEST_F(DirectSound, StartingAndStoppingInQuickSuccessionNeverHangs) {
 // itself held up, or an echo heard twice); so are missing rounds. A train so
 // excused counts as stalled and the next burst's train stands in for what
 // it lacked, at most kLoopRepeats times. The correct rounds of every train
-// count.
-constexpr int kLoopTrains = 3;
+// count, two trains' worth are wanted.
+constexpr int kLoopTrains = 2;
 constexpr int kLoopRepeats = 3;
 constexpr size_t kMinRounds = 3;  // 0.5, 0.25, 0.125 and 0.0625 stand clear of the onset threshold
 constexpr size_t kLoopRounds = kLoopTrains * kMinRounds;
