@@ -96,7 +96,7 @@ protected:
             if (HasFailure()) return;
             const Verdict pace = paceVerdict(round.timing);
             if (pace == Verdict::Good) return;
-            ASSERT_NE(Verdict::Fault, pace)
+            ASSERT_TRUE(pace != Verdict::Fault)
                 << "a switch costs " << round.timing.catchUpMicros << " us run back to back; the period is "
                 << round.timing.periodMicros << " us";
             std::printf("%s: round %d stalled, run again\n", what, attempt + 1);
