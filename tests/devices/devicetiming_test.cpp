@@ -2,14 +2,20 @@
 // the machine must be measured where it happened, and no fault (a wrong
 // scale, a wrong lateness, a host too slow for its period) may ever come out
 // as a stall.
-#include "tests/support/devicetiming.h"
-
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <ostream>
 #include <vector>
+
+#include "tests/support/devicetiming.h"
+
+// Verdicts by name in failure messages.
+void PrintTo(Verdict v, std::ostream* os) {
+    *os << (v == Verdict::Good ? "Good" : v == Verdict::Stalled ? "Stalled" : "Fault");
+}
 
 namespace {
 
@@ -287,14 +293,31 @@ TEST(TrainVerdict, AWrongRoundIsExcusedOnlyByAStallDuringItself) {
     glitch.rounds[1].doubled = 1;
     EXPECT_EQ(Verdict::Stalled, trainVerdict(glitch, e, 3, quiet, stall(0.0), why, sizeof why));
     EXPECT_NE(nullptr, std::strstr(why, "1 echoes doubled"));
+    // An echo lost on the way: two loops long at a quarter of the level,
+    // beside rounds that came back right. A gain of a quarter is wrong in
+    // every round and no lost echo; nor is a quarter one loop long, nor a
+    // round of two loops at another level.
+    LoopTrain dropout = trainOf({0.5, 0.23, 0.5});
+    dropout.rounds[1].loopMs = 450.0;
+    EXPECT_EQ(Verdict::Stalled, trainVerdict(dropout, e, 3, quiet, stall(0.0), why, sizeof why));
+    EXPECT_NE(nullptr, std::strstr(why, "1 lost"));
+    LoopTrain quarter = trainOf({0.25, 0.25, 0.25});
+    for (LoopRound& r : quarter.rounds) r.loopMs = 410.0;
+    EXPECT_EQ(Verdict::Fault, trainVerdict(quarter, e, 3, quiet, stall(0.0), why, sizeof why));
+    EXPECT_EQ(Verdict::Fault, trainVerdict(trainOf({0.5, 0.25, 0.5}), e, 3, quiet, stall(0.0), why, sizeof why));
+    EXPECT_EQ(1, lostEchoes(LoopRound{0, 0, 450.0, 0.21, 0}, e, 200.0, 220.0));  // a dropout in a flaky run
+    EXPECT_EQ(1, lostEchoes(LoopRound{0, 0, 288.0, 0.25, 0}, e, 82.0, 148.0));   // and in a loaded one
+    EXPECT_EQ(2, lostEchoes(LoopRound{0, 0, 600.0, 0.125, 0}, e, 200.0, 200.0));
+    EXPECT_EQ(0, lostEchoes(LoopRound{0, 0, 450.0, 0.35, 0}, e, 200.0, 220.0));
+    EXPECT_EQ(0, lostEchoes(LoopRound{0, 0, 205.0, 0.25, 0}, e, 200.0, 220.0));
     // A stall below the limit is the sound system's ordinary jitter.
     second[1] = stall(kLoopStallMs);
     EXPECT_EQ(Verdict::Fault, trainVerdict(trainOf({0.5, 0.21, 0.5}), e, 3, second, stall(0.0), why, sizeof why));
 
     // A round too early for the block geometry is as wrong as a wrong gain.
-    LoopTrain early = trainOf({0.5, 0.5, 0.5});
-    early.rounds[2].loopMs = 21.0;
-    EXPECT_EQ(Verdict::Fault, trainVerdict(early, e, 3, quiet, stall(0.0), why, sizeof why));
+    LoopTrain soon = trainOf({0.5, 0.5, 0.5});
+    soon.rounds[2].loopMs = 21.0;
+    EXPECT_EQ(Verdict::Fault, trainVerdict(soon, e, 3, quiet, stall(0.0), why, sizeof why));
 
     // Echoes missing: a fault unless the train's stretch stalled.
     EXPECT_EQ(Verdict::Fault, trainVerdict(trainOf({0.5}), e, 3, quiet, stall(0.0), why, sizeof why));

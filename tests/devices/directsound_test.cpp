@@ -161,10 +161,11 @@ TEST_F(DirectSound, StartingAndStoppingInQuickSuccessionNeverHangs) {
 // reports it), so it is bounded, not predicted. A round that is wrong is a
 // fault unless a stall was measured while it was on its way (a late block
 // of live input, a device cursor that stopped and caught up, the harness
-// itself held up, or an echo heard twice); so are missing rounds. A train so
-// excused counts as stalled and the next burst's train stands in for what
-// it lacked, at most kLoopRepeats times. The correct rounds of every train
-// count, two trains' worth are wanted.
+// itself held up, an echo heard twice, or an echo lost beside rounds that
+// came back right); so are missing rounds. A train so excused counts as
+// stalled and the next burst's train stands in for what it lacked, at most
+// kLoopRepeats times. The correct rounds of every train count, two trains'
+// worth are wanted.
 constexpr int kLoopTrains = 2;
 constexpr int kLoopRepeats = 3;
 constexpr size_t kMinRounds = 3;  // 0.5, 0.25, 0.125 and 0.0625 stand clear of the onset threshold

@@ -202,21 +202,42 @@ StallMeasure stallBetween(double fromMs, double toMs, const std::vector<double>&
     return m;
 }
 
+int lostEchoes(const LoopRound& round, const LoopExpectation& expected, double shortestMs, double longestMs) {
+    for (int m = 2; m <= 3; ++m) {
+        const double level = std::pow(expected.ratio, m);
+        const double tolerance = expected.ratioTolerance * m * std::pow(expected.ratio, m - 1);
+        if (std::fabs(round.ratio - level) <= tolerance && round.loopMs >= (m - 0.5) * shortestMs &&
+            round.loopMs <= (m + 0.5) * longestMs)
+            return m - 1;
+    }
+    return 0;
+}
+
 Verdict trainVerdict(const LoopTrain& train, const LoopExpectation& expected, size_t minRounds,
                      const std::vector<StallMeasure>& roundStalls, const StallMeasure& trainStall, char* why,
                      size_t whySize) {
     Verdict verdict = Verdict::Good;
     if (whySize > 0) why[0] = '\0';
+    // The loops of the rounds that came back right: what a lost echo spans.
+    double shortest = 1e300, longest = 0.0;
+    for (const LoopRound& r : train.rounds)
+        if (roundCorrect(r, expected)) {
+            shortest = std::min(shortest, r.loopMs);
+            longest = std::max(longest, r.loopMs);
+        }
+    const bool anyCorrect = longest > 0.0;
     for (size_t i = 0; i < train.rounds.size(); ++i) {
         const LoopRound& r = train.rounds[i];
         if (roundCorrect(r, expected)) continue;
         const double stall = i < roundStalls.size() ? roundStalls[i].stallMs : 0.0;
         const bool stalledHere = stall > kLoopStallMs;
-        const bool stalled = stalledHere || r.doubled > 0;
+        const int lost = anyCorrect ? lostEchoes(r, expected, shortest, longest) : 0;
+        const bool stalled = stalledHere || r.doubled > 0 || lost > 0;
         std::snprintf(why, whySize,
-                      "round %zu took %.1f ms with %.3f of the level before (stall %.1f ms%s%s, %d echoes doubled)", i,
-                      r.loopMs, r.ratio, stall, stalledHere ? " in " : "", stalledHere ? roundStalls[i].source : "",
-                      r.doubled);
+                      "round %zu took %.1f ms with %.3f of the level before (stall %.1f ms%s%s, %d echoes doubled, %d "
+                      "lost)",
+                      i, r.loopMs, r.ratio, stall, stalledHere ? " in " : "", stalledHere ? roundStalls[i].source : "",
+                      r.doubled, lost);
         if (!stalled) return Verdict::Fault;
         verdict = Verdict::Stalled;
     }

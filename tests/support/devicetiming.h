@@ -137,10 +137,18 @@ StallMeasure stallBetween(double fromMs, double toMs, const std::vector<double>&
 // capture cursor had passed it); -1 when it never did.
 double arrivalMs(const std::vector<CursorSample>& cursors, double frame);
 
+// Echoes a round lost on the way (a dropout): it spans about `m` loops of
+// its train (whose correct rounds took `shortestMs` to `longestMs`), m = 2
+// or 3, and the level fell by the loop's gain m times, within m
+// tolerances; 0 for any other round.
+int lostEchoes(const LoopRound& round, const LoopExpectation& expected, double shortestMs, double longestMs);
+
 // A whole train judged: Good when it has at least `minRounds` rounds and
 // each is correct; a wrong or missing round is Stalled only when a stall
 // was measured during it (`roundStalls`, one per round; `trainStall` for the
-// whole train when rounds are missing) or a doubled echo was heard in it,
+// whole train when rounds are missing), a doubled echo was heard in it, or
+// it lost echoes while another round of the train came back correct (a
+// wrong gain is wrong in every round, so it never passes as lost echoes);
 // else Fault. `why` tells which round and what.
 Verdict trainVerdict(const LoopTrain& train, const LoopExpectation& expected, size_t minRounds,
                      const std::vector<StallMeasure>& roundStalls, const StallMeasure& trainStall, char* why,
