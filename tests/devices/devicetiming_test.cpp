@@ -310,6 +310,20 @@ TEST(TrainVerdict, AWrongRoundIsExcusedOnlyByAStallDuringItself) {
     EXPECT_EQ(2, lostEchoes(LoopRound{0, 0, 600.0, 0.125, 0}, e, 200.0, 200.0));
     EXPECT_EQ(0, lostEchoes(LoopRound{0, 0, 450.0, 0.35, 0}, e, 200.0, 220.0));
     EXPECT_EQ(0, lostEchoes(LoopRound{0, 0, 205.0, 0.25, 0}, e, 200.0, 220.0));
+    // A dropout split the echo a stalled round ended on: its second piece
+    // came 47 ms later, sooner than any loop. A round of a whole loop after
+    // it, or a wrong round before any disturbance, is still a fault.
+    std::vector<StallMeasure> middle = quiet;
+    middle[1] = stall(45.0);
+    LoopTrain split = trainOf({0.5, 0.25, 0.64});
+    split.rounds[2].loopMs = 47.0;
+    EXPECT_EQ(Verdict::Stalled, trainVerdict(split, e, 3, middle, stall(45.0), why, sizeof why));
+    EXPECT_EQ(Verdict::Fault, trainVerdict(trainOf({0.5, 0.25, 0.64}), e, 3, middle, stall(45.0), why, sizeof why));
+    std::vector<StallMeasure> third = quiet;
+    third[2] = stall(45.0);
+    split.rounds[1].loopMs = 47.0;
+    split.rounds[2].loopMs = 205.0;
+    EXPECT_EQ(Verdict::Fault, trainVerdict(split, e, 3, third, stall(45.0), why, sizeof why));
     // A stall below the limit is the sound system's ordinary jitter.
     second[1] = stall(kLoopStallMs);
     EXPECT_EQ(Verdict::Fault, trainVerdict(trainOf({0.5, 0.21, 0.5}), e, 3, second, stall(0.0), why, sizeof why));

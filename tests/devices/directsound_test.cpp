@@ -162,11 +162,11 @@ TEST_F(DirectSound, StartingAndStoppingInQuickSuccessionNeverHangs) {
 // reports it), so it is bounded, not predicted. A round that is wrong is a
 // fault unless a stall was measured while it was on its way (a late block
 // of live input, a device cursor that stopped and caught up, the harness
-// itself held up, an echo heard twice, or an echo lost beside rounds that
-// came back right); so are missing rounds. A train so excused counts as
-// stalled and the next burst's train stands in for what it lacked, at most
-// kLoopRepeats times. The correct rounds of every train count, two trains'
-// worth are wanted.
+// itself held up, an echo heard twice, an echo lost beside rounds that came
+// back right, or a piece of the echo an excused round ended on); so are
+// missing rounds. A train so excused counts as stalled and the next burst's
+// train stands in for what it lacked, at most kLoopRepeats times. The
+// correct rounds of every train count, two trains' worth are wanted.
 constexpr int kLoopTrains = 2;
 // Two busy loops on a machine already busy (load 8 on two cores) starved the
 // sound server of whole trains four times in a row, every time measured.

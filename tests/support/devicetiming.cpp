@@ -226,13 +226,20 @@ Verdict trainVerdict(const LoopTrain& train, const LoopExpectation& expected, si
             longest = std::max(longest, r.loopMs);
         }
     const bool anyCorrect = longest > 0.0;
+    bool previousExcused = false;
     for (size_t i = 0; i < train.rounds.size(); ++i) {
         const LoopRound& r = train.rounds[i];
-        if (roundCorrect(r, expected)) continue;
+        if (roundCorrect(r, expected)) {
+            previousExcused = false;
+            continue;
+        }
         const double stall = i < roundStalls.size() ? roundStalls[i].stallMs : 0.0;
         const bool stalledHere = stall > kLoopStallMs;
         const int lost = anyCorrect ? lostEchoes(r, expected, shortest, longest) : 0;
-        const bool stalled = stalledHere || r.doubled > 0 || lost > 0;
+        // A piece of the echo a disturbed round ended on: it came sooner
+        // than any loop of the train could bring it.
+        const bool fragment = previousExcused && anyCorrect && r.loopMs < kFragmentOfLoop * shortest;
+        const bool stalled = stalledHere || r.doubled > 0 || lost > 0 || fragment;
         std::snprintf(why, whySize,
                       "round %zu took %.1f ms with %.3f of the level before (stall %.1f ms%s%s, %d echoes doubled, %d "
                       "lost)",
@@ -240,6 +247,7 @@ Verdict trainVerdict(const LoopTrain& train, const LoopExpectation& expected, si
                       r.doubled, lost);
         if (!stalled) return Verdict::Fault;
         verdict = Verdict::Stalled;
+        previousExcused = true;
     }
     if (train.rounds.size() < minRounds) {
         const bool stalled = trainStall.stallMs > kLoopStallMs;

@@ -143,13 +143,18 @@ double arrivalMs(const std::vector<CursorSample>& cursors, double frame);
 // tolerances; 0 for any other round.
 int lostEchoes(const LoopRound& round, const LoopExpectation& expected, double shortestMs, double longestMs);
 
+// A dropout can split an echo: the second piece comes sooner than a loop.
+constexpr double kFragmentOfLoop = 0.75;
+
 // A whole train judged: Good when it has at least `minRounds` rounds and
 // each is correct; a wrong or missing round is Stalled only when a stall
 // was measured during it (`roundStalls`, one per round; `trainStall` for the
-// whole train when rounds are missing), a doubled echo was heard in it, or
-// it lost echoes while another round of the train came back correct (a
-// wrong gain is wrong in every round, so it never passes as lost echoes);
-// else Fault. `why` tells which round and what.
+// whole train when rounds are missing), a doubled echo was heard in it, it
+// lost echoes while another round of the train came back correct (a wrong
+// gain is wrong in every round, so it never passes as lost echoes), or it
+// is a piece of the echo an excused round just before it ended on (sooner
+// than kFragmentOfLoop of the train's shortest correct loop); else Fault.
+// `why` tells which round and what.
 Verdict trainVerdict(const LoopTrain& train, const LoopExpectation& expected, size_t minRounds,
                      const std::vector<StallMeasure>& roundStalls, const StallMeasure& trainStall, char* why,
                      size_t whySize);
