@@ -124,7 +124,13 @@ void LoopbackRig::end() {
     if (recording_) recording_->Stop();
     release(recording_);
     release(capture_);
-    if (engine_) engine_->accompaniment = EngineStage{};
+    if (engine_) {
+        // Live input may still run: no block is inside the engine while
+        // the stage goes.
+        engineChainPause(*engine_);
+        engine_->accompaniment = EngineStage{};
+        engineChainResume(*engine_);
+    }
     engine_ = nullptr;
 }
 
