@@ -333,10 +333,15 @@ TEST(TrainVerdict, AWrongRoundIsExcusedOnlyByAStallDuringItself) {
     soon.rounds[2].loopMs = 21.0;
     EXPECT_EQ(Verdict::Fault, trainVerdict(soon, e, 3, quiet, stall(0.0), why, sizeof why));
 
-    // Echoes missing: a fault unless the train's stretch stalled.
-    EXPECT_EQ(Verdict::Fault, trainVerdict(trainOf({0.5}), e, 3, quiet, stall(0.0), why, sizeof why));
-    EXPECT_NE(nullptr, std::strstr(why, "1 rounds of at least 3"));
-    EXPECT_EQ(Verdict::Stalled, trainVerdict(trainOf({0.5}), e, 3, quiet, stall(300.0), why, sizeof why));
+    // No echo came back: a fault unless the train's stretch stalled.
+    EXPECT_EQ(Verdict::Fault, trainVerdict(LoopTrain{}, e, 3, quiet, stall(0.0), why, sizeof why));
+    EXPECT_NE(nullptr, std::strstr(why, "0 rounds of at least 3"));
+    EXPECT_EQ(Verdict::Stalled, trainVerdict(LoopTrain{}, e, 3, quiet, stall(300.0), why, sizeof why));
+    // Echoes that stopped after a correct round lost one on the way; after
+    // a wrong one they are no excuse.
+    EXPECT_EQ(Verdict::Stalled, trainVerdict(trainOf({0.5}), e, 3, quiet, stall(0.0), why, sizeof why));
+    EXPECT_NE(nullptr, std::strstr(why, "1 rounds of at least 3 (stall 0.0 ms, its echoes stopped)"));
+    EXPECT_EQ(Verdict::Fault, trainVerdict(trainOf({0.4}), e, 3, quiet, stall(0.0), why, sizeof why));
 }
 
 }  // namespace

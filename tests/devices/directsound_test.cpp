@@ -166,13 +166,31 @@ TEST_F(DirectSound, StartingAndStoppingInQuickSuccessionNeverHangs) {
 // back right, or a piece of the echo an excused round ended on); so are
 // missing rounds. A train so excused counts as stalled and the next burst's
 // train stands in for what it lacked, at most kLoopRepeats times. The
-// correct rounds of every train count, two trains' worth are wanted.
+// correct rounds of every train count; two trains' worth are wanted, and
+// one train that came back whole.
 constexpr int kLoopTrains = 2;
 // Two busy loops on a machine already busy (load 8 on two cores) starved the
 // sound server of whole trains four times in a row, every time measured.
 constexpr int kLoopRepeats = 5;
 constexpr size_t kMinRounds = 3;  // 0.5, 0.25, 0.125 and 0.0625 stand clear of the onset threshold
 constexpr size_t kLoopRounds = kLoopTrains * kMinRounds;
+
+// Everything above the noise after `from` for `frames`: when (ms after it)
+// and how loud, for a train that failed.
+std::string heardAfter(const std::vector<float>& heard, size_t from, double frames) {
+    std::string text;
+    for (size_t onset : findOnsets(heard, 0.01f, static_cast<size_t>(kLoopRate / 100.0))) {
+        if (onset < from || static_cast<double>(onset - from) > frames) continue;
+        float peak = 0.0f;
+        for (size_t i = onset; i < heard.size() && i < onset + static_cast<size_t>(kLoopRate / 50.0); ++i)
+            peak = std::max(peak, std::fabs(heard[i]));
+        char item[48];
+        std::snprintf(item, sizeof item, " %.1f ms %.3f", static_cast<double>(onset - from) * 1000.0 / kLoopRate,
+                      peak);
+        text += item;
+    }
+    return text;
+}
 
 TEST_F(DirectSound, LoopbackCarriesTheSignalScaledAndLateByTheBlockGeometry) {
     const uint32_t latencyMs = 20;
@@ -195,11 +213,12 @@ TEST_F(DirectSound, LoopbackCarriesTheSignalScaledAndLateByTheBlockGeometry) {
     // A train is over when the recording holds this much after its burst.
     const double trainFrames = 0.8 * kTrainMs * kLoopRate / 1000.0;
     const double limitMs = rig.nowMs() + (kLoopTrains + kLoopRepeats + 1) * kTrainMs + 5000.0;
-    int stalled = 0;
+    int stalled = 0, whole = 0;
     size_t judged = 0;
     std::string faults;
     std::vector<double> loops;
-    while (loops.size() < kLoopRounds && stalled <= kLoopRepeats && faults.empty() && rig.nowMs() < limitMs) {
+    while ((loops.size() < kLoopRounds || whole == 0) && stalled <= kLoopRepeats && faults.empty() &&
+           rig.nowMs() < limitMs) {
         Sleep(100);
         const std::vector<float> heard = rig.heard();
         const std::vector<LoopTrain> trains = loopTrains(heard, kLoopRate);
@@ -226,11 +245,13 @@ TEST_F(DirectSound, LoopbackCarriesTheSignalScaledAndLateByTheBlockGeometry) {
                 judged + 1, rounds.c_str(), train.doubled.size(), trainStall.stallMs, trainStall.blockGapMs,
                 trainStall.captureLagMs, trainStall.playLagMs, trainStall.probeGapMs);
             if (verdict == Verdict::Fault) {
-                faults = "train " + std::to_string(judged + 1) + ": " + why;
+                faults = "train " + std::to_string(judged + 1) + ": " + why + "; heard:" +
+                         heardAfter(heard, train.burst, trainFrames);
                 break;
             }
             for (const LoopRound& r : train.rounds)
                 if (roundCorrect(r, expected)) loops.push_back(r.loopMs);
+            if (verdict == Verdict::Good) ++whole;
             if (verdict == Verdict::Stalled) {
                 ++stalled;
                 std::printf("loopback train %zu stalled, %s: repeat %d of %d\n", judged + 1, why, stalled,
@@ -247,6 +268,7 @@ TEST_F(DirectSound, LoopbackCarriesTheSignalScaledAndLateByTheBlockGeometry) {
     ASSERT_EQ("", faults) << "a round was wrong while nothing stalled";
     ASSERT_LE(stalled, kLoopRepeats) << "stalled more often than it may be repeated";
     ASSERT_GE(loops.size(), kLoopRounds) << "rounds that never came back (" << judged << " trains judged)";
+    ASSERT_GE(whole, 1) << "no train came back whole";
     std::sort(loops.begin(), loops.end());
     std::printf(
         "loopback: %zu rounds at 20 ms blocks, median %.1f ms; the block geometry accounts for %.1f ms, the "

@@ -147,14 +147,16 @@ int lostEchoes(const LoopRound& round, const LoopExpectation& expected, double s
 constexpr double kFragmentOfLoop = 0.75;
 
 // A whole train judged: Good when it has at least `minRounds` rounds and
-// each is correct; a wrong or missing round is Stalled only when a stall
-// was measured during it (`roundStalls`, one per round; `trainStall` for the
-// whole train when rounds are missing), a doubled echo was heard in it, it
-// lost echoes while another round of the train came back correct (a wrong
-// gain is wrong in every round, so it never passes as lost echoes), or it
-// is a piece of the echo an excused round just before it ended on (sooner
-// than kFragmentOfLoop of the train's shortest correct loop); else Fault.
-// `why` tells which round and what.
+// each is correct. A wrong round is Stalled only when a stall was measured
+// during it (`roundStalls`, one per round), a doubled echo was heard in it,
+// it lost echoes while another round of the train came back correct (a
+// wrong gain is wrong in every round, so it never passes as lost echoes),
+// or it is a piece of the echo an excused round just before it ended on
+// (sooner than kFragmentOfLoop of the train's shortest correct loop).
+// Missing rounds are Stalled when the train's echoes stopped after correct
+// rounds, or with none at all when `trainStall` shows a stall. Anything else
+// is a Fault; `why` tells which round and what. (A loop that always loses
+// its echoes early never makes a Good train: a caller wants one.)
 Verdict trainVerdict(const LoopTrain& train, const LoopExpectation& expected, size_t minRounds,
                      const std::vector<StallMeasure>& roundStalls, const StallMeasure& trainStall, char* why,
                      size_t whySize);
