@@ -7,10 +7,10 @@
 #     point is a valid WAV (header sizes as on disk, whole frames, the tone
 #     in it up to its end), the user gets exactly one message, the program
 #     keeps answering and live input starts again afterwards;
-#   - drive gone: the drive link is removed in the middle of a take, which
-#     is then stopped from the dialog;
+#   - drive gone: the drive link is removed in the middle of a take; the
+#     program sees its file gone from its path and stops the take itself;
 #   - unmounted: the file system is unmounted (lazily) in the middle of a
-#     take, which then runs on until the detached file system is full.
+#     take; the same.
 #
 # For the last two the file is read where it went (the tmpfs by its own
 # path; the detached one through a descriptor opened before the unmount)
@@ -168,8 +168,11 @@ qvd press "$REC" 1109 >/dev/null
 sleep 3
 rm -f "$drive"
 echo "drive gone: Q: removed while the take runs ($(text_of 1109))"
-sleep 3
-qvd press "$REC" 1109 >/dev/null
+# The program sees the file gone from its path and stops the take itself;
+# Stop is pressed only if it did not.
+wait_boxes $((before + 1)) 10
+sleep 1
+[ "$(text_of 1109)" = "Stop Recording" ] && qvd press "$REC" 1109 >/dev/null
 wait_boxes $((before + 1)) 10
 tone_stop
 check_take "drive gone" "$disk/gone.wav"
@@ -181,7 +184,7 @@ before=$(boxes)
 open_recording 'Q:\lazy.wav'
 tone_start
 qvd press "$REC" 1109 >/dev/null
-sleep 2
+sleep 3
 # A descriptor opened before the unmount keeps the detached file system
 # readable afterwards.
 exec 7<"$disk/lazy.wav"
