@@ -714,6 +714,11 @@ TEST_F(Record, AShortStoreKeepsWhatReachedTheDiskAndStoresAgainElsewhere) {
 // looks the same to the path): the watch stops the take as a write error,
 // and the file gets the sizes of what it holds through the open handle.
 TEST_F(Record, ATakeWhoseFileIsGoneStopsAndKeepsItsLastHeader) {
+#if defined(_WIN32)
+    // Windows moves no file that is open for writing; the end-to-end
+    // disk-full scenario takes the drive away from under the program instead.
+    GTEST_SKIP() << "an open file cannot be moved here";
+#endif
     std::snprintf(gRecorder.target, sizeof gRecorder.target, "%s", path("gone.wav").c_str());
     gRecorder.formatIndex = 5;
     ASSERT_EQ(0, recorderStart());
