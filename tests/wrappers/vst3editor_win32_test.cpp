@@ -1,6 +1,6 @@
 // The VST 3 wrapper's editor frame in this process under Wine: an MDI frame
 // and client stand in for the program's; our test module's view is a child
-// window of the frame's client.
+// window of the frame's client, beside the program button's strip.
 #include <gtest/gtest.h>
 #include <windows.h>
 
@@ -8,6 +8,8 @@
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "tests/support/wrapperdriver.h"
 
@@ -39,9 +41,25 @@ SIZE clientSize(HWND w) {
 }
 
 HWND editorFrame(HWND mdi) { return FindWindowExA(mdi, nullptr, "VST3_Wrapper_Editor", nullptr); }
+HWND clientOf(HWND frame) { return FindWindowExA(frame, nullptr, "VST3_Default_Editor", nullptr); }
 HWND viewOf(HWND frame) {
-    HWND client = GetWindow(frame, GW_CHILD);
+    HWND client = clientOf(frame);
     return client ? FindWindowExA(client, nullptr, "QvTestVst3View", nullptr) : nullptr;
+}
+
+// Reads the open popup menu and closes it; runs inside the menu's modal loop.
+std::vector<std::pair<UINT, std::string>> menuItems;
+void CALLBACK readPopup(HWND, UINT, UINT_PTR id, DWORD) {
+    HWND popup = FindWindowA("#32768", nullptr);
+    if (!popup || !IsWindowVisible(popup)) return;
+    KillTimer(nullptr, id);
+    HMENU menu = reinterpret_cast<HMENU>(SendMessageA(popup, 0x01E1 /* MN_GETHMENU */, 0, 0));
+    for (int i = 0; menu && i < GetMenuItemCount(menu); ++i) {
+        char text[200] = "";
+        GetMenuStringA(menu, static_cast<UINT>(i), text, sizeof text, MF_BYPOSITION);
+        menuItems.push_back({GetMenuItemID(menu, i), text});
+    }
+    EndMenu();
 }
 
 class Vst3Editor : public ::testing::Test {
@@ -113,7 +131,7 @@ TEST_F(Vst3Editor, TheViewSitsInAFrameOfItsSizeAndIsReleasedOnce) {
         EXPECT_STREQ(name, title);
         HWND view = viewOf(frame);
         ASSERT_NE(nullptr, view) << "the plug-in's own window is in the frame";
-        EXPECT_EQ(300, clientSize(frame).cx);
+        EXPECT_EQ(15 + 300, clientSize(frame).cx) << "the strip and the view";
         EXPECT_EQ(200, clientSize(frame).cy);
         EXPECT_EQ(before + 1, liveObjects());  // the view
         // Shown again: the same frame comes forward.
@@ -156,8 +174,9 @@ TEST_F(Vst3Editor, TheViewSitsInAFrameOfItsSizeAndIsReleasedOnce) {
 }
 
 // A view that asks for another size when it is attached gets it; a plug-in
-// without a view has no editor to show.
-TEST_F(Vst3Editor, AViewsResizeRequestSizesTheFrameAndNoViewShowsNothing) {
+// without a view gets the generic editor, whose bars and program menu reach
+// the controller and the processor.
+TEST_F(Vst3Editor, AViewsResizeRequestSizesTheFrameAndNoViewGetsTheGenericEditorAndPrograms) {
     _putenv_s("QV_TVST3", "resize-on-open");
     intptr_t handle = w.create("Qv Test Gain");
     ASSERT_NE(0, handle);
@@ -165,14 +184,59 @@ TEST_F(Vst3Editor, AViewsResizeRequestSizesTheFrameAndNoViewShowsNothing) {
     pump(100);
     HWND frame = editorFrame(mdi);
     ASSERT_NE(nullptr, frame);
-    EXPECT_EQ(320, clientSize(frame).cx);
+    EXPECT_EQ(15 + 320, clientSize(frame).cx);
     EXPECT_EQ(240, clientSize(frame).cy);
     w.call(WD_DESTROY_ALL);
 
     _putenv_s("QV_TVST3", "no-editor");
     handle = w.create("Qv Test Gain");
     ASSERT_NE(0, handle);
-    EXPECT_EQ(0, w.call(WD_SHOW_EDITOR, handle, reinterpret_cast<intptr_t>(mdi)));
+    ASSERT_EQ(1, w.call(WD_SHOW_EDITOR, handle, reinterpret_cast<intptr_t>(mdi)));
+    pump(100);
+    frame = editorFrame(mdi);
+    ASSERT_NE(nullptr, frame);
+    HWND client = clientOf(frame);
+    ASSERT_NE(nullptr, client);
+    EXPECT_EQ(360, clientSize(client).cx);
+    EXPECT_EQ(4 * 17 + 70, clientSize(client).cy) << "a row for each of the four parameters";
+
+    // Gain (row 0) dragged from 0.5 by 20 pixels: the controller and the
+    // processor have 0.7 (a gain of 1.4).
+    SendMessageA(client, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(300, 30 + 8));
+    SendMessageA(client, WM_MOUSEMOVE, MK_LBUTTON, MAKELPARAM(320, 30 + 8));
+    SendMessageA(client, WM_LBUTTONUP, 0, MAKELPARAM(320, 30 + 8));
+    WrapperParameter p{};
+    p.index = 0;
+    ASSERT_EQ(1, w.call(WD_GET_PARAMETER, handle, reinterpret_cast<intptr_t>(&p)));
+    EXPECT_NEAR(0.7, p.value, 1e-6);
+    EXPECT_STREQ("1.40", p.display);
+    w.call(WD_SET_SAMPLE_RATE, 0, 48000);
+    w.call(WD_SET_BLOCK_SIZE, 0, 64);
+    std::vector<float> left(64, 0.5f), right(64, 0.5f);
+    w.process(handle, left.data(), right.data());
+    EXPECT_NEAR(0.7f, left[10], 1e-6f);
+
+    // The program button lists the plug-in's programs under the current one.
+    menuItems.clear();
+    const UINT_PTR timer = SetTimer(nullptr, 0, 50, readPopup);
+    PostMessageA(frame, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(6, 8));
+    pump(1500);
+    KillTimer(nullptr, timer);
+    EXPECT_EQ((std::vector<std::pair<UINT, std::string>>{
+                  {106, "Unity"}, {0, ""}, {1112, "Soft"}, {1113, "Unity"}, {1114, "Loud"}}),
+              menuItems);
+    // "Loud" selects the program parameter's last step: its gain of 1.0
+    // (normalised) reaches the processor, and the generic editor shows it.
+    SendMessageA(frame, WM_COMMAND, 1114, 0);
+    SendMessageA(frame, WM_COMMAND, 60000, 0);  // in no item
+    p.index = 2;
+    ASSERT_EQ(1, w.call(WD_GET_PARAMETER, handle, reinterpret_cast<intptr_t>(&p)));
+    EXPECT_STREQ("Loud", p.display);
+    std::fill(left.begin(), left.end(), 0.5f);
+    std::fill(right.begin(), right.end(), 0.5f);
+    w.process(handle, left.data(), right.data());
+    EXPECT_NEAR(1.0f, left[10], 1e-6f);
+    w.call(WD_DESTROY_ALL);
     EXPECT_EQ(nullptr, editorFrame(mdi));
 }
 

@@ -1,70 +1,11 @@
-// The editor windows' platform-free part: menu items, layout, hit-tests,
-// drag arithmetic, frame size. UI thread only, like the windows using it.
+// What the editor frame asks of a VST effect: the generic editor's texts
+// and values, the program chosen from the menu, and the effect's own
+// editor (opened into the frame's client, idled, drawn, closed once).
 #include "wrappers/vst/vsteditor.h"
 
 #include <cstring>
 
-int32_t programMenuLimit(int32_t programs) {
-    if (programs <= 0) return 0;
-    return programs < kProgramMenuMaxPrograms ? programs : kProgramMenuMaxPrograms;
-}
-
-void programNameFrom(const char* answer, size_t size, char out[kProgramNameSize]) {
-    size_t n = 0;
-    if (answer)
-        while (n < size && n < kProgramNameSize - 1 && answer[n]) ++n;
-    if (n) std::memcpy(out, answer, n);
-    out[n] = '\0';
-}
-
-void programMenuSetTitle(ProgramMenu& menu, const char* answer, size_t size) {
-    programNameFrom(answer, size, menu.title);
-    if (!menu.title[0]) std::memcpy(menu.title, "Default", sizeof "Default");
-}
-
-bool programMenuAdd(ProgramMenu& menu, int32_t k, const char* answer, size_t size) {
-    if (k < 0 || k >= kProgramMenuMaxPrograms || !menu.items || menu.count >= menu.capacity) return false;
-    char name[kProgramNameSize];
-    programNameFrom(answer, size, name);
-    if (!name[0]) return false;
-    for (int32_t j = 0; j < menu.count; ++j)
-        if (std::strcmp(menu.items[j].name, name) == 0) return false;
-    ProgramItem& item = menu.items[menu.count++];
-    item.program = k;
-    std::memcpy(item.name, name, kProgramNameSize);
-    return true;
-}
-
-void programMenuText(const char* name, char* out, size_t size) {
-    if (!size) return;
-    size_t o = 0;
-    for (size_t i = 0; name && name[i] && i < kProgramNameSize - 1; ++i) {
-        const size_t need = name[i] == '&' ? 2 : 1;
-        if (o + need >= size) break;
-        out[o++] = name[i];
-        if (need == 2) out[o++] = '&';
-    }
-    out[o] = '\0';
-}
-
-ProgramChoice programMenuCommand(const ProgramMenu& menu, int32_t command) {
-    if (command == kProgramCurrentCommand) return {ProgramChoice::Current, 0};
-    for (int32_t j = 0; j < menu.count && menu.items; ++j)
-        if (kProgramFirstCommand + menu.items[j].program == command)
-            return {ProgramChoice::Program, menu.items[j].program};
-    return {ProgramChoice::None, 0};
-}
-
-EditorSize genericEditorSize(int32_t parameters) {
-    // Beyond what a window can be, the rows are cut off rather than the
-    // height wrapping.
-    const int32_t rows = parameters < 0 ? 0 : parameters > 1900 ? 1900 : parameters;
-    return {360, rows * kRowHeight + 70};
-}
-
-bool plausibleEditorSize(int32_t width, int32_t height) {
-    return width > 0 && height > 0 && width <= kEditorMaxSide && height <= kEditorMaxSide;
-}
+#include "wrappers/vst/vstinstance.h"
 
 bool editorSizeFromRect(const Vst2Rect* rect, EditorSize& out) {
     if (!rect) return false;
@@ -75,68 +16,86 @@ bool editorSizeFromRect(const Vst2Rect* rect, EditorSize& out) {
     return true;
 }
 
-int32_t parameterRowTop(int32_t row) { return kRowTop + kRowHeight * row; }
-
-int32_t parameterRowsShown(int32_t parameters, int32_t height) {
-    if (parameters <= 0 || height <= kRowTop) return 0;
-    const int32_t rows = (height - kRowTop + kRowHeight - 1) / kRowHeight;
-    return rows < parameters ? rows : parameters;
+void vstEditorTitle(const char* path, char out[kProgramNameSize]) {
+    const char* name = path;
+    for (const char* c = path; *c; ++c)
+        if (*c == '\\' || *c == '/') name = c + 1;
+    const char* dot = std::strrchr(name, '.');
+    size_t n = dot ? static_cast<size_t>(dot - name) : std::strlen(name);
+    if (n > kProgramNameSize - 1) n = kProgramNameSize - 1;
+    std::memcpy(out, name, n);
+    out[n] = '\0';
 }
 
-bool programButtonHit(int32_t x, int32_t y) { return x >= 0 && y >= 0 && x <= kProgramStripWidth && y <= 22; }
+namespace {
 
-int32_t parameterBarHit(int32_t x, int32_t y, int32_t parameters) {
-    if (x <= kBarLeft || x >= kHitRight || y <= kRowTop) return -1;
-    const int32_t offset = y - kRowTop;
-    if (offset % kRowHeight == 0) return -1;  // the line between two rows
-    const int32_t row = offset / kRowHeight;
-    return row < parameters ? row : -1;
+constexpr size_t kEffectText = 256;
+
+VstInstance* instanceOf(EditorFrame& editor) { return static_cast<VstInstance*>(editor.owner); }
+
+// The effect's text for a parameter, at most 31 characters. Effects write
+// past the nominal sizes: the buffer is large and cleared first.
+void parameterText(Vst2Effect* effect, int32_t opcode, int32_t row, char out[kParameterTextMax + 1]) {
+    char text[kEffectText];
+    std::memset(text, 0, sizeof text);
+    vstDispatch(effect, opcode, row, 0, text);
+    text[kParameterTextMax] = '\0';
+    std::memcpy(out, text, kParameterTextMax + 1);
 }
 
-int32_t parameterBarFillRight(float value) {
-    if (!(value >= 0.0f)) value = 0.0f;  // NaN too
-    if (value > 1.0f) value = 1.0f;
-    return kBarLeft + 1 + static_cast<int32_t>(value * static_cast<float>(kBarSpan));
+void parameterTexts(EditorFrame& editor, int32_t index, char name[kParameterTextMax + 1],
+                    char display[kParameterTextMax + 1], char label[kParameterTextMax + 1]) {
+    Vst2Effect* effect = instanceOf(editor)->effect;
+    if (!effect) return;
+    parameterText(effect, kVst2GetParamName, index, name);
+    parameterText(effect, kVst2GetParamDisplay, index, display);
+    parameterText(effect, kVst2GetParamLabel, index, label);
 }
 
-float parameterDragValue(float value, int32_t dx) {
-    float next = value + static_cast<float>(dx) * 0.01f;
-    if (!(next >= 0.0f)) next = 0.0f;
-    if (next > 1.0f) next = 1.0f;
-    return next;
+void setParameter(EditorFrame& editor, int32_t index, float value) {
+    Vst2Effect* effect = instanceOf(editor)->effect;
+    if (effect && effect->setParameter) effect->setParameter(effect, index, value);
 }
 
-bool parameterDragBegin(ParameterDrag& drag, const void* window, int32_t x, int32_t y, int32_t parameters,
-                        int32_t screenX, int32_t screenY) {
-    const int32_t row = parameterBarHit(x, y, parameters);
-    if (!window || row < 0) return false;
-    drag = {window, row, x, screenX, screenY};
-    return true;
+void selectProgram(EditorFrame& editor) {
+    VstInstance* instance = instanceOf(editor);
+    if (!instance->effect) return;
+    vstDispatch(instance->effect, kVst2SetProgram, 0, editor.currentProgram);
+    vstRefreshParameters(instance);
 }
 
-bool parameterDragMove(ParameterDrag& drag, const void* window, int32_t x, const float* cache, int32_t parameters,
-                       int32_t& row, float& value) {
-    if (!window || drag.window != window) return false;
-    if (!cache || drag.row < 0 || drag.row >= parameters) {
-        drag.window = nullptr;
-        return false;
-    }
-    const float before = cache[drag.row];
-    const float after = parameterDragValue(before, x - drag.lastX);
-    drag.lastX = x;
-    if (after == before) return false;
-    row = drag.row;
-    value = after;
-    return true;
+int32_t openView(EditorFrame& editor, void* parent, EditorSize& size) {
+    VstInstance* instance = instanceOf(editor);
+    if (!vstHasOwnEditor(instance)) return 0;
+    const intptr_t opened = vstDispatch(instance->effect, kVst2EditorOpen, 0, 0, parent);
+    // Some effects answer 0 although they made their window: a child in
+    // the client says the editor is there.
+    if (!opened && !editorClientHasChild(parent)) return -1;
+    Vst2Rect* rect = nullptr;
+    vstDispatch(instance->effect, kVst2EditorGetRect, 0, 0, &rect);
+    editorSizeFromRect(rect, size);
+    return 1;
 }
 
-bool parameterDragEnd(ParameterDrag& drag, const void* window) {
-    if (!window || drag.window != window) return false;
-    drag.window = nullptr;
-    drag.row = -1;
-    return true;
+void closeView(EditorFrame& editor) {
+    VstInstance* instance = instanceOf(editor);
+    if (instance->effect) vstDispatch(instance->effect, kVst2EditorClose);
 }
 
-EditorSize editorFrameSize(const FrameInsets& insets, EditorSize client) {
-    return {kProgramStripWidth + client.width + insets.left + insets.right, client.height + insets.top + insets.bottom};
+void idleView(EditorFrame& editor) {
+    VstInstance* instance = instanceOf(editor);
+    if (instance->effect) vstDispatch(instance->effect, kVst2EditorIdle);
 }
+
+void paintView(EditorFrame& editor) {
+    VstInstance* instance = instanceOf(editor);
+    if (!instance->effect) return;
+    Vst2Rect* rect = nullptr;
+    vstDispatch(instance->effect, kVst2EditorGetRect, 0, 0, &rect);
+    if (rect) vstDispatch(instance->effect, kVst2EditorDraw, 0, 0, rect);
+}
+
+}  // namespace
+
+const EditorCalls kVstEditorCalls{parameterTexts, setParameter, selectProgram, openView,
+                                  closeView,      idleView,     paintView,     nullptr};

@@ -1,6 +1,6 @@
 // One hosted VST effect: the record behind an instance handle (the
 // handle is its address), shared by the wrapper (vstwrapper.cpp) and its
-// editor windows (vsteditor_win32.cpp).
+// editor frame's calls (vsteditor.cpp).
 #pragma once
 
 #include <atomic>
@@ -13,19 +13,12 @@
 constexpr size_t kVstPathSize = 260;  // paths, NUL included, as in the state blob
 
 struct VstInstance {
-    // The editor frame (an MDI child) and its client; null while closed.
-    // The audio thread may read the frame to post a resize to it.
-    std::atomic<void*> editorFrame;
-    void* editorClient;
-    int32_t editorX, editorY;  // the frame's last position in the MDI client
+    // The editor frame; its parameter cache (one value per effect
+    // parameter) and program menu are the wrapper's to keep.
+    EditorFrame editor;
     PlatformModule module;
     char path[kVstPathSize];
     Vst2Effect* effect;
-    ProgramMenu menu;    // the program list the popup is built from
-    void* programPopup;  // the popup menu, built when first needed
-    int32_t currentProgram;
-    float* parameters;  // cache, one per effect parameter
-    int32_t parameterCount;
     std::atomic<uint8_t> bypassed;  // read by the audio thread
     uint8_t* userData;
     uint32_t userSize;
@@ -47,5 +40,6 @@ inline bool vstHasOwnEditor(const VstInstance* instance) {
 inline void vstRefreshParameters(VstInstance* instance) {
     Vst2Effect* effect = instance->effect;
     if (!effect || !effect->getParameter) return;
-    for (int32_t i = 0; i < instance->parameterCount; ++i) instance->parameters[i] = effect->getParameter(effect, i);
+    for (int32_t i = 0; i < instance->editor.parameterCount; ++i)
+        instance->editor.parameters[i] = effect->getParameter(effect, i);
 }

@@ -39,7 +39,6 @@ constexpr size_t kNameMax = 63;
 // Effects are asked for texts into buffers far larger than the nominal
 // sizes: many write past them.
 constexpr size_t kEffectText = 256;
-constexpr int32_t kDefaultPosition = static_cast<int32_t>(0x80000000u);
 constexpr intptr_t kHostUniqueId = 0x51756F20;  // "Quo "
 constexpr intptr_t kHostVstVersion = 2;
 constexpr float kFallbackRate = 44100.0f;
@@ -253,7 +252,7 @@ intptr_t VST2_CALL effectHost(Vst2Effect* effect, int32_t opcode, int32_t index,
             // Effects ask on any thread, the audio thread included: the
             // window layer posts the resize there instead of waiting. An
             // absurd size leaves the frame as it is.
-            if (value >= INT32_MIN && value <= INT32_MAX) editorSizeWindow(instance, index, static_cast<int32_t>(value));
+            if (value >= INT32_MIN && value <= INT32_MAX) editorSizeWindow(instance->editor, index, static_cast<int32_t>(value));
             return 1;
         }
         case kVst2HostGetSampleRate:
@@ -375,7 +374,7 @@ void refreshParameters(Instance* instance) { vstRefreshParameters(instance); }
 // an unterminated answer stops at the buffer's end.
 void buildProgramMenu(Instance* instance) {
     Vst2Effect* effect = instance->effect;
-    ProgramMenu& menu = instance->menu;
+    ProgramMenu& menu = instance->editor.menu;
     char text[kEffectText] = "";
     dispatch(effect, kVst2GetProgramName, 0, 0, text);
     programMenuSetTitle(menu, text, sizeof text);
@@ -398,11 +397,11 @@ void buildProgramMenu(Instance* instance) {
 }
 
 void freeRecordParts(Instance* instance) {
-    std::free(instance->parameters);
-    instance->parameters = nullptr;
-    instance->parameterCount = 0;
-    std::free(instance->menu.items);
-    instance->menu = ProgramMenu{};
+    std::free(instance->editor.parameters);
+    instance->editor.parameters = nullptr;
+    instance->editor.parameterCount = 0;
+    std::free(instance->editor.menu.items);
+    instance->editor.menu = ProgramMenu{};
 }
 
 // Fills a record from an opened effect: program menu, program 0, the
@@ -411,18 +410,17 @@ bool adopt(Instance* instance, Opened& opened) {
     std::memcpy(instance->path, opened.path, kPathSize);
     instance->module = opened.module;
     instance->effect = opened.effect;
-    instance->editorX = instance->editorY = kDefaultPosition;
-    instance->currentProgram = 0;
+    editorFrameInit(instance->editor, &kVstEditorCalls, instance);
     buildProgramMenu(instance);
     dispatch(instance->effect, kVst2SetProgram, 0, 0);
     const int32_t parameters = checkedCount(instance->effect->numParams);
     if (parameters > 0) {
-        instance->parameters = static_cast<float*>(std::calloc(static_cast<size_t>(parameters), sizeof(float)));
-        if (!instance->parameters) {
+        instance->editor.parameters = static_cast<float*>(std::calloc(static_cast<size_t>(parameters), sizeof(float)));
+        if (!instance->editor.parameters) {
             freeRecordParts(instance);
             return false;
         }
-        instance->parameterCount = parameters;
+        instance->editor.parameterCount = parameters;
         refreshParameters(instance);
     }
     return true;
@@ -448,7 +446,7 @@ Instance* createInstance(const char* path, bool trusted) {
 }
 
 void releaseEffect(Instance* instance) {
-    editorForget(instance);
+    editorForget(instance->editor);
     closeEffect(instance->effect, instance->module);
     instance->effect = nullptr;
     instance->module = nullptr;
@@ -489,12 +487,14 @@ intptr_t replaceInstance(Instance* instance, intptr_t index) {
     std::memcpy(instance->path, fresh.path, kPathSize);
     instance->module = fresh.module;
     instance->effect = fresh.effect;
-    instance->editorX = fresh.editorX;
-    instance->editorY = fresh.editorY;
-    instance->menu = fresh.menu;
-    instance->currentProgram = 0;
-    instance->parameters = fresh.parameters;
-    instance->parameterCount = fresh.parameterCount;
+    // The frame keeps its place on the screen.
+    const int32_t x = instance->editor.x, y = instance->editor.y;
+    editorFrameInit(instance->editor, &kVstEditorCalls, instance);
+    instance->editor.x = x;
+    instance->editor.y = y;
+    instance->editor.menu = fresh.editor.menu;
+    instance->editor.parameters = fresh.editor.parameters;
+    instance->editor.parameterCount = fresh.editor.parameterCount;
     return 1;
 }
 
@@ -541,7 +541,7 @@ bool captureState(Instance* instance) {
         dataSize = count = static_cast<uint32_t>(size);
     } else {
         refreshParameters(instance);
-        count = static_cast<uint32_t>(instance->parameterCount);
+        count = static_cast<uint32_t>(instance->editor.parameterCount);
         dataSize = count * 4;
     }
     instance->scratchSize = 9 + dataSize;
@@ -555,7 +555,7 @@ bool captureState(Instance* instance) {
     if (effect->flags & kVst2FlagProgramChunks) {
         if (dataSize) std::memcpy(instance->scratch + 9, data, dataSize);
     } else {
-        for (uint32_t i = 0; i < count; ++i) putF32(instance->scratch + 9 + 4 * i, instance->parameters[i]);
+        for (uint32_t i = 0; i < count; ++i) putF32(instance->scratch + 9 + 4 * i, instance->editor.parameters[i]);
     }
     return true;
 }
@@ -621,10 +621,10 @@ bool restoreState(Instance* instance, const uint8_t* state, size_t size) {
     } else if (std::memcmp(state, "PARAM", 5) == 0) {
         if (count > rest / 4) return false;
         if (instance && instance->effect->setParameter) {
-            for (uint32_t i = 0; i < count && i < static_cast<uint32_t>(instance->parameterCount); ++i) {
+            for (uint32_t i = 0; i < count && i < static_cast<uint32_t>(instance->editor.parameterCount); ++i) {
                 const float value = getF32(body + 4 * i);
                 instance->effect->setParameter(instance->effect, static_cast<int32_t>(i), value);
-                instance->parameters[i] = value;
+                instance->editor.parameters[i] = value;
             }
         }
     } else {
@@ -690,7 +690,7 @@ WRAPPER_EXPORT intptr_t WRAPPER_CALL wrapperDispatcher(intptr_t opcode, intptr_t
             if (!openForHost(hostCallback, reinterpret_cast<const char*>(a1), applicationDirectory,
                              sizeof applicationDirectory, kVersionCaption))
                 return 0;
-            return editorWindowsOpen() ? 1 : 0;
+            return editorWindowsOpen(kVstEditorClasses) ? 1 : 0;
         case WD_REFRESH_LIST:
             return refreshList();
         case WD_GET_NAME: {
@@ -752,13 +752,17 @@ WRAPPER_EXPORT intptr_t WRAPPER_CALL wrapperDispatcher(intptr_t opcode, intptr_t
             }
             return 1;
         }
-        case WD_SHOW_EDITOR:
+        case WD_SHOW_EDITOR: {
             instance = findInstance(instances, a1);
-            return instance ? editorShow(instance, reinterpret_cast<void*>(a2)) : 0;
+            if (!instance) return 0;
+            char title[kProgramNameSize];
+            vstEditorTitle(instance->path, title);
+            return editorShow(instance->editor, title, reinterpret_cast<void*>(a2));
+        }
         case WD_CLOSE_EDITOR:
             instance = findInstance(instances, a1);
             if (!instance) return 0;
-            editorClose(instance);
+            editorClose(instance->editor);
             callHost(HC_EDITOR_CLOSED, a1, 0);
             return 1;
         case WD_CLOSE:

@@ -1,26 +1,54 @@
-// A VST 3 plug-in's own editor in an editor frame: an MDI child of the
-// host's client holding the plug-in's view, sized to it, resizable when the
-// view is. UI thread only. The native build has no windows: showing
-// answers 0 there.
+// The VST 3 wrapper's part of the editor frame: what the frame asks of a
+// plug-in (its parameters through the controller, its program list, and
+// its own view), the IPlugFrame a view asks for sizes through, and the
+// menu and parameter cache the wrapper keeps for the frame. UI thread.
 #pragma once
 
 #include <cstdint>
 
+#include "wrappers/common/editorframe.h"
 #include "wrappers/vst3/vst3abi.h"
 
-struct Vst3Editor {
-    void* frame = nullptr;  // the MDI child while the editor is open
-    void* client = nullptr;
-    vst3::IPlugView* view = nullptr;
-    void* plugFrame = nullptr;  // our IPlugFrame for the view
-    int32_t x = static_cast<int32_t>(0x80000000u), y = static_cast<int32_t>(0x80000000u);
+namespace vst3 {
+
+struct Instance;
+
+// The view's frame: a view asks for a new size here. Lives in its
+// instance, which outlives every view.
+class Vst3PlugFrame final : public IPlugFrame {
+public:
+    explicit Vst3PlugFrame(Instance* owner) : owner_(owner) {}
+    tresult VST3_CALL queryInterface(const uint8_t* iid, void** object) override;
+    uint32_t VST3_CALL addRef() override { return 2; }
+    uint32_t VST3_CALL release() override { return 1; }
+    tresult VST3_CALL resizeView(IPlugView* view, ViewRect* rect) override;
+
+private:
+    Instance* owner_;
 };
 
-bool vst3EditorsOpen();
-void vst3EditorsClose();
-// Opens (or brings forward) the controller's editor view in a frame titled
-// `title` in `mdiClient`. 1 when shown; 0 when the plug-in has no view for
-// this platform.
-intptr_t vst3EditorShow(Vst3Editor& editor, vst3::IEditController* controller, const char* title, void* mdiClient);
-// Closes the frame and releases the view, once.
-void vst3EditorClose(Vst3Editor& editor);
+// The frame's classes and pictures in the VST 3 wrapper's module.
+constexpr EditorClasses kVst3EditorClasses{"VST3_Wrapper_Editor", "VST3_Default_Editor", 106, 107};
+
+// What the frame asks of an instance (its `owner` is the Instance).
+extern const EditorCalls kVst3EditorCalls;
+
+// The parameter cache read anew from the controller, sized to its count
+// (a count beyond kMaxEditorParameters or none leaves the cache empty).
+// True when a value or the count changed.
+bool vst3RefreshParameters(Instance& instance);
+constexpr int32_t kMaxEditorParameters = 1 << 16;
+
+// The program menu from the controller's unit information: the root unit's
+// program list, selected through the parameter marked as the program
+// change. Without both the frame shows no menu.
+void vst3BuildProgramMenu(Instance& instance);
+
+// The program a program-change value selects among `count`, and back.
+int32_t vst3ProgramOfValue(double value, int32_t count);
+double vst3ValueOfProgram(int32_t program, int32_t count);
+
+// The cache and the menu freed (the frame closed first).
+void vst3FreeEditorParts(Instance& instance);
+
+}  // namespace vst3

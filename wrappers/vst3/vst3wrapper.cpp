@@ -28,6 +28,7 @@
 #include "wrappers/vst3/vst3abi.h"
 #include "wrappers/vst3/vst3editor.h"
 #include "wrappers/vst3/vst3host.h"
+#include "wrappers/vst3/vst3instance.h"
 #include "wrappers/vst3/vst3module.h"
 
 using namespace vst3;
@@ -47,72 +48,6 @@ struct Available {
     char path[kPathSize];
     EffectClass effect;
     Available* next;
-};
-
-struct Instance;
-
-// The component handler of one instance: edits from the plug-in's editor
-// go to the audio thread; restarts are served on the UI thread.
-class Handler final : public IComponentHandler {
-public:
-    explicit Handler(Instance* owner) : owner_(owner) {}
-    tresult VST3_CALL queryInterface(const uint8_t* iid, void** object) override {
-        if (!object) return kInvalidArgument;
-        if (sameUid(iid, kFUnknownIid) || sameUid(iid, kIComponentHandlerIid)) {
-            *object = static_cast<IComponentHandler*>(this);
-            return kResultOk;
-        }
-        *object = nullptr;
-        return kNoInterface;
-    }
-    // Owned by its instance, which outlives every plug-in reference.
-    uint32_t VST3_CALL addRef() override { return 2; }
-    uint32_t VST3_CALL release() override { return 1; }
-    tresult VST3_CALL beginEdit(ParamID) override { return kResultOk; }
-    tresult VST3_CALL performEdit(ParamID id, ParamValue value) override;
-    tresult VST3_CALL endEdit(ParamID) override { return kResultOk; }
-    tresult VST3_CALL restartComponent(int32_t flags) override;
-
-private:
-    Instance* owner_;
-};
-
-struct Instance {
-    explicit Instance() : handler(this) {}
-
-    Module* module = nullptr;
-    char path[kPathSize] = "";
-    EffectClass effect{};
-    IComponent* component = nullptr;
-    IAudioProcessor* processor = nullptr;
-    IEditController* controller = nullptr;
-    bool separateController = false;
-    IConnectionPoint* componentPoint = nullptr;
-    IConnectionPoint* controllerPoint = nullptr;
-    Handler handler;
-    bool active = false;
-    bool processing = false;
-    // The arrangement in use: 1 or 2 channels each way.
-    int32_t inputChannels = 2, outputChannels = 2;
-    int32_t inputBuses = 0, outputBuses = 0;
-    std::atomic<int32_t> latency{0};
-    std::atomic<uint8_t> bypassed{0};
-    // The audio thread's side of the handshake around changes: `ready` says
-    // the plug-in is set up and processing, `busy` that a block is inside it.
-    std::atomic<bool> ready{false};
-    std::atomic<bool> busy{false};
-    ParamRing toAudio;              // UI -> audio: values the user set
-    ParamRing fromAudio;            // audio -> UI: values the plug-in reports
-    ParamChanges inputChanges, outputChanges;
-    ProcessContext context{};
-    float* inputs[2] = {nullptr, nullptr};
-    float* outputs[2] = {nullptr, nullptr};
-    AudioBusBuffers inputBus{}, outputBus{};
-    ProcessData data{};
-    Vst3Editor editor;
-    uint8_t* userData = nullptr;
-    uint32_t userSize = 0;
-    Instance* next = nullptr;
 };
 
 HostCallbackFn hostCallback = nullptr;
@@ -401,10 +336,14 @@ intptr_t refreshList() {
 
 // ---- instances ----
 
+}  // namespace
+
 tresult VST3_CALL Handler::performEdit(ParamID id, ParamValue value) {
     if (!owner_->toAudio.push(id, value)) return kResultFalse;
     return kResultOk;
 }
+
+namespace {
 
 // UI thread: keeps the audio thread out of the plug-in, waiting for a
 // block that is inside it (both flags sequentially consistent, as the
@@ -422,6 +361,8 @@ void readLatency(Instance* instance) {
 
 void configure(Instance* instance);
 
+}  // namespace
+
 tresult VST3_CALL Handler::restartComponent(int32_t flags) {
     Instance* instance = owner_;
     tresult result = kResultOk;
@@ -431,10 +372,17 @@ tresult VST3_CALL Handler::restartComponent(int32_t flags) {
         // while it happens.
         configure(instance);
     }
-    if (flags & (kParamValuesChanged | kParamTitlesChanged)) callHost(HC_REPAINT_CHAIN, 0, 0);
+    if (flags & (kParamValuesChanged | kParamTitlesChanged)) {
+        if (flags & kParamTitlesChanged) vst3BuildProgramMenu(*instance);
+        vst3RefreshParameters(*instance);
+        editorRepaint(instance->editor);
+        callHost(HC_REPAINT_CHAIN, 0, 0);
+    }
     if (flags & ~(kLatencyChanged | kIoChanged | kParamValuesChanged | kParamTitlesChanged)) result = kNotImplemented;
     return result;
 }
+
+namespace {
 
 template <class T>
 T* query(FUnknown* object, const Uid& iid) {
@@ -530,7 +478,7 @@ void configure(Instance* instance) {
 }
 
 void releaseObjects(Instance* instance) {
-    vst3EditorClose(instance->editor);
+    vst3FreeEditorParts(*instance);
     holdAudio(instance);
     if (instance->processing) instance->processor->setProcessing(0);
     if (instance->active) instance->component->setActive(0);
@@ -641,6 +589,8 @@ Instance* createInstance(const char* path, const uint8_t* cid, const char* name)
         delete instance;
         return nullptr;
     }
+    vst3BuildProgramMenu(*instance);
+    vst3RefreshParameters(*instance);
     Instance** tail = &instances;
     while (*tail) tail = &(*tail)->next;
     *tail = instance;
@@ -678,6 +628,7 @@ intptr_t replaceInstance(Instance* instance, intptr_t index) {
         }
     }
     releaseObjects(instance);
+    vst3FreeEditorParts(*fresh);
     std::free(instance->userData);
     instance->userData = nullptr;
     instance->userSize = 0;
@@ -699,6 +650,8 @@ intptr_t replaceInstance(Instance* instance, intptr_t index) {
     fresh->active = fresh->processing = false;
     delete fresh;
     configure(instance);
+    vst3BuildProgramMenu(*instance);
+    vst3RefreshParameters(*instance);
     return instance->active ? 1 : 0;
 }
 
@@ -727,6 +680,8 @@ void idle() {
         ParamPoint point;
         while (i->fromAudio.pop(point))
             if (i->controller) i->controller->setParamNormalized(point.id, point.value);
+        // The generic editor follows the plug-in's own changes.
+        if (i->editor.client && !i->editor.viewOpen && vst3RefreshParameters(*i)) editorRepaint(i->editor);
     }
 }
 
@@ -823,6 +778,7 @@ void restoreState(Instance* instance, const uint8_t* component, uint32_t compone
     }
     readLatency(instance);
     if (wasReady) instance->ready.store(true);
+    vst3RefreshParameters(*instance);
 }
 
 // The module a blob names, or the scanned module with the same class when
@@ -917,7 +873,7 @@ WRAPPER_EXPORT intptr_t WRAPPER_CALL wrapperDispatcher(intptr_t opcode, intptr_t
             if (!openForHost(hostCallback, reinterpret_cast<const char*>(a1), applicationDirectory,
                              sizeof applicationDirectory, kVersionCaption))
                 return 0;
-            return vst3EditorsOpen() ? 1 : 0;
+            return editorWindowsOpen(kVst3EditorClasses) ? 1 : 0;
         case WD_REFRESH_LIST:
             return refreshList();
         case WD_GET_NAME: {
@@ -982,13 +938,13 @@ WRAPPER_EXPORT intptr_t WRAPPER_CALL wrapperDispatcher(intptr_t opcode, intptr_t
             return 1;
         case WD_SHOW_EDITOR:
             instance = findInstance(instances, a1);
-            return instance ? vst3EditorShow(instance->editor, instance->controller, instance->effect.name,
-                                             reinterpret_cast<void*>(a2))
-                            : 0;
+            if (!instance) return 0;
+            vst3RefreshParameters(*instance);
+            return editorShow(instance->editor, instance->effect.name, reinterpret_cast<void*>(a2));
         case WD_CLOSE_EDITOR:
             instance = findInstance(instances, a1);
             if (!instance) return 0;
-            vst3EditorClose(instance->editor);
+            editorClose(instance->editor);
             callHost(HC_EDITOR_CLOSED, a1, 0);
             return 1;
         case WD_CLOSE:
@@ -997,7 +953,7 @@ WRAPPER_EXPORT intptr_t WRAPPER_CALL wrapperDispatcher(intptr_t opcode, intptr_t
             destroyAll();
             freeAvailableList();
             allocateScratch(0);
-            vst3EditorsClose();
+            editorWindowsClose();
             callHost(HC_WRAPPER_CLOSED, a1, 0);
             return 1;
         case WD_SET_CHANNELS: {
@@ -1060,6 +1016,7 @@ WRAPPER_EXPORT intptr_t WRAPPER_CALL wrapperDispatcher(intptr_t opcode, intptr_t
                 const double value = p->value >= 0.0 && p->value <= 1.0 ? p->value : (p->value > 1.0 ? 1.0 : 0.0);
                 instance->controller->setParamNormalized(info.id, value);
                 instance->toAudio.push(info.id, value);
+                if (vst3RefreshParameters(*instance)) editorRepaint(instance->editor);
                 return 1;
             }
             p->value = instance->controller->getParamNormalized(info.id);

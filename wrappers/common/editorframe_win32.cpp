@@ -1,11 +1,11 @@
-// The VST wrapper's editor windows: the frame (an MDI child of the host's
-// client, class "VST_Wrapper_Editor") with the program button in its left
-// strip, and its client (class "VST_Default_Editor"), which either holds
-// the effect's own editor or lists the parameters with draggable bars.
+// The wrappers' editor frame: an MDI child of the host's client with the
+// program button in its left strip, and its client, which either holds the
+// plug-in's own editor or lists the parameters with draggable bars. Each
+// wrapper module registers the two classes under names of its own.
 //
 // Threads: everything here runs on the UI thread, except editorSizeWindow,
-// which effects may call from the audio thread: there it only posts.
-// Layout, hit-tests, menu texts and drag arithmetic are in vsteditor.cpp.
+// which plug-ins may call from the audio thread: there it only posts.
+// Layout, hit-tests, menu texts and drag arithmetic are in editorframe.cpp.
 #include <windows.h>
 #include <windowsx.h>
 #include <commctrl.h>
@@ -13,24 +13,20 @@
 #include <cstdio>
 #include <cstring>
 
-#include "wrappers/vst/vsteditor.h"
-#include "wrappers/vst/vstinstance.h"
+#include "wrappers/common/editorframe.h"
 
 namespace {
 
-constexpr const char* kFrameClass = "VST_Wrapper_Editor";
-constexpr const char* kClientClass = "VST_Default_Editor";
-constexpr int kButtonBitmap = 106;
-constexpr int kSmallIcon = 107;
 constexpr UINT_PTR kIdleTimer = 1;
 constexpr UINT kIdleMs = 100;
 // A resize asked for on another thread: wParam width, lParam height.
 constexpr UINT kSizeMessage = WM_APP + 0x56;
-constexpr size_t kEffectText = 256;
 
 // What WD_OPEN makes and WD_CLOSE releases.
 struct Gdi {
     bool registered;
+    char frameClass[64];
+    char clientClass[64];
     HIMAGELIST buttons;
     HFONT normal, bold;
     HBRUSH black, red;
@@ -49,9 +45,9 @@ HINSTANCE thisModule() {
     return module;
 }
 
-VstInstance* instanceOf(HWND window) { return reinterpret_cast<VstInstance*>(GetWindowLongPtrA(window, GWLP_USERDATA)); }
+EditorFrame* editorOf(HWND window) { return reinterpret_cast<EditorFrame*>(GetWindowLongPtrA(window, GWLP_USERDATA)); }
 
-HWND frameOf(const VstInstance* instance) { return static_cast<HWND>(instance->editorFrame.load()); }
+HWND frameOf(const EditorFrame& editor) { return static_cast<HWND>(editor.frame.load()); }
 
 // ---- sizes ----
 
@@ -64,29 +60,31 @@ FrameInsets insetsOf(HWND frame) {
 
 // Sizes the client to the editor and the frame around it, keeping the
 // frame where it is. UI thread.
-void applyEditorSize(VstInstance* instance, EditorSize size) {
-    HWND frame = frameOf(instance);
+void applyEditorSize(EditorFrame& editor, EditorSize size) {
+    HWND frame = frameOf(editor);
     if (!frame) return;
-    if (instance->editorClient)
-        SetWindowPos(static_cast<HWND>(instance->editorClient), nullptr, kProgramStripWidth, 0, size.width,
-                     size.height, SWP_NOZORDER | SWP_NOACTIVATE);
+    editor.resizing = true;
+    if (editor.client)
+        SetWindowPos(static_cast<HWND>(editor.client), nullptr, kProgramStripWidth, 0, size.width, size.height,
+                     SWP_NOZORDER | SWP_NOACTIVATE);
     const EditorSize outer = editorFrameSize(insetsOf(frame), size);
     SetWindowPos(frame, nullptr, 0, 0, outer.width, outer.height, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    editor.resizing = false;
 }
 
 // ---- the program menu ----
 
-HMENU programPopup(VstInstance* instance) {
-    if (instance->programPopup) return static_cast<HMENU>(instance->programPopup);
+HMENU programPopup(EditorFrame& editor) {
+    if (editor.programPopup) return static_cast<HMENU>(editor.programPopup);
     HMENU menu = CreatePopupMenu();
     if (!menu) return nullptr;
     char text[kProgramMenuTextSize];
-    programMenuText(instance->menu.title, text, sizeof text);
+    programMenuText(editor.menu.title, text, sizeof text);
     AppendMenuA(menu, MF_STRING, kProgramCurrentCommand, text);
     SetMenuDefaultItem(menu, kProgramCurrentCommand, FALSE);
     AppendMenuA(menu, MF_SEPARATOR, 0, nullptr);
-    for (int32_t j = 0; j < instance->menu.count; ++j) {
-        const ProgramItem& item = instance->menu.items[j];
+    for (int32_t j = 0; j < editor.menu.count; ++j) {
+        const ProgramItem& item = editor.menu.items[j];
         programMenuText(item.name, text, sizeof text);
         const UINT id = static_cast<UINT>(kProgramFirstCommand + item.program);
         AppendMenuA(menu, MF_STRING, id, text);
@@ -96,65 +94,52 @@ HMENU programPopup(VstInstance* instance) {
         info.dwItemData = static_cast<ULONG_PTR>(item.program);
         SetMenuItemInfoA(menu, id, FALSE, &info);
     }
-    instance->programPopup = menu;
+    editor.programPopup = menu;
     return menu;
 }
 
-void chooseProgram(HWND frame, VstInstance* instance, int32_t command) {
-    const ProgramChoice choice = programMenuCommand(instance->menu, command);
+void chooseProgram(EditorFrame& editor, int32_t command) {
+    const ProgramChoice choice = programMenuCommand(editor.menu, command);
     if (choice.kind == ProgramChoice::None) return;
     if (choice.kind == ProgramChoice::Program) {
         // The item's data is the program; the menu was built from the same list.
         MENUITEMINFOA info{};
         info.cbSize = sizeof info;
         info.fMask = MIIM_DATA;
-        HMENU menu = static_cast<HMENU>(instance->programPopup);
+        HMENU menu = static_cast<HMENU>(editor.programPopup);
         if (!menu || !GetMenuItemInfoA(menu, static_cast<UINT>(command), FALSE, &info) ||
             static_cast<int32_t>(info.dwItemData) != choice.program)
             return;
-        instance->currentProgram = choice.program;
+        editor.currentProgram = choice.program;
     }
-    vstDispatch(instance->effect, kVst2SetProgram, 0, instance->currentProgram);
-    vstRefreshParameters(instance);
-    if (instance->editorClient) InvalidateRect(static_cast<HWND>(instance->editorClient), nullptr, TRUE);
-    (void)frame;
+    if (editor.calls->selectProgram) editor.calls->selectProgram(editor);
+    if (editor.client) InvalidateRect(static_cast<HWND>(editor.client), nullptr, TRUE);
 }
 
 // ---- the generic editor ----
 
-// The effect's text for a parameter, at most 31 characters. Effects write
-// past the nominal sizes: the buffer is large and cleared first.
-void parameterText(VstInstance* instance, int32_t opcode, int32_t row, char out[kParameterTextMax + 1]) {
-    char text[kEffectText];
-    std::memset(text, 0, sizeof text);
-    vstDispatch(instance->effect, opcode, row, 0, text);
-    text[kParameterTextMax] = '\0';
-    std::memcpy(out, text, kParameterTextMax + 1);
-}
-
 void drawText(HDC dc, int x, int y, const char* text) { TextOutA(dc, x, y, text, static_cast<int>(std::strlen(text))); }
 
-void drawRow(HDC dc, VstInstance* instance, int32_t row) {
+void drawRow(HDC dc, EditorFrame& editor, int32_t row) {
     const int y = parameterRowTop(row);
     RECT band{5, y, 300, y + kRowHeight};
     FillRect(dc, &band, GetSysColorBrush(COLOR_3DFACE));
     SelectObject(dc, gdi.normal);
     SetBkMode(dc, TRANSPARENT);
     SetTextColor(dc, RGB(0, 0, 0));
-    char text[kParameterTextMax + 1];
-    parameterText(instance, kVst2GetParamName, row, text);
-    drawText(dc, 8, y, text);
-    parameterText(instance, kVst2GetParamDisplay, row, text);
-    drawText(dc, 108, y, text);
-    parameterText(instance, kVst2GetParamLabel, row, text);
-    drawText(dc, 188, y, text);
+    char name[kParameterTextMax + 1] = "", display[kParameterTextMax + 1] = "", label[kParameterTextMax + 1] = "";
+    if (editor.calls->parameterTexts) editor.calls->parameterTexts(editor, row, name, display, label);
+    name[kParameterTextMax] = display[kParameterTextMax] = label[kParameterTextMax] = '\0';
+    drawText(dc, 8, y, name);
+    drawText(dc, 108, y, display);
+    drawText(dc, 188, y, label);
     RECT bar{kBarLeft, y + 4, kBarRight, y + 12};
     FillRect(dc, &bar, gdi.black);
-    RECT fill{kBarLeft + 1, y + 5, parameterBarFillRight(instance->parameters[row]), y + 11};
+    RECT fill{kBarLeft + 1, y + 5, parameterBarFillRight(editor.parameters[row]), y + 11};
     FillRect(dc, &fill, gdi.red);
 }
 
-void drawGeneric(HWND window, HDC dc, VstInstance* instance) {
+void drawGeneric(HWND window, HDC dc, EditorFrame& editor) {
     RECT all;
     GetClientRect(window, &all);
     FillRect(dc, &all, GetSysColorBrush(COLOR_3DFACE));
@@ -164,10 +149,10 @@ void drawGeneric(HWND window, HDC dc, VstInstance* instance) {
     SetBkMode(dc, TRANSPARENT);
     SetTextColor(dc, RGB(255, 255, 255));
     drawText(dc, 5, 7, " Parameter           Display       Label");
-    // Each row asks the effect three texts: an effect announcing a million
+    // Each row asks the plug-in three texts: one announcing a million
     // parameters must not hold the UI thread on rows no one can see.
-    const int32_t rows = parameterRowsShown(instance->parameterCount, all.bottom);
-    for (int32_t row = 0; row < rows; ++row) drawRow(dc, instance, row);
+    const int32_t rows = parameterRowsShown(editor.parameters ? editor.parameterCount : 0, all.bottom);
+    for (int32_t row = 0; row < rows; ++row) drawRow(dc, editor, row);
 }
 
 void endDrag(HWND window, bool restoreCursor) {
@@ -182,21 +167,22 @@ void endDrag(HWND window, bool restoreCursor) {
 }
 
 LRESULT CALLBACK clientProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    VstInstance* instance = instanceOf(window);
-    const bool generic = instance && instance->effect && !vstHasOwnEditor(instance);
+    EditorFrame* editor = editorOf(window);
+    const bool generic = editor && !editor->viewOpen;
     if (!generic) {
         if (message == WM_DESTROY) endDrag(window, false);
         return DefWindowProcA(window, message, wParam, lParam);
     }
+    const int32_t parameters = editor->parameters ? editor->parameterCount : 0;
     switch (message) {
         case WM_ERASEBKGND:
-            drawGeneric(window, reinterpret_cast<HDC>(wParam), instance);
+            drawGeneric(window, reinterpret_cast<HDC>(wParam), *editor);
             return 1;
         case WM_LBUTTONDOWN: {
             POINT screen;
             GetCursorPos(&screen);
-            if (parameterDragBegin(drag, window, GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam), instance->parameterCount,
-                                   screen.x, screen.y)) {
+            if (parameterDragBegin(drag, window, GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam), parameters, screen.x,
+                                   screen.y)) {
                 SetCapture(window);
                 if (!cursorHidden) {
                     ShowCursor(FALSE);
@@ -208,12 +194,11 @@ LRESULT CALLBACK clientProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
         case WM_MOUSEMOVE: {
             int32_t row = 0;
             float value = 0.0f;
-            if (parameterDragMove(drag, window, GET_X_LPARAM(lParam), instance->parameters, instance->parameterCount,
-                                  row, value)) {
-                if (instance->effect->setParameter) instance->effect->setParameter(instance->effect, row, value);
-                instance->parameters[row] = value;
+            if (parameterDragMove(drag, window, GET_X_LPARAM(lParam), editor->parameters, parameters, row, value)) {
+                if (editor->calls->setParameter) editor->calls->setParameter(*editor, row, value);
+                editor->parameters[row] = value;
                 if (HDC dc = GetDC(window)) {
-                    drawRow(dc, instance, row);
+                    drawRow(dc, *editor, row);
                     ReleaseDC(window, dc);
                 }
             } else if (drag.window == nullptr && cursorHidden) {
@@ -237,31 +222,41 @@ LRESULT CALLBACK clientProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
 
 // ---- the frame ----
 
-void rememberPosition(HWND frame, VstInstance* instance) {
+void rememberPosition(HWND frame, EditorFrame& editor) {
     RECT r;
     if (!GetWindowRect(frame, &r)) return;
     MapWindowPoints(nullptr, GetParent(frame), reinterpret_cast<POINT*>(&r), 2);
-    instance->editorX = r.left;
-    instance->editorY = r.top;
+    editor.x = r.left;
+    editor.y = r.top;
+}
+
+// The own editor's end, exactly once, and the record closed.
+void closeView(EditorFrame& editor) {
+    const bool wasOpen = editor.viewOpen;
+    editor.viewOpen = false;
+    editor.frame = nullptr;
+    editor.client = nullptr;
+    if (wasOpen && editor.calls->closeView) editor.calls->closeView(editor);
 }
 
 LRESULT CALLBACK frameProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == WM_NCCREATE) {
-        // The instance comes through the MDI creation record.
+        // The record comes through the MDI creation record.
         auto* create = reinterpret_cast<CREATESTRUCTA*>(lParam);
         auto* mdi = create ? static_cast<MDICREATESTRUCTA*>(create->lpCreateParams) : nullptr;
         if (mdi) SetWindowLongPtrA(window, GWLP_USERDATA, mdi->lParam);
     }
-    VstInstance* instance = instanceOf(window);
-    if (!instance || !instance->effect) return DefMDIChildProcA(window, message, wParam, lParam);
+    EditorFrame* editor = editorOf(window);
+    if (!editor || !editor->calls) return DefMDIChildProcA(window, message, wParam, lParam);
+    const bool current = frameOf(*editor) == window;
     switch (message) {
         case WM_TIMER:
-            if (wParam == kIdleTimer && frameOf(instance) == window && vstHasOwnEditor(instance))
-                vstDispatch(instance->effect, kVst2EditorIdle);
+            if (wParam == kIdleTimer && current && editor->viewOpen && editor->calls->idleView)
+                editor->calls->idleView(*editor);
             return 0;
         case WM_LBUTTONDOWN:
-            if (programButtonHit(GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam))) {
-                if (HMENU menu = programPopup(instance)) {
+            if (current && editor->programMenu && programButtonHit(GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam))) {
+                if (HMENU menu = programPopup(*editor)) {
                     POINT at;
                     GetCursorPos(&at);
                     TrackPopupMenu(menu, TPM_LEFTALIGN | TPM_TOPALIGN | TPM_LEFTBUTTON, at.x, at.y, 0, window,
@@ -270,34 +265,41 @@ LRESULT CALLBACK frameProc(HWND window, UINT message, WPARAM wParam, LPARAM lPar
             }
             return 0;
         case WM_COMMAND:
-            if (lParam == 0) chooseProgram(window, instance, LOWORD(wParam));
+            if (current && editor->programMenu && lParam == 0) chooseProgram(*editor, LOWORD(wParam));
             return 0;
         case WM_PAINT: {
             PAINTSTRUCT paint;
             HDC dc = BeginPaint(window, &paint);
-            if (gdi.buttons) ImageList_Draw(gdi.buttons, 0, dc, kProgramButtonX, kProgramButtonY, ILD_NORMAL);
+            if (gdi.buttons && editor->programMenu) ImageList_Draw(gdi.buttons, 0, dc, kProgramButtonX, kProgramButtonY, ILD_NORMAL);
             EndPaint(window, &paint);
-            if (vstHasOwnEditor(instance)) {
-                Vst2Rect* rect = nullptr;
-                vstDispatch(instance->effect, kVst2EditorGetRect, 0, 0, &rect);
-                if (rect) vstDispatch(instance->effect, kVst2EditorDraw, 0, 0, rect);
-            }
+            if (current && editor->viewOpen && editor->calls->paintView) editor->calls->paintView(*editor);
             return 0;
         }
         case WM_MOVE:
-            rememberPosition(window, instance);
+            if (current) rememberPosition(window, *editor);
             break;
+        case WM_SIZE: {
+            // The user's resizing of a frame whose view can follow: the
+            // view says what it takes, and the frame fits round that.
+            if (!current || wParam == SIZE_MINIMIZED || editor->resizing || !editor->viewOpen || !editor->resizable ||
+                !editor->calls->resizeView)
+                break;
+            EditorSize size = editorSizeInFrame(LOWORD(lParam), HIWORD(lParam));
+            if (editor->calls->resizeView(*editor, size) && plausibleEditorSize(size.width, size.height)) {
+                editor->resizing = true;
+                SetWindowPos(static_cast<HWND>(editor->client), nullptr, kProgramStripWidth, 0, size.width,
+                             size.height, SWP_NOZORDER | SWP_NOACTIVATE);
+                editor->resizing = false;
+            }
+            break;
+        }
         case kSizeMessage:
-            if (plausibleEditorSize(static_cast<int32_t>(wParam), static_cast<int32_t>(lParam)))
-                applyEditorSize(instance, {static_cast<int32_t>(wParam), static_cast<int32_t>(lParam)});
+            if (current && plausibleEditorSize(static_cast<int32_t>(wParam), static_cast<int32_t>(lParam)))
+                applyEditorSize(*editor, {static_cast<int32_t>(wParam), static_cast<int32_t>(lParam)});
             return 0;
         case WM_DESTROY:
             KillTimer(window, kIdleTimer);
-            if (frameOf(instance) == window) {
-                instance->editorFrame = nullptr;
-                instance->editorClient = nullptr;
-                if (vstHasOwnEditor(instance)) vstDispatch(instance->effect, kVst2EditorClose);
-            }
+            if (current) closeView(*editor);
             break;
         default:
             break;
@@ -307,8 +309,8 @@ LRESULT CALLBACK frameProc(HWND window, UINT message, WPARAM wParam, LPARAM lPar
 
 void releaseGdi() {
     if (gdi.registered) {
-        UnregisterClassA(kFrameClass, thisModule());
-        UnregisterClassA(kClientClass, thisModule());
+        UnregisterClassA(gdi.frameClass, thisModule());
+        UnregisterClassA(gdi.clientClass, thisModule());
     }
     if (gdi.buttons) ImageList_Destroy(gdi.buttons);
     for (HGDIOBJ object : {static_cast<HGDIOBJ>(gdi.normal), static_cast<HGDIOBJ>(gdi.bold),
@@ -320,10 +322,12 @@ void releaseGdi() {
 
 }  // namespace
 
-bool editorWindowsOpen() {
+bool editorWindowsOpen(const EditorClasses& classes) {
     releaseGdi();  // opened twice without a close: start afresh
     HINSTANCE module = thisModule();
-    gdi.smallIcon = static_cast<HICON>(LoadImageA(module, MAKEINTRESOURCEA(kSmallIcon), IMAGE_ICON,
+    std::snprintf(gdi.frameClass, sizeof gdi.frameClass, "%s", classes.frameClass);
+    std::snprintf(gdi.clientClass, sizeof gdi.clientClass, "%s", classes.clientClass);
+    gdi.smallIcon = static_cast<HICON>(LoadImageA(module, MAKEINTRESOURCEA(classes.smallIcon), IMAGE_ICON,
                                                   GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON), 0));
     WNDCLASSEXA frame{};
     frame.cbSize = sizeof frame;
@@ -331,7 +335,7 @@ bool editorWindowsOpen() {
     frame.hInstance = module;
     frame.hCursor = LoadCursorA(nullptr, MAKEINTRESOURCEA(32512));  // IDC_ARROW
     frame.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_3DFACE + 1);
-    frame.lpszClassName = kFrameClass;
+    frame.lpszClassName = gdi.frameClass;
     frame.hIconSm = gdi.smallIcon;
     frame.hIcon = gdi.smallIcon;
     WNDCLASSEXA client{};
@@ -340,13 +344,13 @@ bool editorWindowsOpen() {
     client.hInstance = module;
     client.hCursor = frame.hCursor;
     client.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_3DFACE + 1);
-    client.lpszClassName = kClientClass;
+    client.lpszClassName = gdi.clientClass;
     if (!RegisterClassExA(&frame)) {
         releaseGdi();
         return false;
     }
     if (!RegisterClassExA(&client)) {
-        UnregisterClassA(kFrameClass, module);
+        UnregisterClassA(gdi.frameClass, module);
         releaseGdi();
         return false;
     }
@@ -355,8 +359,8 @@ bool editorWindowsOpen() {
     // colour shows round it.
     gdi.buttons = ImageList_Create(kProgramButtonWidth, kProgramButtonHeight, ILC_COLOR24 | ILC_MASK, 1, 0);
     if (gdi.buttons) {
-        HBITMAP bitmap = static_cast<HBITMAP>(LoadImageA(module, MAKEINTRESOURCEA(kButtonBitmap), IMAGE_BITMAP, 0, 0,
-                                                         LR_CREATEDIBSECTION));
+        HBITMAP bitmap = static_cast<HBITMAP>(LoadImageA(module, MAKEINTRESOURCEA(classes.buttonBitmap),
+                                                         IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION));
         if (bitmap) {
             ImageList_AddMasked(gdi.buttons, bitmap, RGB(192, 192, 192));
             DeleteObject(bitmap);
@@ -373,86 +377,89 @@ bool editorWindowsOpen() {
 
 void editorWindowsClose() { releaseGdi(); }
 
-intptr_t editorShow(VstInstance* instance, void* mdiClient) {
-    if (HWND frame = frameOf(instance)) {
+intptr_t editorShow(EditorFrame& editor, const char* title, void* mdiClient) {
+    if (HWND frame = frameOf(editor)) {
         SendMessageA(GetParent(frame), WM_MDIACTIVATE, reinterpret_cast<WPARAM>(frame), 0);
         return 1;
     }
-    if (!mdiClient || !gdi.registered) return 0;
-    char title[kProgramNameSize];
-    {
-        // The display name: the library's file title.
-        const char* name = instance->path;
-        for (const char* c = instance->path; *c; ++c)
-            if (*c == '\\' || *c == '/') name = c + 1;
-        const char* dot = std::strrchr(name, '.');
-        size_t n = dot ? static_cast<size_t>(dot - name) : std::strlen(name);
-        if (n > kProgramNameSize - 1) n = kProgramNameSize - 1;
-        std::memcpy(title, name, n);
-        title[n] = '\0';
-    }
-    HWND frame = CreateMDIWindowA(kFrameClass, title, WS_CHILD | WS_CLIPSIBLINGS | WS_CAPTION | WS_SYSMENU |
-                                  WS_MINIMIZEBOX, instance->editorX, instance->editorY, 10, 10,
-                                  static_cast<HWND>(mdiClient), thisModule(), reinterpret_cast<LPARAM>(instance));
+    if (!mdiClient || !gdi.registered || !editor.calls) return 0;
+    // The generic editor's size first; the own editor says its own. Whether
+    // the user may resize the frame is known once the view is open.
+    DWORD style = WS_CHILD | WS_CLIPSIBLINGS | WS_CLIPCHILDREN | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
+    HWND frame = CreateMDIWindowA(gdi.frameClass, title ? title : "", style, editor.x, editor.y, 10, 10,
+                                  static_cast<HWND>(mdiClient), thisModule(), reinterpret_cast<LPARAM>(&editor));
     if (!frame) return 0;
-    instance->editorFrame = frame;
-    programPopup(instance);  // commands are checked against it from now on
-    EditorSize size = genericEditorSize(instance->parameterCount);
-    HWND client = CreateWindowExA(0, kClientClass, "", WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS, kProgramStripWidth, 0,
-                                  size.width, size.height, frame, nullptr, thisModule(), nullptr);
+    editor.frame = frame;
+    if (editor.programMenu) programPopup(editor);  // commands are checked against it from now on
+    EditorSize size = genericEditorSize(editor.parameters ? editor.parameterCount : 0);
+    HWND client = CreateWindowExA(0, gdi.clientClass, "", WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | WS_CLIPCHILDREN,
+                                  kProgramStripWidth, 0, size.width, size.height, frame, nullptr, thisModule(),
+                                  nullptr);
     if (!client) {
+        editor.frame = nullptr;
         SendMessageA(static_cast<HWND>(mdiClient), WM_MDIDESTROY, reinterpret_cast<WPARAM>(frame), 0);
         return 0;
     }
-    SetWindowLongPtrA(client, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(instance));
-    instance->editorClient = client;
-    if (vstHasOwnEditor(instance)) {
-        const intptr_t opened = vstDispatch(instance->effect, kVst2EditorOpen, 0, 0, client);
-        // Some effects answer 0 although they made their window: a child in
-        // the client says the editor is there.
-        if (!opened && !GetWindow(client, GW_CHILD)) {
+    SetWindowLongPtrA(client, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&editor));
+    editor.client = client;
+    editor.resizable = false;
+    if (editor.calls->openView) {
+        EditorSize own = size;
+        const int32_t opened = editor.calls->openView(editor, client, own);
+        if (opened < 0) {
             // Not open, so the frame's destruction must not close it.
-            instance->editorFrame = nullptr;
-            instance->editorClient = nullptr;
+            editor.frame = nullptr;
+            editor.client = nullptr;
             SendMessageA(static_cast<HWND>(mdiClient), WM_MDIDESTROY, reinterpret_cast<WPARAM>(frame), 0);
             return 0;
         }
-        Vst2Rect* rect = nullptr;
-        vstDispatch(instance->effect, kVst2EditorGetRect, 0, 0, &rect);
-        editorSizeFromRect(rect, size);
-        SetTimer(frame, kIdleTimer, kIdleMs, nullptr);
+        editor.viewOpen = opened > 0;
+        if (editor.viewOpen) {
+            if (plausibleEditorSize(own.width, own.height)) size = own;
+            if (editor.calls->idleView) SetTimer(frame, kIdleTimer, kIdleMs, nullptr);
+            if (editor.resizable) {
+                SetWindowLongA(frame, GWL_STYLE, static_cast<LONG>(style | WS_THICKFRAME | WS_MAXIMIZEBOX));
+                SetWindowPos(frame, nullptr, 0, 0, 0, 0,
+                             SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE | SWP_FRAMECHANGED);
+            }
+        }
     }
-    applyEditorSize(instance, size);
+    applyEditorSize(editor, size);
     ShowWindow(frame, SW_SHOW);
     return 1;
 }
 
-void editorClose(VstInstance* instance) {
-    HWND frame = frameOf(instance);
+void editorClose(EditorFrame& editor) {
+    HWND frame = frameOf(editor);
     if (!frame) return;
     HWND mdiClient = GetParent(frame);
     if (mdiClient)
         SendMessageA(mdiClient, WM_MDIDESTROY, reinterpret_cast<WPARAM>(frame), 0);
     else
         DestroyWindow(frame);
-    instance->editorFrame = nullptr;
-    instance->editorClient = nullptr;
+    closeView(editor);
 }
 
-void editorForget(VstInstance* instance) {
-    editorClose(instance);
-    if (instance->programPopup) DestroyMenu(static_cast<HMENU>(instance->programPopup));
-    instance->programPopup = nullptr;
+void editorForget(EditorFrame& editor) {
+    editorClose(editor);
+    if (editor.programPopup) DestroyMenu(static_cast<HMENU>(editor.programPopup));
+    editor.programPopup = nullptr;
 }
 
-intptr_t editorSizeWindow(VstInstance* instance, int32_t width, int32_t height) {
-    HWND frame = frameOf(instance);
+intptr_t editorSizeWindow(EditorFrame& editor, int32_t width, int32_t height) {
+    HWND frame = frameOf(editor);
     if (!frame || !plausibleEditorSize(width, height)) return 0;
     if (GetWindowThreadProcessId(frame, nullptr) == GetCurrentThreadId()) {
-        applyEditorSize(instance, {width, height});
+        applyEditorSize(editor, {width, height});
         return 1;
     }
     // The UI thread may be waiting for this very block (the chain
     // handshake): never send, post.
     return PostMessageA(frame, kSizeMessage, static_cast<WPARAM>(width), static_cast<LPARAM>(height)) ? 1 : 0;
 }
+
+void editorRepaint(EditorFrame& editor) {
+    if (editor.client && !editor.viewOpen) InvalidateRect(static_cast<HWND>(editor.client), nullptr, TRUE);
+}
+
+bool editorClientHasChild(void* parent) { return parent && GetWindow(static_cast<HWND>(parent), GW_CHILD); }
