@@ -19,6 +19,25 @@ Instance* findInstance(Instance* head, intptr_t handle) {
     return nullptr;
 }
 
+// Links a record at the end of the list.
+template <typename Instance>
+void appendInstance(Instance*& head, Instance* instance) {
+    Instance** tail = &head;
+    while (*tail) tail = &(*tail)->next;
+    *tail = instance;
+}
+
+// Takes a record out of the list (nothing when it is not in it).
+template <typename Instance>
+void unlinkInstance(Instance*& head, Instance* instance) {
+    for (Instance** link = &head; *link; link = &(*link)->next) {
+        if (*link == instance) {
+            *link = instance->next;
+            return;
+        }
+    }
+}
+
 template <typename Instance>
 int32_t countInstances(const Instance* head) {
     int32_t n = 0;

@@ -248,19 +248,12 @@ Instance* createInstance(const char* name) {
     std::memcpy(instance->privateCopy, m.privateCopy, sizeof instance->privateCopy);
     std::snprintf(instance->name, sizeof instance->name, "%s", name);
     instance->editor.x = instance->editor.y = kDefaultPosition;
-    Instance** tail = &instances;
-    while (*tail) tail = &(*tail)->next;
-    *tail = instance;
+    appendInstance(instances, instance);
     return instance;
 }
 
 void unlinkAndFree(Instance* instance) {
-    for (Instance** link = &instances; *link; link = &(*link)->next) {
-        if (*link == instance) {
-            *link = instance->next;
-            break;
-        }
-    }
+    unlinkInstance(instances, instance);
     releasePlugin(instance);
     std::free(instance->userData);
     std::free(instance->scratch);

@@ -439,9 +439,7 @@ Instance* createInstance(const char* path, bool trusted) {
         delete instance;
         return nullptr;
     }
-    Instance** tail = &instances;
-    while (*tail) tail = &(*tail)->next;
-    *tail = instance;
+    appendInstance(instances, instance);
     return instance;
 }
 
@@ -454,12 +452,7 @@ void releaseEffect(Instance* instance) {
 }
 
 void unlinkAndFree(Instance* instance) {
-    for (Instance** link = &instances; *link; link = &(*link)->next) {
-        if (*link == instance) {
-            *link = instance->next;
-            break;
-        }
-    }
+    unlinkInstance(instances, instance);
     releaseEffect(instance);
     std::free(instance->userData);
     std::free(instance->scratch);

@@ -591,19 +591,12 @@ Instance* createInstance(const char* path, const uint8_t* cid, const char* name)
     }
     vst3BuildProgramMenu(*instance);
     vst3RefreshParameters(*instance);
-    Instance** tail = &instances;
-    while (*tail) tail = &(*tail)->next;
-    *tail = instance;
+    appendInstance(instances, instance);
     return instance;
 }
 
 void unlinkAndFree(Instance* instance) {
-    for (Instance** link = &instances; *link; link = &(*link)->next) {
-        if (*link == instance) {
-            *link = instance->next;
-            break;
-        }
-    }
+    unlinkInstance(instances, instance);
     releaseObjects(instance);
     std::free(instance->userData);
     delete instance;
@@ -621,12 +614,7 @@ intptr_t replaceInstance(Instance* instance, intptr_t index) {
     // The fresh record takes the old one's place in the list, and the old
     // handle (the chain's) now names the fresh plug-in: the records swap
     // their plug-in objects.
-    for (Instance** link = &instances; *link; link = &(*link)->next) {
-        if (*link == fresh) {
-            *link = fresh->next;
-            break;
-        }
-    }
+    unlinkInstance(instances, fresh);
     releaseObjects(instance);
     vst3FreeEditorParts(*fresh);
     std::free(instance->userData);
@@ -1042,9 +1030,11 @@ void runBlock(Instance* instance, float* left, float* right);
 WRAPPER_EXPORT void WRAPPER_CALL processPlugin(intptr_t handle, float* left, float* right) {
     auto* instance = reinterpret_cast<Instance*>(handle);
     if (!instance || !left || instance->bypassed.load(std::memory_order_relaxed) || scratchFrames <= 0) return;
+    // Entering needs the full fence against holdAudio's clearing of
+    // `ready`; leaving only has to publish the block's work to it.
     instance->busy.store(true);
     if (instance->ready.load()) runBlock(instance, left, right);
-    instance->busy.store(false);
+    instance->busy.store(false, std::memory_order_release);
 }
 
 namespace {
