@@ -114,13 +114,8 @@ const EditorCalls kVst3EditorCalls{parameterTexts, setParameter, selectProgram, 
                                    closeView,      nullptr,      nullptr,       resizeView};
 
 tresult VST3_CALL Vst3PlugFrame::queryInterface(const uint8_t* iid, void** object) {
-    if (!object) return kInvalidArgument;
-    if (sameUid(iid, kFUnknownIid) || sameUid(iid, kIPlugFrameIid)) {
-        *object = static_cast<IPlugFrame*>(this);
-        return kResultOk;
-    }
-    *object = nullptr;
-    return kNoInterface;
+    static const Uid* const iids[] = {&kFUnknownIid, &kIPlugFrameIid};
+    return answer(iid, object, iids, 2);
 }
 
 tresult VST3_CALL Vst3PlugFrame::resizeView(IPlugView* view, ViewRect* rect) {

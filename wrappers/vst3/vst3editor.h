@@ -8,6 +8,7 @@
 
 #include "wrappers/common/editorframe.h"
 #include "wrappers/vst3/vst3abi.h"
+#include "wrappers/vst3/vst3host.h"
 
 namespace vst3 {
 
@@ -15,12 +16,10 @@ struct Instance;
 
 // The view's frame: a view asks for a new size here. Lives in its
 // instance, which outlives every view.
-class Vst3PlugFrame final : public IPlugFrame {
+class Vst3PlugFrame final : public Owned<IPlugFrame> {
 public:
     explicit Vst3PlugFrame(Instance* owner) : owner_(owner) {}
     tresult VST3_CALL queryInterface(const uint8_t* iid, void** object) override;
-    uint32_t VST3_CALL addRef() override { return 2; }
-    uint32_t VST3_CALL release() override { return 1; }
     tresult VST3_CALL resizeView(IPlugView* view, ViewRect* rect) override;
 
 private:

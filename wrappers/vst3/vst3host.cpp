@@ -14,23 +14,11 @@ namespace {
 // ---- messages between a plug-in's two halves ----
 
 // An attribute list of a few named values; strings and binaries are copied.
-class AttributeList final : public IAttributeList {
+class AttributeList final : public Counted<AttributeList, IAttributeList> {
 public:
     tresult VST3_CALL queryInterface(const uint8_t* iid, void** object) override {
-        if (!object) return kInvalidArgument;
-        if (sameUid(iid, kFUnknownIid) || sameUid(iid, kIAttributeListIid)) {
-            *object = static_cast<IAttributeList*>(this);
-            addRef();
-            return kResultOk;
-        }
-        *object = nullptr;
-        return kNoInterface;
-    }
-    uint32_t VST3_CALL addRef() override { return ++references_; }
-    uint32_t VST3_CALL release() override {
-        const uint32_t left = --references_;
-        if (left == 0) delete this;
-        return left;
+        static const Uid* const iids[] = {&kFUnknownIid, &kIAttributeListIid};
+        return answer(iid, object, iids, 2);
     }
     tresult VST3_CALL setInt(AttrID id, int64_t value) override {
         Entry* e = slot(id, kInt);
@@ -85,6 +73,7 @@ public:
     }
 
 private:
+    friend class Counted<AttributeList, IAttributeList>;
     enum Kind { kNone, kInt, kFloat, kString, kBinary };
     static constexpr int kEntries = 32;
     static constexpr size_t kIdSize = 64;
@@ -142,27 +131,14 @@ private:
         return kResultOk;
     }
 
-    std::atomic<uint32_t> references_{1};
     Entry entries_[kEntries]{};
 };
 
-class Message final : public IMessage {
+class Message final : public Counted<Message, IMessage> {
 public:
     tresult VST3_CALL queryInterface(const uint8_t* iid, void** object) override {
-        if (!object) return kInvalidArgument;
-        if (sameUid(iid, kFUnknownIid) || sameUid(iid, kIMessageIid)) {
-            *object = static_cast<IMessage*>(this);
-            addRef();
-            return kResultOk;
-        }
-        *object = nullptr;
-        return kNoInterface;
-    }
-    uint32_t VST3_CALL addRef() override { return ++references_; }
-    uint32_t VST3_CALL release() override {
-        const uint32_t left = --references_;
-        if (left == 0) delete this;
-        return left;
+        static const Uid* const iids[] = {&kFUnknownIid, &kIMessageIid};
+        return answer(iid, object, iids, 2);
     }
     FIDString VST3_CALL getMessageID() override { return id_; }
     void VST3_CALL setMessageID(FIDString id) override {
@@ -175,10 +151,10 @@ public:
     Message() : attributes_(new (std::nothrow) AttributeList) {}
 
 private:
+    friend class Counted<Message, IMessage>;
     ~Message() {
         if (attributes_) attributes_->release();
     }
-    std::atomic<uint32_t> references_{1};
     char id_[128] = "";
     AttributeList* attributes_;
 };
@@ -244,22 +220,8 @@ MemoryStream* MemoryStream::reading(const uint8_t* data, size_t size) {
 MemoryStream::~MemoryStream() { std::free(data_); }
 
 tresult VST3_CALL MemoryStream::queryInterface(const uint8_t* iid, void** object) {
-    if (!object) return kInvalidArgument;
-    if (sameUid(iid, kFUnknownIid) || sameUid(iid, kIBStreamIid)) {
-        *object = static_cast<IBStream*>(this);
-        addRef();
-        return kResultOk;
-    }
-    *object = nullptr;
-    return kNoInterface;
-}
-
-uint32_t VST3_CALL MemoryStream::addRef() { return ++references_; }
-
-uint32_t VST3_CALL MemoryStream::release() {
-    const uint32_t left = --references_;
-    if (left == 0) delete this;
-    return left;
+    static const Uid* const iids[] = {&kFUnknownIid, &kIBStreamIid};
+    return answer(iid, object, iids, 2);
 }
 
 bool MemoryStream::reserve(size_t bytes) {

@@ -17,10 +17,24 @@
 
 namespace vst3 {
 
-// Reference counting and queryInterface for objects with one interface
-// (and its bases): `Interface` is the most derived one, `iids` lists the
-// ids it answers to. Objects that live as long as their owner count but are
-// never deleted through a release.
+// queryInterface for an object with one interface (and its bases):
+// `self` answers for each id of `iids`, counted once more.
+template <class Interface>
+tresult answerFor(Interface* self, const uint8_t* iid, void** object, const Uid* const* iids, int count) {
+    if (!object) return kInvalidArgument;
+    for (int i = 0; i < count; ++i) {
+        if (sameUid(iid, *iids[i])) {
+            *object = self;
+            self->addRef();
+            return kResultOk;
+        }
+    }
+    *object = nullptr;
+    return kNoInterface;
+}
+
+// Reference counting for objects with one interface that live as long as
+// their owner: counted, but never deleted through a release.
 template <class Interface>
 class Owned : public Interface {
 public:
@@ -29,16 +43,28 @@ public:
 
 protected:
     tresult answer(const uint8_t* iid, void** object, const Uid* const* iids, int count) {
-        if (!object) return kInvalidArgument;
-        for (int i = 0; i < count; ++i) {
-            if (sameUid(iid, *iids[i])) {
-                *object = static_cast<Interface*>(this);
-                addRef();
-                return kResultOk;
-            }
-        }
-        *object = nullptr;
-        return kNoInterface;
+        return answerFor<Interface>(this, iid, object, iids, count);
+    }
+
+private:
+    std::atomic<uint32_t> references_{1};
+};
+
+// Reference counting for objects made on the heap and handed over: the
+// last release deletes the `Derived` object. Created with a count of 1.
+template <class Derived, class Interface>
+class Counted : public Interface {
+public:
+    uint32_t VST3_CALL addRef() override { return ++references_; }
+    uint32_t VST3_CALL release() override {
+        const uint32_t left = --references_;
+        if (left == 0) delete static_cast<Derived*>(this);
+        return left;
+    }
+
+protected:
+    tresult answer(const uint8_t* iid, void** object, const Uid* const* iids, int count) {
+        return answerFor<Interface>(this, iid, object, iids, count);
     }
 
 private:
@@ -59,13 +85,11 @@ HostApplication* hostApplication();
 // A stream over memory: read from a copy of given bytes, or written into a
 // growing buffer (UI thread only). Created with a count of 1; the creator
 // releases it.
-class MemoryStream final : public IBStream {
+class MemoryStream final : public Counted<MemoryStream, IBStream> {
 public:
     static MemoryStream* create();
     static MemoryStream* reading(const uint8_t* data, size_t size);
     tresult VST3_CALL queryInterface(const uint8_t* iid, void** object) override;
-    uint32_t VST3_CALL addRef() override;
-    uint32_t VST3_CALL release() override;
     tresult VST3_CALL read(void* buffer, int32_t bytes, int32_t* bytesRead) override;
     tresult VST3_CALL write(void* buffer, int32_t bytes, int32_t* bytesWritten) override;
     tresult VST3_CALL seek(int64_t position, int32_t mode, int64_t* result) override;
@@ -76,6 +100,7 @@ public:
     void rewind() { position_ = 0; }
 
 private:
+    friend class Counted<MemoryStream, IBStream>;
     MemoryStream() = default;
     ~MemoryStream();
     bool reserve(size_t bytes);

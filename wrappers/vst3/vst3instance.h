@@ -16,21 +16,14 @@ namespace vst3 {
 
 // The component handler of one instance: edits from the plug-in's editor
 // go to the audio thread; restarts are served on the UI thread.
-class Handler final : public IComponentHandler {
+// Owned by its instance, which outlives every plug-in reference.
+class Handler final : public Owned<IComponentHandler> {
 public:
     explicit Handler(Instance* owner) : owner_(owner) {}
     tresult VST3_CALL queryInterface(const uint8_t* iid, void** object) override {
-        if (!object) return kInvalidArgument;
-        if (sameUid(iid, kFUnknownIid) || sameUid(iid, kIComponentHandlerIid)) {
-            *object = static_cast<IComponentHandler*>(this);
-            return kResultOk;
-        }
-        *object = nullptr;
-        return kNoInterface;
+        static const Uid* const iids[] = {&kFUnknownIid, &kIComponentHandlerIid};
+        return answer(iid, object, iids, 2);
     }
-    // Owned by its instance, which outlives every plug-in reference.
-    uint32_t VST3_CALL addRef() override { return 2; }
-    uint32_t VST3_CALL release() override { return 1; }
     tresult VST3_CALL beginEdit(ParamID) override { return kResultOk; }
     tresult VST3_CALL performEdit(ParamID id, ParamValue value) override;
     tresult VST3_CALL endEdit(ParamID) override { return kResultOk; }
