@@ -236,41 +236,35 @@ void fuzzPerformance(const uint8_t* data, size_t size) {
     for (ChainSlot& s : engine.chain) s = ChainSlot{};
 }
 
-void fuzzVstState(const uint8_t* data, size_t size) {
-    wrapperLoadState(vstWrapper, data, static_cast<uint32_t>(size));
-    // Whatever was restored runs for a block and saves again.
+namespace {
+
+// A wrapper's state blob restored; whatever was restored runs for a block
+// in the chain and saves again.
+void restoreRunAndSave(int wrapper, const uint8_t* data, size_t size) {
+    wrapperLoadState(wrapper, data, static_cast<uint32_t>(size));
     engine.blockSize = 32;
     if (engineConfigure(engine, 44100, true) == 0) {
-        for (int i = 0; i < wrapperInstanceCount(vstWrapper) && i < kChainSlots; ++i) {
-            wrapperGetInstance(vstWrapper, i, engine.chain[i].instance);
-            engine.chain[i].wrapperIndex = vstWrapper;
+        for (int i = 0; i < wrapperInstanceCount(wrapper) && i < kChainSlots; ++i) {
+            wrapperGetInstance(wrapper, i, engine.chain[i].instance);
+            engine.chain[i].wrapperIndex = wrapper;
         }
         processBlock(engine);
         engineRelease(engine);
     }
     uint32_t saved = 0;
-    wrapperSaveState(vstWrapper, saved);
-    wrapperDestroyAll(vstWrapper);
+    wrapperSaveState(wrapper, saved);
+    wrapperDestroyAll(wrapper);
     for (ChainSlot& s : engine.chain) s = ChainSlot{};
 }
+
+}  // namespace
+
+void fuzzVstState(const uint8_t* data, size_t size) { restoreRunAndSave(vstWrapper, data, size); }
 
 void fuzzVst3State(const uint8_t* data, size_t size) {
     // The same bytes as the scan cache's text, which is read as untrusted too.
     vst3::cacheFree(vst3::cacheParse(reinterpret_cast<const char*>(data), size));
-    wrapperLoadState(vst3Wrapper, data, static_cast<uint32_t>(size));
-    engine.blockSize = 32;
-    if (engineConfigure(engine, 44100, true) == 0) {
-        for (int i = 0; i < wrapperInstanceCount(vst3Wrapper) && i < kChainSlots; ++i) {
-            wrapperGetInstance(vst3Wrapper, i, engine.chain[i].instance);
-            engine.chain[i].wrapperIndex = vst3Wrapper;
-        }
-        processBlock(engine);
-        engineRelease(engine);
-    }
-    uint32_t saved = 0;
-    wrapperSaveState(vst3Wrapper, saved);
-    wrapperDestroyAll(vst3Wrapper);
-    for (ChainSlot& s : engine.chain) s = ChainSlot{};
+    restoreRunAndSave(vst3Wrapper, data, size);
 }
 
 void fuzzAccompaniment(const uint8_t* data, size_t size) {
