@@ -263,7 +263,7 @@ void fuzzVstState(const uint8_t* data, size_t size) { restoreRunAndSave(vstWrapp
 
 void fuzzVst3State(const uint8_t* data, size_t size) {
     // The same bytes as the scan cache's text, which is read as untrusted too.
-    vst3::cacheFree(vst3::cacheParse(reinterpret_cast<const char*>(data), size));
+    cacheFree(cacheParse(vst3::kVst3Scan.cacheTag, reinterpret_cast<const char*>(data), size));
     restoreRunAndSave(vst3Wrapper, data, size);
 }
 

@@ -37,14 +37,18 @@ TEST(Vst3Parts, ABundlesLibraryIsInsideItAndASingleFileIsItself) {
 }
 
 TEST(Vst3Parts, TheCacheRoundTripsAndAnyDamageMeansScanningAnew) {
+    const char* kTag = kVst3Scan.cacheTag;
     AppFolder folder;
     CachedModule a{}, b{};
     std::snprintf(a.path, sizeof a.path, "%s", (folder.path() + "A.vst3").c_str());
     a.size = 1234;
     a.time = -5;
     a.readable = true;
-    EffectClass classes[2]{};
-    for (int k = 0; k < 16; ++k) classes[0].cid[k] = static_cast<uint8_t>(k * 17);
+    PluginClass classes[2]{};
+    uint8_t cid[16];
+    for (int k = 0; k < 16; ++k) cid[k] = static_cast<uint8_t>(k * 17);
+    classIdText(cid, classes[0].id);
+    std::snprintf(classes[1].id, sizeof classes[1].id, "%s", "org.example.second");
     std::snprintf(classes[0].name, sizeof classes[0].name, "Echo Box");
     std::snprintf(classes[1].name, sizeof classes[1].name, "Second One");
     a.classes = classes;
@@ -54,14 +58,18 @@ TEST(Vst3Parts, TheCacheRoundTripsAndAnyDamageMeansScanningAnew) {
     b.size = 7;
     b.time = 8;
     const std::string file = folder.path() + "cache.txt";
-    ASSERT_TRUE(cacheWrite(file.c_str(), &a));
-    CachedModule* read = cacheRead(file.c_str());
+    ASSERT_TRUE(cacheWrite(kTag, file.c_str(), &a));
+    CachedModule* read = cacheRead(kTag, file.c_str());
     ASSERT_NE(nullptr, read);
     const CachedModule* found = cacheFind(read, a.path, 1234, -5);
     ASSERT_NE(nullptr, found);
     EXPECT_TRUE(found->readable);
     ASSERT_EQ(2, found->classCount);
-    EXPECT_EQ(0, std::memcmp(classes[0].cid, found->classes[0].cid, 16));
+    uint8_t back[16];
+    ASSERT_TRUE(classIdBytes(found->classes[0].id, back));
+    EXPECT_EQ(0, std::memcmp(cid, back, 16));
+    EXPECT_STREQ("org.example.second", found->classes[1].id);
+    EXPECT_FALSE(classIdBytes(found->classes[1].id, back)) << "not a VST 3 class id";
     EXPECT_STREQ("Second One", found->classes[1].name);
     EXPECT_EQ(nullptr, cacheFind(read, a.path, 1234, -4));  // touched since: scanned again
     const CachedModule* broken = cacheFind(read, "/x/Broken.vst3", 7, 8);
@@ -70,26 +78,30 @@ TEST(Vst3Parts, TheCacheRoundTripsAndAnyDamageMeansScanningAnew) {
     EXPECT_EQ(0, broken->classCount);
     cacheFree(read);
 
-    const char* damaged[] = {
+    const std::string damaged[] = {
         "",
         "QVVST3CACHE 2\n",
         "QVVST3CACHE 1\nC 000102030405060708090A0B0C0D0E0F orphan\n",
         "QVVST3CACHE 1\nM 1 2 3 /p\n",
         "QVVST3CACHE 1\nM 1 2 1\n",
         "QVVST3CACHE 1\nM x 2 1 /p\n",
-        "QVVST3CACHE 1\nM 1 2 1 /p\nC 0001020304050607080G0A0B0C0D0E0F bad hex\n",
-        "QVVST3CACHE 1\nM 1 2 1 /p\nC 000102 short\n",
+        "QVVST3CACHE 1\nM 1 2 1 /p\nC no-name\n",
+        "QVVST3CACHE 1\nM 1 2 1 /p\nC  empty id\n",
+        "QVVST3CACHE 1\nM 1 2 1 /p\nC " + std::string(200, 'x') + " too long an id\n",
+        "QVCLAPCACHE 1\n",
         "QVVST3CACHE 1\nX what\n",
     };
-    for (const char* text : damaged) EXPECT_EQ(nullptr, cacheParse(text, std::strlen(text))) << text;
+    for (const std::string& text : damaged) EXPECT_EQ(nullptr, cacheParse(kTag, text.data(), text.size())) << text;
     // A NUL inside a line, and a line longer than any valid one.
     const std::string nul("QVVST3CACHE 1\nM 1 2 1 /p\0q\n", 27);
-    EXPECT_EQ(nullptr, cacheParse(nul.data(), nul.size()));
+    EXPECT_EQ(nullptr, cacheParse(kTag, nul.data(), nul.size()));
     const std::string longLine = "QVVST3CACHE 1\nM 1 2 1 /" + std::string(5000, 'a') + "\n";
-    EXPECT_EQ(nullptr, cacheParse(longLine.data(), longLine.size()));
+    EXPECT_EQ(nullptr, cacheParse(kTag, longLine.data(), longLine.size()));
     // A missing file, and an empty valid one.
-    EXPECT_EQ(nullptr, cacheRead((folder.path() + "none.txt").c_str()));
-    EXPECT_EQ(nullptr, cacheParse("QVVST3CACHE 1\n", 14));
+    EXPECT_EQ(nullptr, cacheRead(kTag, (folder.path() + "none.txt").c_str()));
+    EXPECT_EQ(nullptr, cacheParse(kTag, "QVVST3CACHE 1\n", 14));
+    // Hex that is not hex is no VST 3 class id.
+    EXPECT_FALSE(classIdBytes("0001020304050607080G0A0B0C0D0E0F", back));
 }
 
 TEST(Vst3Parts, StreamsReadWriteSeekWithinTheirLimits) {

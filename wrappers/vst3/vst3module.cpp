@@ -181,29 +181,14 @@ int32_t moduleEffects(Module* module, EffectClass* out, int32_t capacity) {
     return found;
 }
 
-// ---- the scan cache ----
+// ---- the scan ----
 
-namespace {
-
-constexpr size_t kMaxCacheBytes = 4u << 20;
-constexpr int32_t kMaxCachedModules = 10000;
-
-// The next line of `text` from `at`: its start and length (without the
-// line break); false at the end. Lines longer than the widest valid one
-// are damage.
-bool nextLine(const char* text, size_t length, size_t& at, const char*& line, size_t& lineLength) {
-    if (at >= length) return false;
-    line = text + at;
-    size_t n = 0;
-    while (at + n < length && text[at + n] != '\n') ++n;
-    at += n + 1;
-    // Lines may end with CR LF (a helper's text-mode output, an edited file).
-    if (n > 0 && line[n - 1] == '\r') --n;
-    lineLength = n;
-    return true;
+void classIdText(const uint8_t cid[16], char out[kClassIdSize]) {
+    for (int k = 0; k < 16; ++k) std::snprintf(out + 2 * k, 3, "%02X", cid[k]);
 }
 
-bool parseHex(const char* text, uint8_t* out) {
+bool classIdBytes(const char* text, uint8_t cid[16]) {
+    if (std::strlen(text) != 32) return false;
     for (int i = 0; i < 16; ++i) {
         int value = 0;
         for (int k = 0; k < 2; ++k) {
@@ -215,133 +200,36 @@ bool parseHex(const char* text, uint8_t* out) {
             if (digit < 0) return false;
             value = value * 16 + digit;
         }
-        out[i] = static_cast<uint8_t>(value);
+        cid[i] = static_cast<uint8_t>(value);
     }
     return true;
 }
 
+namespace {
+
+int32_t readModuleClasses(const char* path, PluginClass* out, int32_t capacity) {
+    static EffectClass found[kMaxClasses];
+    Module* module = moduleOpen(path);
+    const int32_t count = module ? moduleEffects(module, found, capacity < kMaxClasses ? capacity : kMaxClasses) : -1;
+    moduleClose(module);
+    for (int32_t i = 0; i < count; ++i) {
+        classIdText(found[i].cid, out[i].id);
+        std::memcpy(out[i].name, found[i].name, kClassNameSize);
+    }
+    return count;
+}
+
 }  // namespace
 
-CachedModule* cacheParse(const char* text, size_t length) {
-    if (!text || length > kMaxCacheBytes) return nullptr;
-    size_t at = 0;
-    const char* line = nullptr;
-    size_t n = 0;
-    if (!nextLine(text, length, at, line, n) || n != 13 || std::memcmp(line, "QVVST3CACHE 1", 13) != 0) return nullptr;
-    CachedModule* head = nullptr;
-    CachedModule** tail = &head;
-    CachedModule* current = nullptr;
-    int32_t modulesRead = 0;
-    bool damaged = false;
-    while (!damaged && nextLine(text, length, at, line, n)) {
-        char buffer[kPathSize + 80];
-        if (n == 0) continue;
-        if (n >= sizeof buffer) {
-            damaged = true;
-            break;
-        }
-        std::memcpy(buffer, line, n);
-        buffer[n] = '\0';
-        if (std::strlen(buffer) != n) {
-            damaged = true;
-            break;
-        }
-        if (buffer[0] == 'M' && buffer[1] == ' ') {
-            long long size = 0, time = 0;
-            int readable = 0, consumed = 0;
-            if (++modulesRead > kMaxCachedModules ||
-                std::sscanf(buffer + 2, "%lld %lld %d %n", &size, &time, &readable, &consumed) != 3 || consumed <= 0 ||
-                (readable != 0 && readable != 1) || std::strlen(buffer + 2 + consumed) >= kPathSize ||
-                !buffer[2 + consumed]) {
-                damaged = true;
-                break;
-            }
-            current = new (std::nothrow) CachedModule();
-            if (!current) {
-                damaged = true;
-                break;
-            }
-            std::snprintf(current->path, sizeof current->path, "%s", buffer + 2 + consumed);
-            current->size = size;
-            current->time = time;
-            current->readable = readable == 1;
-            *tail = current;
-            tail = &current->next;
-        } else if (buffer[0] == 'C' && buffer[1] == ' ' && current && n >= 35 && buffer[34] == ' ') {
-            if (current->classCount >= kMaxClasses) {
-                damaged = true;
-                break;
-            }
-            auto* grown = static_cast<EffectClass*>(
-                std::realloc(current->classes, sizeof(EffectClass) * static_cast<size_t>(current->classCount + 1)));
-            if (!grown) {
-                damaged = true;
-                break;
-            }
-            current->classes = grown;
-            EffectClass& c = current->classes[current->classCount];
-            if (!parseHex(buffer + 2, c.cid)) {
-                damaged = true;
-                break;
-            }
-            std::snprintf(c.name, sizeof c.name, "%s", buffer + 35);
-            ++current->classCount;
-        } else {
-            damaged = true;
-        }
-    }
-    if (damaged) {
-        cacheFree(head);
-        return nullptr;
-    }
-    return head;
-}
-
-CachedModule* cacheRead(const char* path) {
-    std::FILE* file = path && path[0] ? std::fopen(path, "rb") : nullptr;
-    if (!file) return nullptr;
-    char* text = static_cast<char*>(std::malloc(kMaxCacheBytes + 1));
-    size_t length = text ? std::fread(text, 1, kMaxCacheBytes + 1, file) : 0;
-    std::fclose(file);
-    CachedModule* modules = text && length <= kMaxCacheBytes ? cacheParse(text, length) : nullptr;
-    std::free(text);
-    return modules;
-}
-
-bool cacheWrite(const char* path, const CachedModule* modules) {
-    std::FILE* file = path && path[0] ? std::fopen(path, "wb") : nullptr;
-    if (!file) return false;
-    const bool ok = cacheWriteTo(file, modules);
-    return std::fclose(file) == 0 && ok;
-}
-
-bool cacheWriteTo(std::FILE* file, const CachedModule* modules) {
-    bool ok = std::fputs("QVVST3CACHE 1\n", file) >= 0;
-    for (const CachedModule* m = modules; m && ok; m = m->next) {
-        ok = std::fprintf(file, "M %lld %lld %d %s\n", static_cast<long long>(m->size),
-                          static_cast<long long>(m->time), m->readable ? 1 : 0, m->path) > 0;
-        for (int32_t i = 0; i < m->classCount && ok; ++i) {
-            char hex[33];
-            for (int k = 0; k < 16; ++k) std::snprintf(hex + 2 * k, 3, "%02X", m->classes[i].cid[k]);
-            ok = std::fprintf(file, "C %s %s\n", hex, m->classes[i].name) > 0;
-        }
-    }
-    return ok;
-}
-
-void cacheFree(CachedModule* modules) {
-    while (modules) {
-        CachedModule* next = modules->next;
-        std::free(modules->classes);
-        delete modules;
-        modules = next;
-    }
-}
-
-const CachedModule* cacheFind(const CachedModule* modules, const char* path, int64_t size, int64_t time) {
-    for (const CachedModule* m = modules; m; m = m->next)
-        if (m->size == size && m->time == time && std::strcmp(m->path, path) == 0) return m;
-    return nullptr;
-}
+const ScanFormat kVst3Scan{".vst3",
+                           "QVVST3CACHE",
+                           "vst3scan",
+                           "VST3",
+                           "VST3 Plugins",
+                           "VST3Cache",
+                           "Quorvane Live VST3 cache.txt",
+                           ".quorvane-live-vst3-cache",
+                           moduleLibrary,
+                           readModuleClasses};
 
 }  // namespace vst3

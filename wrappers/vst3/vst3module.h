@@ -1,6 +1,6 @@
 // VST 3 modules on disk: where a bundle keeps its library, loading a module
-// once for all its users, listing its effect classes, and the scan cache
-// that spares loading unchanged modules again. UI thread (and the host's
+// once for all its users, listing its effect classes, and what the shared
+// scan needs to know of them. UI thread (and the host's
 // scanning thread while the UI waits).
 #pragma once
 
@@ -9,14 +9,13 @@
 #include <cstdio>
 
 #include "platform/platform.h"
+#include "wrappers/common/pluginscan.h"
 #include "wrappers/vst3/vst3abi.h"
 
 namespace vst3 {
 
 constexpr size_t kPathSize = 260;  // NUL included, as in the state blob
-constexpr size_t kClassNameSize = 64;
-// Above this a module's class count is taken as damage.
-constexpr int32_t kMaxClasses = 1024;
+constexpr int32_t kMaxClasses = kMaxModuleClasses;
 
 // The library of a module: inside a bundle folder
 // (Name.vst3/Contents/<architecture>/Name.<suffix>) or the file itself
@@ -52,27 +51,12 @@ struct EffectClass {
 // answers make no sense (a class count beyond kMaxClasses or below 0).
 int32_t moduleEffects(Module* module, EffectClass* out, int32_t capacity);
 
-// ---- the scan cache ----
-// A text file: a first line "QVVST3CACHE 1", then per module a line
-// "M <size> <time> <readable 0|1> <path>" followed by one line
-// "C <32 hex digits> <name>" per effect class. Read as untrusted input.
+// ---- the scan ----
 
-struct CachedModule {
-    char path[kPathSize];
-    int64_t size, time;
-    bool readable;
-    int32_t classCount;
-    EffectClass* classes;
-    CachedModule* next;
-};
-
-// Parses a cache file's bytes; null for none or a damaged file (a damaged
-// file is simply scanned anew).
-CachedModule* cacheParse(const char* text, size_t length);
-CachedModule* cacheRead(const char* path);
-bool cacheWrite(const char* path, const CachedModule* modules);
-bool cacheWriteTo(std::FILE* file, const CachedModule* modules);
-void cacheFree(CachedModule* modules);
-const CachedModule* cacheFind(const CachedModule* modules, const char* path, int64_t size, int64_t time);
+// How the shared scan finds and reads VST 3 modules; the class ids are the
+// 32 hex digits of the class id, as the cache has always held them.
+extern const ScanFormat kVst3Scan;
+void classIdText(const uint8_t cid[16], char out[kClassIdSize]);
+bool classIdBytes(const char* text, uint8_t cid[16]);
 
 }  // namespace vst3

@@ -42,7 +42,6 @@ constexpr size_t kBlobTagLength = 8;
 constexpr int32_t kFallbackRate = 44100;
 constexpr int32_t kFallbackBlockSize = 1024;
 constexpr int32_t kMaxBlock = 1 << 16;
-constexpr int32_t kClassesPerModule = 64;
 
 struct Available {
     char path[kPathSize];
@@ -65,7 +64,6 @@ int32_t scratchFrames = 0;
 Available* availableList = nullptr;
 Instance* instances = nullptr;
 uint8_t* savedState = nullptr;
-int32_t skippedModules = 0;
 
 intptr_t callHost(intptr_t opcode, intptr_t a1, intptr_t a2) {
     return hostCallback ? hostCallback(opcode, a1, a2) : 0;
@@ -114,223 +112,52 @@ Available* availableAt(intptr_t index) {
     return entry;
 }
 
-struct Scan {
-    Available** tail;
-    CachedModule* oldCache;
-    CachedModule* newCache;
-    CachedModule** newTail;
-    int counter;
-    bool goOn;
-    char skipped[512];
-};
-
-void addClass(Scan& scan, const char* path, const EffectClass& effect) {
+// A class the scan found, listed under its module; a class id that is not
+// 32 hex digits is not a VST 3 class.
+void addClass(void* context, const char* path, const PluginClass& c) {
+    Available**& tail = *static_cast<Available***>(context);
     auto* entry = new (std::nothrow) Available();
     if (!entry) return;
+    if (!classIdBytes(c.id, entry->effect.cid)) {
+        delete entry;
+        return;
+    }
     std::snprintf(entry->path, sizeof entry->path, "%s", path);
-    entry->effect = effect;
-    *scan.tail = entry;
-    scan.tail = &entry->next;
-}
-
-// A module's effect classes, read by the scanner beside this wrapper in a
-// process of its own (a module that crashes or hangs there is only
-// skipped), or here when there is no scanner. -1: the module cannot be read.
-constexpr uint32_t kScanTimeoutMs = 15000;
-
-int32_t readClasses(const char* path, EffectClass* out, int32_t capacity) {
-    char scanner[kPathSize];
-#if defined(_WIN32)
-    constexpr const char* kScanner = "vst3scan.exe";
-#else
-    constexpr const char* kScanner = "vst3scan";
-#endif
-    const bool haveScanner =
-        platformModuleDirectory(reinterpret_cast<const void*>(&readClasses), scanner, sizeof scanner) &&
-        std::strlen(scanner) + std::strlen(kScanner) < sizeof scanner && std::strcat(scanner, kScanner) &&
-        platformFileExists(scanner);
-    if (!haveScanner) {
-        Module* module = moduleOpen(path);
-        const int32_t count = module ? moduleEffects(module, out, capacity) : -1;
-        moduleClose(module);
-        return count;
-    }
-    static char answer[64 * 1024];
-    const char* arguments[] = {path};
-    const int code = platformRunProgram(scanner, arguments, 1, kScanTimeoutMs, answer, sizeof answer);
-    if (code != 0) return -1;
-    // The scanner's answer is read as the cache is: as untrusted text.
-    CachedModule* read = cacheParse(answer, std::strlen(answer));
-    int32_t count = -1;
-    if (read && !read->next && read->readable && std::strcmp(read->path, path) == 0) {
-        count = read->classCount < capacity ? read->classCount : capacity;
-        if (count > 0) std::memcpy(out, read->classes, sizeof(EffectClass) * static_cast<size_t>(count));
-    }
-    cacheFree(read);
-    return count;
-}
-
-// One module: from the cache when its library is unchanged, else read by
-// the scanner. A module that cannot be read is counted.
-void scanModule(Scan& scan, const char* path) {
-    char library[kPathSize];
-    int64_t size = 0, time = 0;
-    const bool stamped = moduleLibrary(path, library, sizeof library) && platformFileStamp(library, size, time);
-    const CachedModule* cached = stamped ? cacheFind(scan.oldCache, path, size, time) : nullptr;
-    auto* record = new (std::nothrow) CachedModule();
-    if (!record) return;
-    std::snprintf(record->path, sizeof record->path, "%s", path);
-    record->size = size;
-    record->time = time;
-    if (cached) {
-        record->readable = cached->readable;
-        if (cached->classCount > 0) {
-            record->classes = static_cast<EffectClass*>(
-                std::malloc(sizeof(EffectClass) * static_cast<size_t>(cached->classCount)));
-            if (record->classes) {
-                std::memcpy(record->classes, cached->classes, sizeof(EffectClass) * static_cast<size_t>(cached->classCount));
-                record->classCount = cached->classCount;
-            }
-        }
-    } else if (stamped) {
-        EffectClass found[kClassesPerModule];
-        const int32_t count = readClasses(path, found, kClassesPerModule);
-        record->readable = count >= 0;
-        if (count > 0) {
-            record->classes = static_cast<EffectClass*>(std::malloc(sizeof(EffectClass) * static_cast<size_t>(count)));
-            if (record->classes) {
-                std::memcpy(record->classes, found, sizeof(EffectClass) * static_cast<size_t>(count));
-                record->classCount = count;
-            }
-        }
-    }
-    if (!record->readable) {
-        ++skippedModules;
-        const size_t used = std::strlen(scan.skipped);
-        if (used + 4 < sizeof scan.skipped)
-            std::snprintf(scan.skipped + used, sizeof scan.skipped - used, "\n%s", path);
-    }
-    for (int32_t i = 0; i < record->classCount; ++i) addClass(scan, path, record->classes[i]);
-    // Only modules whose library could be stamped are remembered.
-    if (stamped) {
-        *scan.newTail = record;
-        scan.newTail = &record->next;
-    } else {
-        cacheFree(record);
-    }
-    char progress[kPathSize + 32];
-    std::snprintf(progress, sizeof progress, "VST3 Plugin %d: %s", scan.counter++, path);
-    scan.goOn = callHost(HC_SCAN_PROGRESS, reinterpret_cast<intptr_t>(progress), 0) != 0;
-}
-
-struct Folder {
-    Scan* scan;
-    const char* folder;
-};
-
-bool scanFolder(Scan& scan, const char* folder);
-
-// Modules are ".vst3" bundles (folders) or files; other folders are
-// searched on.
-bool scanEntry(void* context, const char* name, bool isDirectory) {
-    auto* f = static_cast<Folder*>(context);
-    Scan& scan = *f->scan;
-    if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0) return scan.goOn;
-    char path[kPathSize];
-    const int written = std::snprintf(path, sizeof path, "%s%s", f->folder, name);
-    if (written < 0 || static_cast<size_t>(written) + 2 >= sizeof path) return scan.goOn;
-    const size_t n = std::strlen(name);
-    const bool module = n > 5 && std::strcmp(name + n - 5, ".vst3") == 0;
-    if (module) {
-        scanModule(scan, path);
-    } else if (isDirectory) {
-        path[written] = platformPathSeparator();
-        path[written + 1] = '\0';
-        scanFolder(scan, path);
-    }
-    return scan.goOn;
-}
-
-bool scanFolder(Scan& scan, const char* folder) {
-    Folder f{&scan, folder};
-    return platformListDirectory(folder, scanEntry, &f);
+    std::memcpy(entry->effect.name, c.name, sizeof entry->effect.name);
+    *tail = entry;
+    tail = &entry->next;
 }
 
 // The folders searched: the system's shared and per-user VST 3 folders,
-// then the program's VST directory. Each ends with a separator; a folder
-// named twice is searched once.
-int searchFolders(char folders[4][kPathSize]) {
-    const char sep = platformPathSeparator();
-    char base[kPathSize];
-    int count = 0;
-    auto add = [&](const char* folder) {
-        const size_t n = std::strlen(folder);
-        if (n == 0 || n + 2 >= kPathSize) return;
-        char full[kPathSize];
-        std::snprintf(full, sizeof full, "%s%s", folder, isSeparator(folder[n - 1]) ? "" : (sep == '/' ? "/" : "\\"));
-        for (int i = 0; i < count; ++i)
-            if (std::strcmp(folders[i], full) == 0) return;
-        std::snprintf(folders[count++], kPathSize, "%s", full);
-    };
-    char folder[kPathSize];
+// then the program's VST directory.
+void searchFolders(ScanFolders& folders) {
+    char base[kPathSize], folder[kPathSize];
 #if defined(_WIN32)
     if (platformEnvironment("COMMONPROGRAMFILES", base, sizeof base) &&
         std::snprintf(folder, sizeof folder, "%s\\VST3", base) < static_cast<int>(sizeof folder))
-        add(folder);
+        scanFoldersAdd(folders, folder);
     if (platformEnvironment("LOCALAPPDATA", base, sizeof base) &&
         std::snprintf(folder, sizeof folder, "%s\\Programs\\Common\\VST3", base) < static_cast<int>(sizeof folder))
-        add(folder);
+        scanFoldersAdd(folders, folder);
 #else
     if (platformEnvironment("HOME", base, sizeof base) &&
         std::snprintf(folder, sizeof folder, "%s/.vst3", base) < static_cast<int>(sizeof folder))
-        add(folder);
-    add("/usr/lib/vst3");
-    add("/usr/local/lib/vst3");
+        scanFoldersAdd(folders, folder);
+    scanFoldersAdd(folders, "/usr/lib/vst3");
+    scanFoldersAdd(folders, "/usr/local/lib/vst3");
 #endif
     if (platformReadSetting("VSTDir", folder, sizeof folder) && folder[0])
-        add(folder);
+        scanFoldersAdd(folders, folder);
     else if (std::snprintf(folder, sizeof folder, "%sVST Plugins", applicationDirectory) < static_cast<int>(sizeof folder))
-        add(folder);
-    return count;
-}
-
-// The scan cache's file: the setting "VST3Cache" when there is one, else
-// beside the user's other program data.
-void cachePath(char* out, size_t size) {
-    out[0] = '\0';
-    if (platformReadSetting("VST3Cache", out, size) && out[0]) return;
-    char base[kPathSize];
-#if defined(_WIN32)
-    if (platformEnvironment("LOCALAPPDATA", base, sizeof base))
-        std::snprintf(out, size, "%s\\Quorvane Live VST3 cache.txt", base);
-#else
-    if (platformEnvironment("HOME", base, sizeof base)) std::snprintf(out, size, "%s/.quorvane-live-vst3-cache", base);
-#endif
+        scanFoldersAdd(folders, folder);
 }
 
 intptr_t refreshList() {
     freeAvailableList();
-    skippedModules = 0;
-    char cacheFile[kPathSize];
-    cachePath(cacheFile, sizeof cacheFile);
-    Scan scan{};
-    scan.tail = &availableList;
-    scan.oldCache = cacheRead(cacheFile);
-    scan.newTail = &scan.newCache;
-    scan.goOn = true;
-    char folders[4][kPathSize];
-    const int count = searchFolders(folders);
-    for (int i = 0; i < count && scan.goOn; ++i) scanFolder(scan, folders[i]);
-    // An aborted scan keeps the old cache: the next one finishes the work.
-    if (scan.goOn) cacheWrite(cacheFile, scan.newCache);
-    cacheFree(scan.oldCache);
-    cacheFree(scan.newCache);
-    if (skippedModules > 0) {
-        char text[700];
-        std::snprintf(text, sizeof text, "%d VST3 module%s could not be read and %s left out:%s", skippedModules,
-                      skippedModules == 1 ? "" : "s", skippedModules == 1 ? "was" : "were", scan.skipped);
-        platformMessageBox(text, kWrapperName, kMessageIconInformation);
-    }
+    ScanFolders folders{};
+    searchFolders(folders);
+    Available** tail = &availableList;
+    scanModules(kVst3Scan, folders, hostCallback, addClass, &tail);
     return 1;
 }
 
