@@ -220,3 +220,9 @@ void editorRepaint(EditorFrame& editor);
 // Whether a plug-in made a window in the client `parent` (some make their
 // editor and still answer that they did not).
 bool editorClientHasChild(void* parent);
+
+// A service the wrapper runs on the UI thread every few milliseconds while
+// it is open (plug-ins' timers and requests); the native build has no
+// message loop to run it, and its tests call the service themselves.
+void editorServiceStart(void (*service)());
+void editorServiceStop();

@@ -17,3 +17,5 @@ void editorForget(EditorFrame& editor) {
 intptr_t editorSizeWindow(EditorFrame&, int32_t, int32_t) { return 0; }
 void editorRepaint(EditorFrame&) {}
 bool editorClientHasChild(void*) { return false; }
+void editorServiceStart(void (*)()) {}
+void editorServiceStop() {}

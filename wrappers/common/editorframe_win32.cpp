@@ -463,3 +463,23 @@ void editorRepaint(EditorFrame& editor) {
 }
 
 bool editorClientHasChild(void* parent) { return parent && GetWindow(static_cast<HWND>(parent), GW_CHILD); }
+
+namespace {
+UINT_PTR serviceTimer = 0;
+void (*serviceCall)() = nullptr;
+void CALLBACK serviceTick(HWND, UINT, UINT_PTR, DWORD) {
+    if (serviceCall) serviceCall();
+}
+}  // namespace
+
+void editorServiceStart(void (*service)()) {
+    editorServiceStop();
+    serviceCall = service;
+    serviceTimer = SetTimer(nullptr, 0, 15, serviceTick);
+}
+
+void editorServiceStop() {
+    if (serviceTimer) KillTimer(nullptr, serviceTimer);
+    serviceTimer = 0;
+    serviceCall = nullptr;
+}

@@ -284,23 +284,6 @@ tresult VST3_CALL MemoryStream::tell(int64_t* position) {
 
 // ---- parameter values between the threads ----
 
-bool ParamRing::push(ParamID id, ParamValue value) {
-    const uint32_t head = head_.load(std::memory_order_relaxed);
-    const uint32_t next = (head + 1) % kCapacity;
-    if (next == tail_.load(std::memory_order_acquire)) return false;
-    points_[head] = ParamPoint{id, value};
-    head_.store(next, std::memory_order_release);
-    return true;
-}
-
-bool ParamRing::pop(ParamPoint& point) {
-    const uint32_t tail = tail_.load(std::memory_order_relaxed);
-    if (tail == head_.load(std::memory_order_acquire)) return false;
-    point = points_[tail];
-    tail_.store((tail + 1) % kCapacity, std::memory_order_release);
-    return true;
-}
-
 // ---- the change lists of a process call ----
 
 tresult VST3_CALL ParamQueue::queryInterface(const uint8_t* iid, void** object) {

@@ -13,6 +13,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "wrappers/common/spscring.h"
 #include "wrappers/vst3/vst3abi.h"
 
 namespace vst3 {
@@ -120,17 +121,11 @@ struct ParamPoint {
     ParamValue value;
 };
 
-// A single-writer, single-reader ring of parameter values; full rings drop
-// the newest value (the next change brings the parameter up to date).
-class ParamRing {
+// Parameter values between the UI thread and the audio thread.
+class ParamRing : public SpscRing<ParamPoint, 256> {
 public:
-    static constexpr uint32_t kCapacity = 256;
-    bool push(ParamID id, ParamValue value);
-    bool pop(ParamPoint& point);
-
-private:
-    ParamPoint points_[kCapacity]{};
-    std::atomic<uint32_t> head_{0}, tail_{0};
+    bool push(ParamID id, ParamValue value) { return SpscRing::push(ParamPoint{id, value}); }
+    using SpscRing::pop;
 };
 
 // The parameter changes of one process call: up to kQueues parameters with
