@@ -35,6 +35,9 @@
 //   damaged-state    the component's getState writes 7 garbage bytes
 //   resize-on-open   the editor asks its frame for 320 x 240 when attached
 //   no-editor        createView answers null
+//   fast-math        the entry function sets flush-to-zero and
+//                    denormals-are-zero in the caller's MXCSR, as the
+//                    start-up code of a library linked with -ffast-math does
 //
 // Tests load the same library file as the host and read what the host did
 // through tvst3Counts and the tvst3Last* functions.
@@ -44,6 +47,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+
+#if defined(__x86_64__) || defined(_M_X64)
+#include <xmmintrin.h>
+#endif
 
 #include "wrappers/vst3/vst3abi.h"
 
@@ -108,6 +115,14 @@ bool switched(const char* word) {
     std::snprintf(value, sizeof value, "%s", text);
 #endif
     return std::strstr(value, word) != nullptr;
+}
+
+// "fast-math": what a library linked with -ffast-math does when it is
+// loaded (its start-up code sets FTZ and DAZ on the loading thread).
+void fastMathIfSwitched() {
+#if defined(__x86_64__) || defined(_M_X64)
+    if (switched("fast-math")) _mm_setcsr(_mm_getcsr() | 0x8040u);
+#endif
 }
 
 void copyText(char* out, size_t size, const char* text) { std::snprintf(out, size, "%s", text); }
@@ -1073,6 +1088,7 @@ TVST3_EXPORT IPluginFactory* VST3_CALL GetPluginFactory() {
 #if defined(_WIN32)
 TVST3_EXPORT bool InitDll() {
     bump(kModuleInits);
+    fastMathIfSwitched();
     return true;
 }
 TVST3_EXPORT bool ExitDll() {
@@ -1082,6 +1098,7 @@ TVST3_EXPORT bool ExitDll() {
 #else
 TVST3_EXPORT bool ModuleEntry(void*) {
     bump(kModuleInits);
+    fastMathIfSwitched();
     return true;
 }
 TVST3_EXPORT bool ModuleExit() {

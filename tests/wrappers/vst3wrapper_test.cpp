@@ -13,6 +13,10 @@
 #include <string>
 #include <vector>
 
+#if defined(__x86_64__) || defined(_M_X64)
+#include <xmmintrin.h>
+#endif
+
 #include "tests/support/messages.h"
 #include "tests/support/wrapperdriver.h"
 
@@ -257,6 +261,24 @@ TEST_F(Vst3Wrapper, ArrangementsFollowTheEngineAndWhatThePlugInAccepts) {
     const float mix = (0.001f * 5 - 0.2f) * 0.5f;  // left + right = left / 2
     EXPECT_FLOAT_EQ(mix, l[5]);
     EXPECT_FLOAT_EQ(mix, r[5]);
+}
+
+// A module that sets flush-to-zero and denormals-are-zero when it is
+// entered (as a library linked with -ffast-math does at load) leaves the
+// host thread's control as it was: under denormals-are-zero the engine's
+// gate took every block as below a threshold of 0 and faded it out.
+TEST_F(Vst3Wrapper, AModuleThatSetsFlushToZeroLeavesTheHostsControlAsItWas) {
+#if defined(__x86_64__) || defined(_M_X64)
+    start(2, 44100, 32);
+    setEnvironment("QV_TVST3", "fast-math");
+    const unsigned before = _mm_getcsr();
+    const intptr_t handle = w.create("Qv Test Gain");
+    ASSERT_NE(0, handle);
+    EXPECT_EQ(before, _mm_getcsr());
+    block(handle, 32);
+    w.call(WD_DESTROY_ALL);
+    EXPECT_EQ(before, _mm_getcsr());
+#endif
 }
 
 // The state round trip through the blob, a module that moved is found by

@@ -7,6 +7,10 @@
 #include <cstring>
 #include <new>
 
+#if defined(__x86_64__) || defined(_M_X64)
+#include <xmmintrin.h>
+#endif
+
 #include "wrappers/vst3/vst3host.h"
 
 namespace vst3 {
@@ -24,6 +28,37 @@ constexpr const char* kLibrarySuffix = ".so";
 Module* modules = nullptr;
 
 bool isSeparator(char c) { return c == '\\' || c == '/'; }
+
+// The thread's floating-point control (SSE and x87). A module may change it
+// while it is loaded, entered, left or unloaded: a library linked with
+// -ffast-math sets flush-to-zero and denormals-are-zero from its start-up
+// code, on the thread that loads it. The engine's own arithmetic (the
+// gate's bound search, for one) counts on the default behaviour, so the
+// caller's control is put back after each of those steps.
+struct FloatControl {
+    uint32_t sse = 0;
+    uint16_t x87 = 0;
+};
+
+FloatControl floatControl() {
+    FloatControl c;
+#if defined(__x86_64__) || defined(_M_X64)
+    c.sse = _mm_getcsr();
+    __asm__ volatile("fnstcw %0" : "=m"(c.x87));
+#endif
+    return c;
+}
+
+void restoreFloatControl(const FloatControl& c) {
+#if defined(__x86_64__) || defined(_M_X64)
+    _mm_setcsr(c.sse);
+    __asm__ volatile("fldcw %0" : : "m"(c.x87));
+#else
+    (void)c;
+#endif
+}
+
+Module* openLibrary(const char* path, const char* library);
 
 // A field of a record from the module: its text up to the first NUL, but
 // never past the field.
@@ -89,6 +124,16 @@ Module* moduleOpen(const char* path) {
     }
     char library[kPathSize];
     if (std::strlen(path) >= kPathSize || !moduleLibrary(path, library, sizeof library)) return nullptr;
+    const FloatControl caller = floatControl();
+    Module* module = openLibrary(path, library);
+    restoreFloatControl(caller);
+    return module;
+}
+
+namespace {
+
+// Loads and enters the library of a module not yet open.
+Module* openLibrary(const char* path, const char* library) {
     PlatformModule handle = platformLoadModule(library);
     if (!handle) return nullptr;
 #if defined(_WIN32)
@@ -129,8 +174,11 @@ Module* moduleOpen(const char* path) {
     return module;
 }
 
+}  // namespace
+
 void moduleClose(Module* module) {
     if (!module || --module->users > 0) return;
+    const FloatControl caller = floatControl();
     for (Module** link = &modules; *link; link = &(*link)->next) {
         if (*link == module) {
             *link = module->next;
@@ -146,6 +194,7 @@ void moduleClose(Module* module) {
     if (exit) exit();
     platformUnloadModule(module->library);
     delete module;
+    restoreFloatControl(caller);
 }
 
 int32_t moduleEffects(Module* module, EffectClass* out, int32_t capacity) {
