@@ -162,13 +162,24 @@ static void copySamples(float* to, const float* from, uint32_t count) {
     for (uint32_t i = 0; i < count; ++i) to[i] = from[i];
 }
 
+// The block path computes in the default floating-point mode (round to
+// nearest, every exception masked, subnormals kept): its results are exact
+// to the sample only there. A thread may come with another mode (a driver's,
+// or one a plug-in library set when it was loaded), and a plug-in may leave
+// another behind after its block (flush-to-zero, denormals-are-zero): the
+// mode is set at the start of a block and again after every plug-in, and
+// the thread's own is given back at the end.
+static constexpr unsigned kBlockMxcsr = 0x1F80;
+
 static void runChain(EngineState& e) {
     for (const ChainSlot& slot : e.chain) {
         if (slot.instance == 0) continue;
         const uint32_t index = static_cast<uint32_t>(slot.wrapperIndex) & 0xFF;
         if (index >= e.wrapperCount || index >= kMaxWrappers) continue;
         WrapperProcessFn process = e.wrappers[index].processPlugin;
-        if (process) process(slot.instance, e.outputL, e.outputR);
+        if (!process) continue;
+        process(slot.instance, e.outputL, e.outputR);
+        _mm_setcsr(kBlockMxcsr);
     }
 }
 
@@ -176,9 +187,18 @@ static void runStage(EngineStage& stage, EngineState& e) {
     if (stage.process) stage.process(stage.context, e);
 }
 
+static void processInMode(EngineState& e);
+
 void processBlock(EngineState& e) {
     // An unconfigured engine has nothing to work on.
     if (!e.inputL || !e.outputL) return;
+    const unsigned threadMode = _mm_getcsr();
+    _mm_setcsr(kBlockMxcsr);
+    processInMode(e);
+    _mm_setcsr(threadMode);
+}
+
+static void processInMode(EngineState& e) {
     const uint32_t n = e.blockSize;
     const bool stereo = e.inputR && e.outputR;
 

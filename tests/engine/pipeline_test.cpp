@@ -3,6 +3,8 @@
 #include <thread>
 #include <vector>
 
+#include <xmmintrin.h>
+
 #include "tests/engine/engine_fixture.h"
 
 namespace {
@@ -119,6 +121,24 @@ TEST_F(PipelineTest, NeutralSettingsPassInputThroughClipped) {
     EXPECT_EQ(1.0f, engine->outputPeakL.load());
     EXPECT_FLOAT_EQ(0.4f, engine->inputPeakR.load());
     EXPECT_FLOAT_EQ(0.4f, engine->outputPeakR.load());
+}
+
+// A thread in flush-to-zero and denormals-are-zero mode (a driver's, or one
+// a plug-in library set when it was loaded) gets the same samples as any
+// other, subnormal ones included, and its mode back after the block.
+TEST_F(PipelineTest, TheBlockComputesInTheDefaultModeWhateverTheThreadsModeAndGivesItBack) {
+    configure(44100, true, 4);
+    makeNeutral();
+    const float tiny = std::numeric_limits<float>::denorm_min() * 3;
+    const unsigned before = _mm_getcsr();
+    _mm_setcsr(before | 0x8040);  // flush to zero, denormals are zero
+    std::vector<float> out;
+    for (int block = 0; block < 20; ++block) out = runBlock({0.25f, tiny, -0.5f, 0.125f}, {tiny, 0.1f, 0.2f, 0.3f});
+    const unsigned after = _mm_getcsr();
+    _mm_setcsr(before);
+    EXPECT_EQ((std::vector<float>{0.25f, tiny, -0.5f, 0.125f}), out) << "the gate at 0 passes every sample";
+    EXPECT_EQ(tiny, lastRight[0]);
+    EXPECT_EQ(before | 0x8040, after);
 }
 
 TEST_F(PipelineTest, NothingNonFiniteLeavesTheEngine) {
