@@ -337,4 +337,33 @@ TEST_F(Vst3Wrapper, StateRoundTripsFindsAMovedModuleAndLatencyFollowsTheRestart)
     EXPECT_LE(w.count(WD_GET_INSTANCE_COUNT), 1);
 }
 
+// Values set while no block runs (live input stopped, or the plug-in
+// bypassed) reach the plug-in before its state is saved, the last of a
+// long drag included.
+TEST_F(Vst3Wrapper, ValuesSetWhileNothingProcessesAreInTheSavedState) {
+    start(2, 48000, 64);
+    w.call(WD_SET_PROCESSING, 0, 0);
+    const intptr_t handle = w.create("Qv Test Gain");
+    ASSERT_NE(0, handle);
+    for (int step = 0; step <= 300; ++step) ASSERT_TRUE(setParameter(handle, 0, step / 1000.0));  // ends at 0.3
+    std::vector<uint8_t> blob = w.save();
+    w.call(WD_DESTROY_ALL);
+    ASSERT_EQ(1, w.load(blob));
+    intptr_t loaded = 0;
+    ASSERT_EQ(1, w.call(WD_GET_INSTANCE, reinterpret_cast<intptr_t>(&loaded), 0));
+    EXPECT_DOUBLE_EQ(0.3, parameter(loaded, 0).value);
+    w.call(WD_SET_PROCESSING, 0, 1);
+    auto [l, r] = block(loaded, 64);
+    EXPECT_FLOAT_EQ((0.001f * 9 - 0.2f) * 0.6f, l[9]);
+
+    // Bypassed while live input runs: the same.
+    w.call(WD_SET_INSTANCE_ACTIVE, loaded, 0);
+    ASSERT_TRUE(setParameter(loaded, 0, 0.125));
+    blob = w.save();
+    w.call(WD_DESTROY_ALL);
+    ASSERT_EQ(1, w.load(blob));
+    ASSERT_EQ(1, w.call(WD_GET_INSTANCE, reinterpret_cast<intptr_t>(&loaded), 0));
+    EXPECT_DOUBLE_EQ(0.125, parameter(loaded, 0).value);
+}
+
 }  // namespace

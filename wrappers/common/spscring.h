@@ -29,6 +29,11 @@ public:
         return true;
     }
 
+    // Whether nothing waits; exact for the reader, a moment's view for the writer.
+    bool empty() const {
+        return tail_.load(std::memory_order_acquire) == head_.load(std::memory_order_acquire);
+    }
+
 private:
     Item items_[Capacity]{};
     std::atomic<uint32_t> head_{0}, tail_{0};

@@ -44,7 +44,7 @@ void setParameter(EditorFrame& editor, int32_t index, float value) {
     ParameterInfo info;
     if (!infoAt(instance, index, info) || (info.flags & ParameterInfo::kIsReadOnly)) return;
     instance.controller->setParamNormalized(info.id, value);
-    instance.toAudio.push(info.id, value);
+    vst3SendToAudio(instance, info.id, value);
 }
 
 void selectProgram(EditorFrame& editor) {
@@ -52,7 +52,7 @@ void selectProgram(EditorFrame& editor) {
     if (!instance.controller || instance.programCount <= 0) return;
     const double value = vst3ValueOfProgram(editor.currentProgram, instance.programCount);
     instance.controller->setParamNormalized(instance.programParameter, value);
-    instance.toAudio.push(instance.programParameter, value);
+    vst3SendToAudio(instance, instance.programParameter, value);
     vst3RefreshParameters(instance);
 }
 

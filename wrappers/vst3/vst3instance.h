@@ -79,4 +79,8 @@ struct Instance {
     Instance* next = nullptr;
 };
 
+// A value for the processor (UI thread). While no block takes the values,
+// a full ring is delivered to the plug-in first, so a long drag keeps its end.
+bool vst3SendToAudio(Instance& instance, ParamID id, ParamValue value);
+
 }  // namespace vst3

@@ -165,9 +165,19 @@ intptr_t refreshList() {
 
 }  // namespace
 
+namespace {
+void deliverParameters(Instance* instance);
+}  // namespace
+
+bool vst3::vst3SendToAudio(Instance& instance, ParamID id, ParamValue value) {
+    if (instance.toAudio.push(id, value)) return true;
+    deliverParameters(&instance);
+    return instance.toAudio.push(id, value);
+}
+
+// An edit in the plug-in's editor.
 tresult VST3_CALL Handler::performEdit(ParamID id, ParamValue value) {
-    if (!owner_->toAudio.push(id, value)) return kResultFalse;
-    return kResultOk;
+    return vst3SendToAudio(*owner_, id, value) ? kResultOk : kResultFalse;
 }
 
 namespace {
@@ -500,6 +510,49 @@ void idle() {
     }
 }
 
+// UI thread: the values waiting for the processor reach it now. A running
+// block takes them at its start; without one (live input stopped, the
+// plug-in bypassed, or no block came for a while) they go in a process
+// call of one silent frame whose output is thrown away, since a plug-in
+// reads its parameter changes only in process.
+void deliverParameters(Instance* instance) {
+    if (instance->toAudio.empty()) return;
+    if (instance->ready.load() && !instance->bypassed.load(std::memory_order_relaxed)) {
+        for (int waited = 0; waited < 200 && !instance->toAudio.empty(); ++waited)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        if (instance->toAudio.empty()) return;
+    }
+    const bool wasReady = holdAudio(instance);
+    if (instance->active) {
+        const bool wasProcessing = instance->processing;
+        if (!wasProcessing) instance->processor->setProcessing(1);
+        instance->inputChanges.clear();
+        instance->outputChanges.clear();
+        ParamPoint point;
+        while (instance->toAudio.pop(point)) {
+            if (ParamQueue* queue = instance->inputChanges.queueFor(point.id)) {
+                int32_t index = 0;
+                queue->addPoint(0, point.value, index);
+            }
+        }
+        float in[2][1] = {{0.0f}, {0.0f}}, out[2][1] = {{0.0f}, {0.0f}};
+        float* ins[2] = {in[0], in[1]};
+        float* outs[2] = {out[0], out[1]};
+        const uint64_t silent = instance->inputChannels == 2 ? 3u : 1u;
+        AudioBusBuffers inBus{instance->inputChannels, silent, ins}, outBus{instance->outputChannels, 0, outs};
+        ProcessData d = instance->data;
+        d.numSamples = 1;
+        d.inputs = instance->inputBuses > 0 ? &inBus : nullptr;
+        d.outputs = &outBus;
+        instance->processor->process(d);
+        instance->outputChanges.lastValues([&](ParamID id, ParamValue value) {
+            if (instance->controller) instance->controller->setParamNormalized(id, value);
+        });
+        if (!wasProcessing) instance->processor->setProcessing(0);
+    }
+    if (wasReady) instance->ready.store(true);
+}
+
 // ---- the state blob ----
 
 // A stream's bytes, or none; `size` set to the count.
@@ -523,6 +576,7 @@ intptr_t saveState(intptr_t out) {
         MemoryStream* component;
         MemoryStream* controller;
     };
+    for (Instance* i = instances; i; i = i->next) deliverParameters(i);
     int32_t count = countInstances(instances);
     Part* parts = count ? static_cast<Part*>(std::calloc(static_cast<size_t>(count), sizeof(Part))) : nullptr;
     if (count && !parts) return 0;
@@ -830,7 +884,7 @@ WRAPPER_EXPORT intptr_t WRAPPER_CALL wrapperDispatcher(intptr_t opcode, intptr_t
             if (opcode == WD_SET_PARAMETER) {
                 const double value = p->value >= 0.0 && p->value <= 1.0 ? p->value : (p->value > 1.0 ? 1.0 : 0.0);
                 instance->controller->setParamNormalized(info.id, value);
-                instance->toAudio.push(info.id, value);
+                vst3SendToAudio(*instance, info.id, value);
                 if (vst3RefreshParameters(*instance)) editorRepaint(instance->editor);
                 return 1;
             }
