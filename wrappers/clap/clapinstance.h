@@ -151,8 +151,9 @@ void clapReportOutput(Instance& instance);
 void clapConfigure(Instance& instance);
 // The plug-in's latency read again (main thread).
 void clapReadLatency(Instance& instance);
-// Values reach a plug-in that is not processing through a flush.
-void clapFlush(Instance& instance);
+// Values reach a plug-in that is not processing (or, asked to, one that
+// is, with its audio thread held) through a flush.
+void clapFlush(Instance& instance, bool evenWhileProcessing = false);
 int32_t clapParameterCount(Instance& instance);
 bool clapParameterInfo(Instance& instance, int32_t index, ParamInfo& info);
 // A plain value into 0..1 of the parameter's range and back.

@@ -249,10 +249,12 @@ void clapConfigure(Instance& instance) {
     instance.ready.store(processingOn);
 }
 
-void clapFlush(Instance& instance) {
+void clapFlush(Instance& instance, bool evenWhileProcessing) {
     if (!instance.params || !instance.params->flush) return;
     // A processing plug-in takes the values with its next block.
-    if (instance.ready.load() && instance.processing.load()) return;
+    if (!evenWhileProcessing && instance.ready.load() && instance.processing.load() &&
+        !instance.bypassed.load(std::memory_order_relaxed))
+        return;
     const bool wasReady = holdAudio(instance);
     clapDrainToAudio(instance);
     if (instance.active) {
@@ -506,6 +508,16 @@ bool capture(Instance& instance, Buffer& out) {
 // "CLAPWRAP", then per instance: "PLUG", u16 path length, path, u16 id
 // length, id, u32 state size, state, "DATA", u32 user data size, user data.
 intptr_t saveState(intptr_t out) {
+    // Values still on their way reach the plug-ins first: a running block
+    // takes them at its start, else they are flushed.
+    for (Instance* i = instances; i; i = i->next) {
+        for (int waited = 0; waited < 200 && !i->toAudio.empty() && i->ready.load() && i->processing.load() &&
+                             !i->bypassed.load(std::memory_order_relaxed);
+             ++waited)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        // No block came for them: the engine may have stopped without a word.
+        if (!i->toAudio.empty()) clapFlush(*i, true);
+    }
     const int32_t count = countInstances(instances);
     Buffer* states = count ? static_cast<Buffer*>(std::calloc(static_cast<size_t>(count), sizeof(Buffer))) : nullptr;
     if (count && !states) return 0;
@@ -792,7 +804,11 @@ WRAPPER_EXPORT intptr_t WRAPPER_CALL wrapperDispatcher(intptr_t opcode, intptr_t
             if (opcode == WD_SET_PARAMETER) {
                 if (info.flags & kParamIsReadonly) return 0;
                 const double plain = clapPlain(info, p->value);
-                instance->toAudio.push(ParamEvent{kEventParamValue, info.id, plain});
+                const ParamEvent event{kEventParamValue, info.id, plain};
+                if (!instance->toAudio.push(event)) {
+                    clapFlush(*instance);
+                    instance->toAudio.push(event);
+                }
                 clapFlush(*instance);
                 return 1;
             }
