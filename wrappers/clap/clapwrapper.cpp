@@ -570,6 +570,9 @@ void restoreState(Instance& instance, const uint8_t* state, uint32_t size) {
     instance.state->load(instance.plugin, &stream);
     clapReadLatency(instance);
     if (wasReady) instance.ready.store(true);
+    // A state that changes the latency asks for a restart: served now, so
+    // the performance opens with the plug-in as it will run.
+    clapServeMainThread(instance, 0);
     clapRefreshParameters(instance);
 }
 
