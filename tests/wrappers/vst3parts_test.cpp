@@ -36,6 +36,19 @@ TEST(Vst3Parts, ABundlesLibraryIsInsideItAndASingleFileIsItself) {
     EXPECT_FALSE(moduleLibrary(bundle.c_str(), library, bundle.size() + 5));
 }
 
+// Saved class ids have one layout on every system, the Windows one, so a
+// performance saved by one build opens in the other.
+TEST(Vst3Parts, SavedClassIdsHaveTheWindowsLayoutEverywhere) {
+    const Uid gain = makeUid(0x51765433, 0x4761696E, 0x8A3C51E7, 0x00000001);
+    const uint8_t file[16] = {0x33, 0x54, 0x76, 0x51, 0x61, 0x47, 0x6E, 0x69,
+                              0x8A, 0x3C, 0x51, 0xE7, 0x00, 0x00, 0x00, 0x01};
+    uint8_t out[16];
+    uidInFileOrder(gain.b, out);
+    EXPECT_EQ(0, std::memcmp(file, out, 16));
+    uidInFileOrder(file, out);
+    EXPECT_EQ(0, std::memcmp(gain.b, out, 16));
+}
+
 TEST(Vst3Parts, TheCacheRoundTripsAndAnyDamageMeansScanningAnew) {
     const char* kTag = kVst3Scan.cacheTag;
     AppFolder folder;

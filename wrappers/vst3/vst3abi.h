@@ -80,6 +80,20 @@ constexpr Uid makeUid(uint32_t l1, uint32_t l2, uint32_t l3, uint32_t l4) {
 }
 inline bool sameUid(const void* a, const Uid& b) { return a && std::memcmp(a, b.b, 16) == 0; }
 
+// Saved ids (performance files) are in the Windows layout on every system,
+// so a file moves between them: the conversion either way (the same swap
+// of the first word's bytes and of each half of the second).
+inline void uidInFileOrder(const uint8_t* in, uint8_t* out) {
+#if defined(_WIN32)
+    std::memcpy(out, in, 16);
+#else
+    const uint8_t order[16] = {3, 2, 1, 0, 5, 4, 7, 6, 8, 9, 10, 11, 12, 13, 14, 15};
+    uint8_t copy[16];
+    std::memcpy(copy, in, 16);
+    for (int i = 0; i < 16; ++i) out[i] = copy[order[i]];
+#endif
+}
+
 constexpr Uid kFUnknownIid = makeUid(0x00000000, 0x00000000, 0xC0000000, 0x00000046);
 constexpr Uid kIPluginBaseIid = makeUid(0x22888DDB, 0x156E45AE, 0x8358B348, 0x08190625);
 constexpr Uid kIPluginFactoryIid = makeUid(0x7A4D811C, 0x52114A1F, 0xAED9D2EE, 0x0B43BF9F);

@@ -569,7 +569,7 @@ MemoryStream* capture(FUnknown* half, bool component) {
 }
 
 // "VST3WRAP", then per instance: "PLUG", u16 path length, path, the class
-// id (16 bytes), u32 component state size, component state, u32 controller
+// id (16 bytes, in the Windows layout), u32 component state size, component state, u32 controller
 // state size, controller state, "DATA", u32 user data size, user data.
 intptr_t saveState(intptr_t out) {
     struct Part {
@@ -604,7 +604,7 @@ intptr_t saveState(intptr_t out) {
             putU16(p + 4, static_cast<uint16_t>(n));
             std::memcpy(p + 6, i->path, n);
             p += 6 + n;
-            std::memcpy(p, i->effect.cid, 16);
+            uidInFileOrder(i->effect.cid, p);
             p += 16;
             for (MemoryStream* s : {parts[k].component, parts[k].controller}) {
                 const uint32_t size = s ? static_cast<uint32_t>(s->size()) : 0;
@@ -683,7 +683,7 @@ intptr_t loadState(const uint8_t* blob, intptr_t size) {
         path[n] = '\0';
         at += n;
         uint8_t cid[16];
-        std::memcpy(cid, blob + at, 16);
+        uidInFileOrder(blob + at, cid);
         at += 16;
         const uint32_t componentSize = getU32(blob + at);
         at += 4;
