@@ -175,14 +175,19 @@ bool runCommand(UINT id) {
     }
 }
 
-void onSize(int width, int height) {
+// The status bar places itself at the bottom when told of the size; the
+// accompaniment bar sits on it. Returns the status bar's height.
+int onSize(int width, int height) {
     if (gShell.toolbar) MoveWindow(gShell.toolbar, 0, 0, width, kToolbarHeight, TRUE);
+    if (gShell.statusBar) SendMessageA(gShell.statusBar, WM_SIZE, 0, 0);
+    const int status = StatusBarHeight();
     if (gShell.accompanimentBar) {
         RECT bar;
         GetWindowRect(gShell.accompanimentBar, &bar);
-        MoveWindow(gShell.accompanimentBar, 0, height - kAccompanimentBarHeight, bar.right - bar.left,
+        MoveWindow(gShell.accompanimentBar, 0, height - status - kAccompanimentBarHeight, bar.right - bar.left,
                    bar.bottom - bar.top, TRUE);
     }
+    return status;
 }
 
 void onClose() {
@@ -265,8 +270,8 @@ LRESULT CALLBACK FrameProc(HWND window, UINT message, WPARAM wParam, LPARAM lPar
         case WM_SIZE: {
             const int width = LOWORD(lParam);
             int height = HIWORD(lParam);
-            onSize(width, height);
-            height -= kToolbarHeight + kAccompanimentBarHeight;
+            const int status = onSize(width, height);
+            height -= kToolbarHeight + kAccompanimentBarHeight + status;
             if (height < 0) height = 0;
             DefFrameProcA(window, gShell.mdiClient, message, wParam, MAKELPARAM(width, height));
             if (gShell.mdiClient) {

@@ -103,6 +103,7 @@ void CALLBACK refreshTick(HWND, UINT, UINT_PTR, DWORD) {
     live.inTick = true;
     wrappersIdle();
     redrawLoadReadout();
+    UpdateLatencyStatus(true);
     if (accompanimentIsOpen()) {
         // The audio thread serves a stop request at a block boundary; the bar
         // follows once what the button should show has changed.
@@ -161,6 +162,7 @@ int32_t StartLiveInput() {
     live.running = true;
     live.barShowedPlaying = accompanimentShowsPlaying();
     if (!live.timer) live.timer = SetTimer(nullptr, 0, 50, refreshTick);
+    UpdateLatencyStatus(true);
     UpdateAccompanimentBar();
     // A recording starts live input itself and leaves the item as it was.
     if (!recording()) SetMenuItemChecked(IDM_LIVE_INPUT, true);
@@ -191,6 +193,7 @@ int32_t StopLiveInput(bool keepMeters) {
     accompanimentHalt();
     live.running = false;
     if (!keepMeters) closeMeters();
+    UpdateLatencyStatus(false);
     engineRelease(gEngine);
     tellWrappers(false);
     UpdateAccompanimentBar();

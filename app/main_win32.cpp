@@ -210,6 +210,13 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int) {
                                      0, 0, 400, kToolbarHeight, gShell.frame, nullptr, instance, nullptr);
     CreateToolbarTooltips();
     gShell.accompanimentBar = CreateAccompanimentBar();
+    gShell.statusBar = CreateStatusBar();
+    {
+        // The frame had its first size before the bars existed.
+        RECT client;
+        GetClientRect(gShell.frame, &client);
+        SendMessageA(gShell.frame, WM_SIZE, SIZE_RESTORED, MAKELPARAM(client.right, client.bottom));
+    }
     RefreshPluginList(true);
     gShell.accelerators = LoadAcceleratorsA(instance, MAKEINTRESOURCEA(IDR_MAINMENU));
     openCommandLinePerformance(commandLine);

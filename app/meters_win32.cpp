@@ -149,7 +149,8 @@ void DrawLoadReadout(HDC dc) {
     const COLORREF oldBack = GetBkColor(dc);
     SIZE label = {0, 0};
     GetTextExtentPoint32A(dc, kLoadLabel, lstrlenA(kLoadLabel), &label);
-    const LoadReadoutLayout l = loadReadoutLayout(client.right, client.bottom, label.cx);
+    // Above the status bar, beside the accompaniment bar.
+    const LoadReadoutLayout l = loadReadoutLayout(client.right, client.bottom - StatusBarHeight(), label.cx);
     if (l.visible) {
         TextOutA(dc, l.textX, l.textY, kLoadLabel, lstrlenA(kLoadLabel));
         RECT box = {l.box.left, l.box.top, l.box.right, l.box.bottom};

@@ -83,6 +83,9 @@
 #define IDC_ACCOMP_PLAY 1012
 #define IDC_ACCOMP_POSITION 1014
 
+// The frame's status bar (a child of the frame, below the accompaniment bar).
+#define IDC_STATUS_BAR 1130
+
 // Commands of menu 109 (also sent by the accelerators and the toolbar).
 #define IDM_ABOUT 104
 #define IDM_EXIT 105

@@ -13,6 +13,7 @@ struct Shell {
     HWND mdiClient = nullptr;
     HWND toolbar = nullptr;
     HWND accompanimentBar = nullptr;
+    HWND statusBar = nullptr;
     HWND tooltip = nullptr;
     HWND masterSection = nullptr;
     HWND inputMeter = nullptr;
@@ -121,6 +122,15 @@ HWND CreateKnob(HWND parent, HINSTANCE instance, int32_t x, int32_t y, const Kno
 // The Master Section's and the meters' positions (settings_win32.cpp).
 struct WindowPositions;
 extern WindowPositions gWindowPositions;
+
+// ---- status bar (statusbar_win32.cpp) ----
+// The bar at the frame's bottom, below the accompaniment bar.
+HWND CreateStatusBar();
+// Its height, 0 while there is none.
+int StatusBarHeight();
+// The latency read-out: "Latency: N ms" while live input runs, nothing
+// otherwise; the bar is redrawn only when the text changes.
+void UpdateLatencyStatus(bool running);
 
 // ---- live input (liveinput_win32.cpp) ----
 bool LiveInputRunning();

@@ -58,10 +58,12 @@ meter_place() {
 }
 near_segments() { [ -n "$1" ] && [ "$1" -le "$2" ] && [ "$1" -ge $(($2 - 1)) ]; }
 # load_row: the colours along the middle of the load read-out (bar and
-# percentage), bottom right of the frame's client area.
+# percentage), bottom right of the frame's client area above the status bar.
 load_row() {
-  local w h x points=""
+  local w h s x points=""
   read -r w h <<<"$(qvd client "$FRAME")"
+  s=$(qvd rects "$FRAME" | awk -F'\t' '$2 == "msctls_statusbar32" { split($6, r, " "); print r[4] - r[2]; exit }')
+  h=$((h - ${s:-0}))
   for x in $(seq $((w - 130)) $((w - 1))); do points+=" $x $((h - 27)) $x $((h - 25))"; done
   # shellcheck disable=SC2086
   qvd pixels "$FRAME" $points | cut -f2 | tr '\n' ' '

@@ -39,6 +39,11 @@
 //                    denormals-are-zero in the caller's MXCSR, as the
 //                    start-up code of a library linked with -ffast-math does
 //
+// The editor (Windows) is a child window that shows the gain; a left click
+// at x sets "Gain" to x / width, a right click "Latency", each as a
+// plug-in's own interface does: through the component handler (beginEdit,
+// performEdit, endEdit) with the controller's value set.
+//
 // Tests load the same library file as the host and read what the host did
 // through tvst3Counts and the tvst3Last* functions.
 #include <atomic>
@@ -370,6 +375,15 @@ public:
         return id >= kGainId && id <= kPeakId ? values_[id - kGainId] : 0.0;
     }
     tresult VST3_CALL setParamNormalized(ParamID id, ParamValue value) override;
+    // The editor's edit of one parameter, told to the host as a gesture.
+    void editFromView(ParamID id, ParamValue value) {
+        if (handler_) handler_->beginEdit(id);
+        setParamNormalized(id, value);
+        if (handler_) {
+            handler_->performEdit(id, getParamNormalized(id));
+            handler_->endEdit(id);
+        }
+    }
     tresult VST3_CALL setComponentHandler(IComponentHandler* handler) override {
         setReference(handler_, handler);
         return kResultOk;
@@ -781,20 +795,50 @@ tresult VST3_CALL Controller::setParamNormalized(ParamID id, ParamValue value) {
 const char kViewClass[] = "QvTestVst3View";
 int viewWindows = 0;  // children alive; the class is registered while any is
 
+// The child window's controller, set when it is created.
+Controller* viewController(HWND window) {
+    return reinterpret_cast<Controller*>(GetWindowLongPtrA(window, GWLP_USERDATA));
+}
+
 LRESULT CALLBACK viewProc(HWND window, UINT message, WPARAM wp, LPARAM lp) {
-    if (message == WM_PAINT) {
-        PAINTSTRUCT ps;
-        HDC dc = BeginPaint(window, &ps);
-        RECT client;
-        GetClientRect(window, &client);
-        HBRUSH fill = CreateSolidBrush(RGB(40, 64, 96));
-        FillRect(dc, &client, fill);
-        DeleteObject(fill);
-        SetBkMode(dc, TRANSPARENT);
-        SetTextColor(dc, RGB(255, 255, 255));
-        DrawTextA(dc, "Qv Test Gain", -1, &client, DT_CENTER | DT_VCENTER | DT_SINGLELINE);
-        EndPaint(window, &ps);
-        return 0;
+    switch (message) {
+        case WM_NCCREATE:
+            SetWindowLongPtrA(window, GWLP_USERDATA,
+                              reinterpret_cast<LONG_PTR>(reinterpret_cast<CREATESTRUCTA*>(lp)->lpCreateParams));
+            break;
+        case WM_LBUTTONDOWN:
+        case WM_RBUTTONDOWN: {
+            RECT client;
+            GetClientRect(window, &client);
+            Controller* controller = viewController(window);
+            if (!controller || client.right <= 0) return 0;
+            const int x = static_cast<short>(LOWORD(lp));
+            controller->editFromView(message == WM_LBUTTONDOWN ? kGainId : kLatencyId,
+                                     clampUnit(static_cast<double>(x) / client.right));
+            InvalidateRect(window, nullptr, TRUE);
+            return 0;
+        }
+        case WM_PAINT: {
+            PAINTSTRUCT ps;
+            HDC dc = BeginPaint(window, &ps);
+            RECT client;
+            GetClientRect(window, &client);
+            HBRUSH fill = CreateSolidBrush(RGB(40, 64, 96));
+            FillRect(dc, &client, fill);
+            DeleteObject(fill);
+            SetBkMode(dc, TRANSPARENT);
+            SetTextColor(dc, RGB(255, 255, 255));
+            char text[80] = "Qv Test Gain";
+            if (Controller* controller = viewController(window))
+                std::snprintf(text, sizeof text, "Qv Test Gain  %.2f x  %d samples",
+                              2.0 * controller->getParamNormalized(kGainId),
+                              static_cast<int>(latencySamples(controller->getParamNormalized(kLatencyId))));
+            DrawTextA(dc, text, -1, &client, DT_CENTER | DT_VCENTER | DT_SINGLELINE);
+            EndPaint(window, &ps);
+            return 0;
+        }
+        default:
+            break;
     }
     return DefWindowProcA(window, message, wp, lp);
 }
@@ -852,7 +896,7 @@ public:
         }
         child_ = CreateWindowExA(0, kViewClass, "", WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS, rect_.left, rect_.top,
                                  rect_.right - rect_.left, rect_.bottom - rect_.top, static_cast<HWND>(parent),
-                                 nullptr, instance, nullptr);
+                                 nullptr, instance, controller_);
         if (!child_) {
             if (viewWindows == 0) UnregisterClassA(kViewClass, instance);
             return kResultFalse;

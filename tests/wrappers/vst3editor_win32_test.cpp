@@ -240,4 +240,41 @@ TEST_F(Vst3Editor, AViewsResizeRequestSizesTheFrameAndNoViewGetsTheGenericEditor
     EXPECT_EQ(nullptr, editorFrame(mdi));
 }
 
+// The view's own edits go the way a plug-in's interface sends them: a left
+// click sets the gain in the controller at once and in the processor at
+// the next block; a right click sets the latency the host then reads.
+TEST_F(Vst3Editor, EditsInTheViewReachTheControllerTheAudioAndTheLatency) {
+    for (const char* name : {"Qv Test Gain", "Qv Test Single"}) {
+        w.call(WD_SET_CHANNELS, 0, 2);
+        w.call(WD_SET_SAMPLE_RATE, 0, 48000);
+        w.call(WD_SET_BLOCK_SIZE, 0, 32);
+        w.call(WD_SET_PROCESSING, 0, 1);
+        const intptr_t handle = w.create(name);
+        ASSERT_NE(0, handle) << name;
+        ASSERT_EQ(1, w.call(WD_SHOW_EDITOR, handle, reinterpret_cast<intptr_t>(mdi)));
+        pump(100);
+        HWND view = viewOf(editorFrame(mdi));
+        ASSERT_NE(nullptr, view) << name;
+        // 225 of 300: gain value 0.75, twice that as a factor.
+        SendMessageA(view, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(225, 50));
+        WrapperParameter gain{};
+        gain.index = 0;
+        ASSERT_EQ(1, w.call(WD_GET_PARAMETER, handle, reinterpret_cast<intptr_t>(&gain)));
+        EXPECT_DOUBLE_EQ(0.75, gain.value) << name;
+        EXPECT_STREQ("1.50", gain.display) << name;
+        float left[32], right[32];
+        for (int i = 0; i < 32; ++i) left[i] = right[i] = 0.25f;
+        w.process(handle, left, right);
+        EXPECT_FLOAT_EQ(0.375f, left[31]) << name;
+        EXPECT_FLOAT_EQ(0.375f, right[0]) << name;
+        // 150 of 300: 500 samples, asked anew by the host.
+        SendMessageA(view, WM_RBUTTONDOWN, MK_RBUTTON, MAKELPARAM(150, 50));
+        int32_t frames = -1;
+        ASSERT_EQ(1, w.call(WD_GET_LATENCY, handle, reinterpret_cast<intptr_t>(&frames)));
+        EXPECT_EQ(500, frames) << name;
+        ASSERT_EQ(1, w.call(WD_DESTROY_INSTANCE, handle));
+        pump(50);
+    }
+}
+
 }  // namespace
