@@ -36,9 +36,9 @@ cmake --build build/windows --target manual installer portable 2>&1 | tail -n 3
 # seed corpus (copied: the runs add their finds to a scratch corpus): 20 s
 # for the files and blobs, 10 s for the preset files, the settings key and
 # the effects' state chunks.
-for target in performance accompaniment vststate vst3state preset settings effectstate; do
+for target in performance accompaniment vststate vst3state clapstate preset settings effectstate; do
   case $target in
-    preset | settings | effectstate | vst3state) seconds=10 ;;
+    preset | settings | effectstate | vst3state | clapstate) seconds=10 ;;
     *) seconds=20 ;;
   esac
   corpus=$(mktemp -d)

@@ -17,6 +17,7 @@
 #include "platform/platform.h"
 #include "streamconv/binding.h"
 #include "wrappers/default/effectinterface.h"
+#include "wrappers/clap/clapmodule.h"
 #include "wrappers/default/presetfile.h"
 
 namespace {
@@ -26,6 +27,7 @@ std::string scratchFile;
 int defaultWrapper = -1;
 int vstWrapper = -1;
 int vst3Wrapper = -1;
+int clapWrapper = -1;
 
 int wrapperNamed(const char* name) {
     for (int w = 0; w < wrapperCount(); ++w)
@@ -49,6 +51,11 @@ bool makeVstFolder(const std::string& stage) {
     fs::copy(fs::path(stage) / ".." / "testmodules" / "vst3" / "QvTestGain.vst3", folder / "QvTestGain.vst3",
              fs::copy_options::recursive | fs::copy_options::overwrite_existing, error);
     if (error) return false;
+    // And our CLAP test module, for the CLAP wrapper.
+    fs::copy_file(fs::path(stage) / ".." / "testmodules" / "clap" / "QvTestGain.clap", folder / "QvTestGain.clap",
+                  fs::copy_options::overwrite_existing, error);
+    if (error) return false;
+    platformWriteSetting("CLAPCache", (folder / "clap-cache.txt").string().c_str());
     platformWriteSetting("VST3Cache", (folder / "vst3-cache.txt").string().c_str());
     return platformWriteSetting("VSTDir", (folder.string() + "/").c_str());
 }
@@ -216,10 +223,12 @@ bool fuzzSetUp(const char* stageDirectory) {
     defaultWrapper = wrapperNamed("Quorvane Plugins");
     vstWrapper = wrapperNamed("VST Plugins");
     vst3Wrapper = wrapperNamed("VST3 Plugins");
-    if (defaultWrapper < 0 || vstWrapper < 0 || vst3Wrapper < 0) return false;
+    clapWrapper = wrapperNamed("CLAP Plugins");
+    if (defaultWrapper < 0 || vstWrapper < 0 || vst3Wrapper < 0 || clapWrapper < 0) return false;
     wrapperRefreshList(defaultWrapper);
     wrapperRefreshList(vstWrapper);
     wrapperRefreshList(vst3Wrapper);
+    wrapperRefreshList(clapWrapper);
     char path[1024];
     if (!platformTemporaryPath(".bin", path, sizeof path)) return false;
     scratchFile = path;
@@ -265,6 +274,12 @@ void fuzzVst3State(const uint8_t* data, size_t size) {
     // The same bytes as the scan cache's text, which is read as untrusted too.
     cacheFree(cacheParse(vst3::kVst3Scan.cacheTag, reinterpret_cast<const char*>(data), size));
     restoreRunAndSave(vst3Wrapper, data, size);
+}
+
+void fuzzClapState(const uint8_t* data, size_t size) {
+    // The same bytes as the scan cache's text, which is read as untrusted too.
+    cacheFree(cacheParse(clap::kClapScan.cacheTag, reinterpret_cast<const char*>(data), size));
+    restoreRunAndSave(clapWrapper, data, size);
 }
 
 void fuzzAccompaniment(const uint8_t* data, size_t size) {

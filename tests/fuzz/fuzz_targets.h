@@ -27,6 +27,7 @@ void fuzzVstState(const uint8_t* data, size_t size);
 // The bytes as the VST 3 wrapper's state blob (restored plug-ins run a
 // block) and as its scan cache's text.
 void fuzzVst3State(const uint8_t* data, size_t size);
+void fuzzClapState(const uint8_t* data, size_t size);
 // The bytes as a .pst file loaded in the default wrapper's editor, into each
 // built-in effect in turn (a preset saved from one effect may be opened in
 // another's editor); an effect that takes it runs a block.

@@ -212,6 +212,51 @@ TEST(NoAllocation, Vst3EffectsWithParameterChangesThroughTheVst3Wrapper) {
     hostReset(gEngine, "");
 }
 
+// CLAP plug-ins through their wrapper: values from the UI between blocks
+// (a flush while the plug-in processes is left to the block), the plug-in's
+// output events every block, and the transport.
+TEST(NoAllocation, ClapEffectsWithParameterEventsThroughTheClapWrapper) {
+    namespace fs = std::filesystem;
+    AppFolder app;
+    app.addWrapper(stagedModule("Wrappers", "clapwrapper"), "clapwrapper" + librarySuffix());
+    const std::string plugins = app.path() + "VST Plugins";
+    fs::copy(fs::path(testModulePath("x")).parent_path() / "clap", plugins, fs::copy_options::recursive);
+    platformWriteSetting("VSTDir", nullptr);
+    platformWriteSetting("CLAPCache", (app.path() + "cache.txt").c_str());
+    for (bool stereo : {true, false}) {
+        EngineState engine;
+        hostReset(engine, app.path().c_str());
+        ASSERT_EQ(0, wrappersLoadAll());
+        const int w = wrapperNamed("CLAP Plugins");
+        ASSERT_GE(w, 0);
+        ASSERT_EQ(0, wrapperRefreshList(w));
+        for (int slot = 0; slot < 4; ++slot) ASSERT_EQ(0, chainAttach(slot, w, availableIndex(w, "Qv Test Gain")));
+        engine.blockSize = 128;
+        engine.dcRemoverOn = false;
+        engine.gateThreshold = 0.0f;
+        ASSERT_EQ(0, engineConfigure(engine, 48000, stereo));
+        WrapperDispatcherFn dispatch = engine.wrappers[w].dispatcher;
+        processBlock(engine);  // processing starts on the first block
+        allocationCountingStart();
+        for (int block = 0; block < 1000; ++block) {
+            WrapperParameter p{};
+            p.index = 0;
+            p.value = 0.25 + (block % 10) * 0.05;
+            dispatch(WD_SET_PARAMETER, engine.chain[block % 4].instance, reinterpret_cast<intptr_t>(&p));
+            for (uint32_t i = 0; i < engine.blockSize; ++i) {
+                engine.inputL[i] = (block % 40 < 20) ? 0.25f : -0.25f;
+                if (engine.inputR) engine.inputR[i] = engine.inputL[i];
+            }
+            processBlock(engine);
+        }
+        EXPECT_EQ(0, allocationCountingStop()) << (stereo ? "stereo" : "mono");
+        EXPECT_GT(engine.outputPeakL.load(), 0.0f);
+        wrappersUnloadAll();
+    }
+    platformWriteSetting("CLAPCache", nullptr);
+    hostReset(gEngine, "");
+}
+
 TEST(NoAllocation, TheCounterSeesAllocations) {
     allocationCountingStart();
     void* volatile p = std::malloc(16);
