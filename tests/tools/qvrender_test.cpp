@@ -193,6 +193,7 @@ struct SettingsGuard {
     ~SettingsGuard() {
         platformWriteSetting("VSTDir", nullptr);
         platformWriteSetting("VST3Cache", nullptr);
+        platformWriteSetting("CLAPCache", nullptr);
     }
 };
 
@@ -300,4 +301,30 @@ TEST_F(QvRender, RendersThroughAVst3EffectAndItsSavedPerformance) {
     EXPECT_EQ(read("plain.wav"), read("again.wav"));
     platformWriteSetting("VSTDir", nullptr);
     platformWriteSetting("VST3Cache", nullptr);
+}
+
+// The same through a CLAP effect: our test gain at its default.
+TEST_F(QvRender, RendersThroughAClapEffectAndItsSavedPerformance) {
+    namespace fs = std::filesystem;
+    SettingsGuard guard;
+    fs::create_directories(path("Clap"));
+    fs::copy_file(fs::path(testModulePath("x")).parent_path() / "clap" / "QvTestGain.clap",
+                  fs::path(path("Clap")) / "QvTestGain.clap");
+    ASSERT_TRUE(platformWriteSetting("VSTDir", path("Clap").c_str()));
+    ASSERT_TRUE(platformWriteSetting("CLAPCache", path("clapcache.txt").c_str()));
+    std::vector<int16_t> samples;
+    for (int i = 0; i < 6000; ++i) samples.insert(samples.end(), {static_cast<int16_t>(i * 5 - 15000), -321});
+    writeWav("in.wav", 2, 44100, samples);
+    const std::string neutral = "--quiet --gate-threshold 0 --dc-remover off --block 256 ";
+    ASSERT_EQ(0, run(neutral + "\"" + path("in.wav") + "\" \"" + path("plain.wav") + "\"")) << errors;
+    ASSERT_EQ(0, run(neutral + "--effect \"Qv Test Gain\" --save-performance \"" + path("c.qvp") + "\" \"" +
+                     path("in.wav") + "\" \"" + path("clap.wav") + "\""))
+        << errors;
+    EXPECT_EQ(read("plain.wav"), read("clap.wav"));
+    ASSERT_EQ(0, run(neutral + "--performance \"" + path("c.qvp") + "\" \"" + path("in.wav") + "\" \"" +
+                     path("again.wav") + "\""))
+        << errors;
+    EXPECT_EQ(read("plain.wav"), read("again.wav"));
+    platformWriteSetting("VSTDir", nullptr);
+    platformWriteSetting("CLAPCache", nullptr);
 }
