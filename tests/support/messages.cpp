@@ -26,6 +26,8 @@ BOOL CALLBACK answerDialog(HWND window, LPARAM) {
     if (process != GetCurrentProcessId() || !IsWindowVisible(window)) return TRUE;
     char className[64];
     if (!GetClassNameA(window, className, sizeof className) || std::string(className) != "#32770") return TRUE;
+    // A box still being made has no text control yet: the next pass takes it.
+    if (!GetDlgItem(window, 0xFFFF)) return TRUE;
     char caption[512] = "", text[2048] = "";
     GetWindowTextA(window, caption, sizeof caption);
     GetDlgItemTextA(window, 0xFFFF, text, sizeof text);  // a message box's text control
