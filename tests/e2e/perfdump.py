@@ -4,9 +4,10 @@ each, tab-separated:
 
     wrapper-tag  name  state-hex  user-hex  values
 
-wrapper-tag is the wrapper blob's tag ("DEFWRAP_", "VSTWRAP_", "VST3WRAP");
-name is the effect module's file name (default wrapper) or the plug-in's
-path (VST, VST 3); a VST 3 instance's state is its component's state;
+wrapper-tag is the wrapper blob's tag ("DEFWRAP_", "VSTWRAP_", "VST3WRAP",
+"CLAPWRAP"); name is the effect module's file name (default wrapper) or the
+plug-in's path (VST, VST 3, CLAP); a VST 3 instance's state is its
+component's state, a CLAP instance's the plug-in's state;
 user-hex is the host's user data (the slot byte); values are the parameter
 values of a VST state saved as parameters ("PARAM"), rounded to three
 places, else "-". The scenarios read chains and states back through this."""
@@ -34,10 +35,31 @@ def vst3_instances(blob):
         yield "VST3WRAP", name, state, user
 
 
+def clap_instances(blob):
+    """PLUG, u16 path length, path, u16 id length, id, u32 state size,
+    state, DATA, u32 user data size, user data."""
+    p = 8
+    while p + 6 <= len(blob):
+        n = struct.unpack_from("<H", blob, p + 4)[0]
+        name = blob[p + 6:p + 6 + n].decode("latin-1")
+        p += 6 + n
+        p += 2 + struct.unpack_from("<H", blob, p)[0]
+        s = struct.unpack_from("<I", blob, p)[0]
+        state = blob[p + 4:p + 4 + s]
+        p += 4 + s
+        u = struct.unpack_from("<I", blob, p + 4)[0]
+        user = blob[p + 8:p + 8 + u]
+        p += 8 + u
+        yield "CLAPWRAP", name, state, user
+
+
 def instances(blob):
     tag = blob[:8]
     if tag == b"VST3WRAP":
         yield from vst3_instances(blob)
+        return
+    if tag == b"CLAPWRAP":
+        yield from clap_instances(blob)
         return
     p = 8
     while p + 6 <= len(blob):
@@ -73,7 +95,7 @@ def main(path):
         size = struct.unpack_from("<i", data, at + 5)[0]
         blob = data[at + 9:at + 9 + max(size, 0)]
         at += 9 + max(size, 0)
-        if blob[:8] not in (b"DEFWRAP_", b"VSTWRAP_", b"VST3WRAP"):
+        if blob[:8] not in (b"DEFWRAP_", b"VSTWRAP_", b"VST3WRAP", b"CLAPWRAP"):
             continue
         for tag, name, state, user in instances(blob):
             print("\t".join([tag, name, state.hex() or "-", user.hex() or "-", parameter_values(state)]))
