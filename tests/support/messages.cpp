@@ -20,6 +20,11 @@ void record(const char* text, const char* caption) {
 
 namespace {
 
+// Boxes already recorded and answered: a box can show again between the
+// answer and its end (its own showing comes after ours hid it), and is then
+// only answered again. Only the watcher thread touches the list.
+std::vector<HWND> answered;
+
 BOOL CALLBACK answerDialog(HWND window, LPARAM) {
     DWORD process = 0;
     GetWindowThreadProcessId(window, &process);
@@ -28,6 +33,13 @@ BOOL CALLBACK answerDialog(HWND window, LPARAM) {
     if (!GetClassNameA(window, className, sizeof className) || std::string(className) != "#32770") return TRUE;
     // A box still being made has no text control yet: the next pass takes it.
     if (!GetDlgItem(window, 0xFFFF)) return TRUE;
+    for (HWND seen : answered) {
+        if (seen != window) continue;
+        ShowWindow(window, SW_HIDE);
+        PostMessageA(window, WM_COMMAND, IDOK, 0);
+        return TRUE;
+    }
+    answered.push_back(window);
     char caption[512] = "", text[2048] = "";
     GetWindowTextA(window, caption, sizeof caption);
     GetDlgItemTextA(window, 0xFFFF, text, sizeof text);  // a message box's text control
@@ -44,6 +56,8 @@ void startWatcher() {
     std::call_once(once, [] {
         std::thread([] {
             for (;;) {
+                // Boxes that are gone leave the list (their handles may come again).
+                std::erase_if(answered, [](HWND w) { return !IsWindow(w); });
                 EnumWindows(answerDialog, 0);
                 Sleep(10);
             }

@@ -539,6 +539,9 @@ TEST_F(VstWrapper, AMovedLibraryIsFoundByItsTitleAmongTheScannedOnes) {
 TEST_F(VstWrapper, OnlyLocalAbsolutePathsFromABlobAreLoaded) {
     // A library in the current folder that the scan does not know.
     const std::string cwdName = "qvcwd_only" + librarySuffix();
+    // (A copy left by an interrupted run goes first: MinGW's copy_file does
+    // not overwrite.)
+    fs::remove(fs::current_path() / cwdName);
     fs::copy_file(testModulePath("tvst_stereo"), fs::current_path() / cwdName, fs::copy_options::overwrite_existing);
     std::vector<std::string> refused = {std::string(".") + kSeparator + cwdName, cwdName,
 #if defined(_WIN32)
