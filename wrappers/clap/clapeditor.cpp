@@ -25,8 +25,10 @@ void parameterTexts(EditorFrame& editor, int32_t index, char name[kParameterText
     Instance& instance = instanceOf(editor);
     ParamInfo info;
     if (!clapParameterInfo(instance, index, info)) return;
+    // (A CLAP parameter has no unit: its value text carries one. Its
+    // `module` is a grouping path, not a label.)
     std::snprintf(name, kParameterTextMax + 1, "%s", info.name);
-    std::snprintf(label, kParameterTextMax + 1, "%s", info.module);
+    label[0] = '\0';
     double plain = 0.0;
     plainValue(instance, info, plain);
     char text[128] = "";
