@@ -27,6 +27,7 @@
 #include "wrappers/clap/clapinstance.h"
 #include "wrappers/common/hostcheck.h"
 #include "wrappers/common/instancelist.h"
+#include "wrappers/common/wrapperparts.h"
 
 using namespace clap;
 
@@ -65,11 +66,7 @@ std::atomic<int32_t> blockSize{0};
 std::atomic<float> tempo{120.0f};
 int32_t engineChannels = 2;
 bool processingOn = true;
-// The audio thread's scratch: the output pair and a mono mix.
-float* scratchLeft = nullptr;
-float* scratchRight = nullptr;
-float* scratchMono = nullptr;
-int32_t scratchFrames = 0;
+WrapperScratch scratch;
 Available* availableList = nullptr;
 Instance* instances = nullptr;
 uint8_t* savedState = nullptr;
@@ -88,37 +85,11 @@ int32_t currentBlock() {
     return frames > 0 ? frames : kFallbackBlockSize;
 }
 
-bool isSeparator(char c) { return c == '\\' || c == '/'; }
 
-// A module path from a state blob is loaded only from a local disk by its
-// full path, and only when it names a module (".clap").
-bool isLocalModulePath(const char* path) {
-#if defined(_WIN32)
-    if (!std::isalpha(static_cast<unsigned char>(path[0])) || path[1] != ':' || !isSeparator(path[2])) return false;
-    if (std::strchr(path + 2, ':')) return false;
-#else
-    if (path[0] != '/') return false;
-#endif
-    const size_t n = std::strlen(path);
-    return n > 5 && std::strcmp(path + n - 5, ".clap") == 0;
-}
 
 // ---- the available list and the scan ----
 
-void freeAvailableList() {
-    while (availableList) {
-        Available* next = availableList->next;
-        delete availableList;
-        availableList = next;
-    }
-}
-
-Available* availableAt(intptr_t index) {
-    if (index < 0) return nullptr;
-    Available* entry = availableList;
-    for (intptr_t i = 0; entry && i < index; ++i) entry = entry->next;
-    return entry;
-}
+Available* availableAt(intptr_t index) { return ::availableAt(availableList, index); }
 
 void addClass(void* context, const char* path, const PluginClass& c) {
     Available**& tail = *static_cast<Available***>(context);
@@ -156,7 +127,7 @@ void searchFolders(ScanFolders& folders) {
 }
 
 intptr_t refreshList() {
-    freeAvailableList();
+    freeAvailable(availableList);
     ScanFolders folders{};
     searchFolders(folders);
     Available** tail = &availableList;
@@ -417,23 +388,6 @@ intptr_t replaceInstance(Instance* instance, intptr_t index) {
     return ok ? 1 : 0;
 }
 
-// The audio thread's buffers; allocated only while the engine is being
-// configured, never while it runs.
-bool allocateScratch(int32_t frames) {
-    std::free(scratchLeft);
-    std::free(scratchRight);
-    std::free(scratchMono);
-    scratchLeft = scratchRight = scratchMono = nullptr;
-    scratchFrames = 0;
-    if (frames <= 0) return true;
-    const size_t bytes = static_cast<size_t>(frames) * sizeof(float);
-    scratchLeft = static_cast<float*>(std::calloc(1, bytes));
-    scratchRight = static_cast<float*>(std::calloc(1, bytes));
-    scratchMono = static_cast<float*>(std::calloc(1, bytes));
-    if (!scratchLeft || !scratchRight || !scratchMono) return allocateScratch(0) && false;
-    scratchFrames = frames;
-    return true;
-}
 
 // The main thread's service; not again from inside itself (a plug-in's
 // modal loop runs the timer that calls it).
@@ -579,7 +533,7 @@ void restoreState(Instance& instance, const uint8_t* state, uint32_t size) {
 // The module a blob names, or the scanned module with the same plug-in id
 // when it has moved.
 const char* findModule(const char* path, const char* id) {
-    if (isLocalModulePath(path) && platformFileExists(path)) return path;
+    if (isLocalModulePath(path, ".clap") && platformFileExists(path)) return path;
     for (Available* a = availableList; a; a = a->next)
         if (std::strcmp(a->effect.id, id) == 0) return a->path;
     return nullptr;
@@ -644,7 +598,6 @@ intptr_t loadState(const uint8_t* blob, intptr_t size) {
     return 1;
 }
 
-void copyName(char* out, size_t size, const char* name) { std::snprintf(out, size, "%s", name); }
 
 void runBlock(Instance& instance, float* left, float* right);
 
@@ -653,6 +606,7 @@ void runBlock(Instance& instance, float* left, float* right);
 WRAPPER_EXPORT intptr_t WRAPPER_CALL wrapperDispatcher(intptr_t opcode, intptr_t a1, intptr_t a2) {
     intptr_t answer = 0;
     if (answerListCommand(instances, opcode, a1, a2, answer)) return answer;
+    if (answerNamingCommand(instances, availableList, kWrapperName, opcode, a1, a2, answer)) return answer;
     Instance* instance = nullptr;
     switch (opcode) {
         case WD_SET_HOST_CALLBACK:
@@ -668,12 +622,6 @@ WRAPPER_EXPORT intptr_t WRAPPER_CALL wrapperDispatcher(intptr_t opcode, intptr_t
             return 1;
         case WD_REFRESH_LIST:
             return refreshList();
-        case WD_GET_NAME: {
-            if (!a1) return 0;
-            const size_t size = a2 > 0 ? static_cast<size_t>(a2) : kWrapperNameBuffer;
-            std::snprintf(reinterpret_cast<char*>(a1), size, "%s", kWrapperName);
-            return 1;
-        }
         case WD_SET_PROCESSING:
             processingOn = a2 != 0;
             for (Instance* i = instances; i; i = i->next) {
@@ -689,19 +637,6 @@ WRAPPER_EXPORT intptr_t WRAPPER_CALL wrapperDispatcher(intptr_t opcode, intptr_t
                 }
             }
             return 1;
-        case WD_GET_AVAILABLE_COUNT: {
-            if (!a1) return 0;
-            int32_t n = 0;
-            for (Available* e = availableList; e; e = e->next) ++n;
-            *reinterpret_cast<int32_t*>(a1) = n;
-            return 1;
-        }
-        case WD_GET_AVAILABLE_NAME: {
-            Available* entry = availableAt(a2);
-            if (!entry || !a1) return 0;
-            copyName(reinterpret_cast<char*>(a1), kWrapperNameBuffer, entry->effect.name);
-            return 1;
-        }
         case WD_CREATE_INSTANCE: {
             Available* entry = availableAt(a2);
             if (!entry || !a1) return 0;
@@ -723,16 +658,6 @@ WRAPPER_EXPORT intptr_t WRAPPER_CALL wrapperDispatcher(intptr_t opcode, intptr_t
             destroyAll();
             callHost(HC_ALL_INSTANCES_DESTROYED, 0, 0);
             return 1;
-        case WD_GET_INSTANCE_NAME:
-            instance = findInstance(instances, a1);
-            if (!instance || !a2) return 0;
-            copyName(reinterpret_cast<char*>(a2), kWrapperNameBuffer, instance->effect.name);
-            return 1;
-        case WD_SET_INSTANCE_ACTIVE:
-            instance = findInstance(instances, a1);
-            if (!instance) return 0;
-            instance->bypassed.store(a2 == 0 ? 1 : 0, std::memory_order_relaxed);
-            return 1;
         case WD_SHOW_EDITOR:
             instance = findInstance(instances, a1);
             if (!instance) return 0;
@@ -749,8 +674,8 @@ WRAPPER_EXPORT intptr_t WRAPPER_CALL wrapperDispatcher(intptr_t opcode, intptr_t
             std::free(savedState);
             savedState = nullptr;
             destroyAll();
-            freeAvailableList();
-            allocateScratch(0);
+            freeAvailable(availableList);
+            scratch.allocate(0);
             editorWindowsClose();
             callHost(HC_WRAPPER_CLOSED, a1, 0);
             return 1;
@@ -770,12 +695,12 @@ WRAPPER_EXPORT intptr_t WRAPPER_CALL wrapperDispatcher(intptr_t opcode, intptr_t
         }
         case WD_SET_BLOCK_SIZE: {
             const int32_t frames = a2 > 0 && a2 <= kMaxBlock ? static_cast<int32_t>(a2) : 0;
-            if (frames == blockSize.load(std::memory_order_relaxed) && frames == scratchFrames) return 1;
+            if (frames == blockSize.load(std::memory_order_relaxed) && frames == scratch.frames) return 1;
             if (frames > 0 && frames != blockSize.load(std::memory_order_relaxed)) {
                 blockSize.store(frames, std::memory_order_relaxed);
                 for (Instance* i = instances; i; i = i->next) clapConfigure(*i);
             }
-            return allocateScratch(frames) ? 1 : 0;
+            return scratch.allocate(frames) ? 1 : 0;
         }
         case WD_LOAD_STATE:
             return loadState(reinterpret_cast<const uint8_t*>(a1), a2);
@@ -838,7 +763,7 @@ WRAPPER_EXPORT intptr_t WRAPPER_CALL wrapperDispatcher(intptr_t opcode, intptr_t
 // channel counts to the engine's.
 WRAPPER_EXPORT void WRAPPER_CALL processPlugin(intptr_t handle, float* left, float* right) {
     auto* instance = reinterpret_cast<Instance*>(handle);
-    if (!instance || !left || instance->bypassed.load(std::memory_order_relaxed) || scratchFrames <= 0) return;
+    if (!instance || !left || instance->bypassed.load(std::memory_order_relaxed) || scratch.frames <= 0) return;
     // Entering needs the full fence against holdAudio's clearing of
     // `ready`; leaving only has to publish the block's work to it.
     instance->busy.store(true);
@@ -858,15 +783,15 @@ void runBlock(Instance& instance, float* left, float* right) {
         if (instance.plugin->start_processing && !instance.plugin->start_processing(instance.plugin)) return;
         instance.processing.store(true);
     }
-    const int32_t n = scratchFrames;
+    const int32_t n = scratch.frames;
     clapDrainToAudio(instance);
 
     // Inputs: the engine's channels, a mono mix for a mono plug-in, the one
     // channel twice for a stereo plug-in in a mono engine.
     if (instance.inputChannels == 1) {
         if (right) {
-            for (int32_t i = 0; i < n; ++i) scratchMono[i] = left[i] + right[i];
-            instance.inputs[0] = scratchMono;
+            for (int32_t i = 0; i < n; ++i) scratch.mono[i] = left[i] + right[i];
+            instance.inputs[0] = scratch.mono;
         } else {
             instance.inputs[0] = left;
         }
@@ -874,8 +799,8 @@ void runBlock(Instance& instance, float* left, float* right) {
         instance.inputs[0] = left;
         instance.inputs[1] = right ? right : left;
     }
-    instance.outputs[0] = scratchLeft;
-    instance.outputs[1] = scratchRight;
+    instance.outputs[0] = scratch.left;
+    instance.outputs[1] = scratch.right;
     instance.outputBuffer.constant_mask = 0;
 
     EventTransport& t = instance.transport;
@@ -900,12 +825,12 @@ void runBlock(Instance& instance, float* left, float* right) {
 
     const size_t bytes = static_cast<size_t>(n) * sizeof(float);
     if (right) {
-        std::memcpy(left, scratchLeft, bytes);
-        std::memcpy(right, instance.outputChannels == 2 ? scratchRight : scratchLeft, bytes);
+        std::memcpy(left, scratch.left, bytes);
+        std::memcpy(right, instance.outputChannels == 2 ? scratch.right : scratch.left, bytes);
     } else if (instance.outputChannels == 2) {
-        for (int32_t i = 0; i < n; ++i) left[i] = scratchLeft[i] + scratchRight[i];
+        for (int32_t i = 0; i < n; ++i) left[i] = scratch.left[i] + scratch.right[i];
     } else {
-        std::memcpy(left, scratchLeft, bytes);
+        std::memcpy(left, scratch.left, bytes);
     }
 }
 

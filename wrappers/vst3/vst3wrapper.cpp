@@ -25,6 +25,7 @@
 #include "platform/platform.h"
 #include "wrappers/common/hostcheck.h"
 #include "wrappers/common/instancelist.h"
+#include "wrappers/common/wrapperparts.h"
 #include "wrappers/vst3/vst3abi.h"
 #include "wrappers/vst3/vst3editor.h"
 #include "wrappers/vst3/vst3host.h"
@@ -56,11 +57,7 @@ std::atomic<int32_t> blockSize{0};
 std::atomic<float> tempo{120.0f};
 int32_t engineChannels = 2;
 bool processingOn = true;
-// The audio thread's scratch: the output pair and a mono mix.
-float* scratchLeft = nullptr;
-float* scratchRight = nullptr;
-float* scratchMono = nullptr;
-int32_t scratchFrames = 0;
+WrapperScratch scratch;
 Available* availableList = nullptr;
 Instance* instances = nullptr;
 uint8_t* savedState = nullptr;
@@ -69,7 +66,6 @@ intptr_t callHost(intptr_t opcode, intptr_t a1, intptr_t a2) {
     return hostCallback ? hostCallback(opcode, a1, a2) : 0;
 }
 
-bool isSeparator(char c) { return c == '\\' || c == '/'; }
 
 int32_t currentRate() {
     const int32_t rate = sampleRate.load(std::memory_order_relaxed);
@@ -81,36 +77,10 @@ int32_t currentBlock() {
     return frames > 0 ? frames : kFallbackBlockSize;
 }
 
-// A module path from a state blob is loaded only from a local disk by its
-// full path, as the VST 2 wrapper's rule is, and only when it names a
-// module (".vst3").
-bool isLocalModulePath(const char* path) {
-#if defined(_WIN32)
-    if (!std::isalpha(static_cast<unsigned char>(path[0])) || path[1] != ':' || !isSeparator(path[2])) return false;
-    if (std::strchr(path + 2, ':')) return false;
-#else
-    if (path[0] != '/') return false;
-#endif
-    const size_t n = std::strlen(path);
-    return n > 5 && std::strcmp(path + n - 5, ".vst3") == 0;
-}
 
 // ---- the available list and the scan ----
 
-void freeAvailableList() {
-    while (availableList) {
-        Available* next = availableList->next;
-        delete availableList;
-        availableList = next;
-    }
-}
-
-Available* availableAt(intptr_t index) {
-    if (index < 0) return nullptr;
-    Available* entry = availableList;
-    for (intptr_t i = 0; entry && i < index; ++i) entry = entry->next;
-    return entry;
-}
+Available* availableAt(intptr_t index) { return ::availableAt(availableList, index); }
 
 // A class the scan found, listed under its module; a class id that is not
 // 32 hex digits is not a VST 3 class.
@@ -153,7 +123,7 @@ void searchFolders(ScanFolders& folders) {
 }
 
 intptr_t refreshList() {
-    freeAvailableList();
+    freeAvailable(availableList);
     ScanFolders folders{};
     searchFolders(folders);
     Available** tail = &availableList;
@@ -480,23 +450,6 @@ intptr_t replaceInstance(Instance* instance, intptr_t index) {
     return instance->active ? 1 : 0;
 }
 
-// The audio thread's buffers; allocated only while the engine is being
-// configured, never while it runs.
-bool allocateScratch(int32_t frames) {
-    std::free(scratchLeft);
-    std::free(scratchRight);
-    std::free(scratchMono);
-    scratchLeft = scratchRight = scratchMono = nullptr;
-    scratchFrames = 0;
-    if (frames <= 0) return true;
-    const size_t bytes = static_cast<size_t>(frames) * sizeof(float);
-    scratchLeft = static_cast<float*>(std::calloc(1, bytes));
-    scratchRight = static_cast<float*>(std::calloc(1, bytes));
-    scratchMono = static_cast<float*>(std::calloc(1, bytes));
-    if (!scratchLeft || !scratchRight || !scratchMono) return allocateScratch(0) && false;
-    scratchFrames = frames;
-    return true;
-}
 
 // UI thread: what the plug-ins reported from the audio thread goes to
 // their controllers.
@@ -653,7 +606,7 @@ void restoreState(Instance* instance, const uint8_t* component, uint32_t compone
 // The module a blob names, or the scanned module with the same class when
 // it has moved.
 const char* findModule(const char* path, const uint8_t* cid) {
-    if (isLocalModulePath(path) && (platformIsDirectory(path) || platformFileExists(path))) return path;
+    if (isLocalModulePath(path, ".vst3") && (platformIsDirectory(path) || platformFileExists(path))) return path;
     for (Available* a = availableList; a; a = a->next)
         if (std::memcmp(a->effect.cid, cid, 16) == 0) return a->path;
     return nullptr;
@@ -719,7 +672,6 @@ intptr_t loadState(const uint8_t* blob, intptr_t size) {
     return 1;
 }
 
-void copyName(char* out, size_t size, const char* name) { std::snprintf(out, size, "%s", name); }
 
 // The controller's description of parameter `index`; false without one.
 bool parameterInfo(Instance* instance, int32_t index, ParameterInfo& info) {
@@ -733,6 +685,7 @@ bool parameterInfo(Instance* instance, int32_t index, ParameterInfo& info) {
 WRAPPER_EXPORT intptr_t WRAPPER_CALL wrapperDispatcher(intptr_t opcode, intptr_t a1, intptr_t a2) {
     intptr_t answer = 0;
     if (answerListCommand(instances, opcode, a1, a2, answer)) return answer;
+    if (answerNamingCommand(instances, availableList, kWrapperName, opcode, a1, a2, answer)) return answer;
     Instance* instance = nullptr;
     switch (opcode) {
         case WD_SET_HOST_CALLBACK:
@@ -745,12 +698,6 @@ WRAPPER_EXPORT intptr_t WRAPPER_CALL wrapperDispatcher(intptr_t opcode, intptr_t
             return editorWindowsOpen(kVst3EditorClasses) ? 1 : 0;
         case WD_REFRESH_LIST:
             return refreshList();
-        case WD_GET_NAME: {
-            if (!a1) return 0;
-            const size_t size = a2 > 0 ? static_cast<size_t>(a2) : kWrapperNameBuffer;
-            std::snprintf(reinterpret_cast<char*>(a1), size, "%s", kWrapperName);
-            return 1;
-        }
         case WD_SET_PROCESSING:
             processingOn = a2 != 0;
             for (Instance* i = instances; i; i = i->next) {
@@ -761,19 +708,6 @@ WRAPPER_EXPORT intptr_t WRAPPER_CALL wrapperDispatcher(intptr_t opcode, intptr_t
                 i->ready.store(processingOn);
             }
             return 1;
-        case WD_GET_AVAILABLE_COUNT: {
-            if (!a1) return 0;
-            int32_t n = 0;
-            for (Available* e = availableList; e; e = e->next) ++n;
-            *reinterpret_cast<int32_t*>(a1) = n;
-            return 1;
-        }
-        case WD_GET_AVAILABLE_NAME: {
-            Available* entry = availableAt(a2);
-            if (!entry || !a1) return 0;
-            copyName(reinterpret_cast<char*>(a1), kWrapperNameBuffer, entry->effect.name);
-            return 1;
-        }
         case WD_CREATE_INSTANCE: {
             Available* entry = availableAt(a2);
             if (!entry || !a1) return 0;
@@ -795,16 +729,6 @@ WRAPPER_EXPORT intptr_t WRAPPER_CALL wrapperDispatcher(intptr_t opcode, intptr_t
             destroyAll();
             callHost(HC_ALL_INSTANCES_DESTROYED, 0, 0);
             return 1;
-        case WD_GET_INSTANCE_NAME:
-            instance = findInstance(instances, a1);
-            if (!instance || !a2) return 0;
-            copyName(reinterpret_cast<char*>(a2), kWrapperNameBuffer, instance->effect.name);
-            return 1;
-        case WD_SET_INSTANCE_ACTIVE:
-            instance = findInstance(instances, a1);
-            if (!instance) return 0;
-            instance->bypassed.store(a2 == 0 ? 1 : 0, std::memory_order_relaxed);
-            return 1;
         case WD_SHOW_EDITOR:
             instance = findInstance(instances, a1);
             if (!instance) return 0;
@@ -820,8 +744,8 @@ WRAPPER_EXPORT intptr_t WRAPPER_CALL wrapperDispatcher(intptr_t opcode, intptr_t
             std::free(savedState);
             savedState = nullptr;
             destroyAll();
-            freeAvailableList();
-            allocateScratch(0);
+            freeAvailable(availableList);
+            scratch.allocate(0);
             editorWindowsClose();
             callHost(HC_WRAPPER_CLOSED, a1, 0);
             return 1;
@@ -842,12 +766,12 @@ WRAPPER_EXPORT intptr_t WRAPPER_CALL wrapperDispatcher(intptr_t opcode, intptr_t
         }
         case WD_SET_BLOCK_SIZE: {
             const int32_t frames = a2 > 0 && a2 <= kMaxBlock ? static_cast<int32_t>(a2) : 0;
-            if (frames == blockSize.load(std::memory_order_relaxed) && frames == scratchFrames) return 1;
+            if (frames == blockSize.load(std::memory_order_relaxed) && frames == scratch.frames) return 1;
             if (frames > 0 && frames != blockSize.load(std::memory_order_relaxed)) {
                 blockSize.store(frames, std::memory_order_relaxed);
                 for (Instance* i = instances; i; i = i->next) configure(i);
             }
-            return allocateScratch(frames) ? 1 : 0;
+            return scratch.allocate(frames) ? 1 : 0;
         }
         case WD_LOAD_STATE:
             return loadState(reinterpret_cast<const uint8_t*>(a1), a2);
@@ -910,7 +834,7 @@ void runBlock(Instance* instance, float* left, float* right);
 // channel counts to the engine's.
 WRAPPER_EXPORT void WRAPPER_CALL processPlugin(intptr_t handle, float* left, float* right) {
     auto* instance = reinterpret_cast<Instance*>(handle);
-    if (!instance || !left || instance->bypassed.load(std::memory_order_relaxed) || scratchFrames <= 0) return;
+    if (!instance || !left || instance->bypassed.load(std::memory_order_relaxed) || scratch.frames <= 0) return;
     // Entering needs the full fence against holdAudio's clearing of
     // `ready`; leaving only has to publish the block's work to it.
     instance->busy.store(true);
@@ -921,7 +845,7 @@ WRAPPER_EXPORT void WRAPPER_CALL processPlugin(intptr_t handle, float* left, flo
 namespace {
 
 void runBlock(Instance* instance, float* left, float* right) {
-    const int32_t n = scratchFrames;
+    const int32_t n = scratch.frames;
 
     // The user's edits since the last block, at its start.
     instance->inputChanges.clear();
@@ -938,8 +862,8 @@ void runBlock(Instance* instance, float* left, float* right) {
     // channel twice for a stereo plug-in in a mono engine.
     if (instance->inputChannels == 1) {
         if (right) {
-            for (int32_t i = 0; i < n; ++i) scratchMono[i] = left[i] + right[i];
-            instance->inputs[0] = scratchMono;
+            for (int32_t i = 0; i < n; ++i) scratch.mono[i] = left[i] + right[i];
+            instance->inputs[0] = scratch.mono;
         } else {
             instance->inputs[0] = left;
         }
@@ -947,8 +871,8 @@ void runBlock(Instance* instance, float* left, float* right) {
         instance->inputs[0] = left;
         instance->inputs[1] = right ? right : left;
     }
-    instance->outputs[0] = scratchLeft;
-    instance->outputs[1] = scratchRight;
+    instance->outputs[0] = scratch.left;
+    instance->outputs[1] = scratch.right;
     bool silent = true;
     for (int32_t c = 0; c < instance->inputChannels && silent; ++c)
         for (int32_t i = 0; i < n; ++i)
@@ -983,12 +907,12 @@ void runBlock(Instance* instance, float* left, float* right) {
     for (int32_t c = 0; c < instance->outputChannels; ++c)
         if (instance->outputBus.silenceFlags & (uint64_t{1} << c)) std::memset(instance->outputs[c], 0, bytes);
     if (right) {
-        std::memcpy(left, scratchLeft, bytes);
-        std::memcpy(right, instance->outputChannels == 2 ? scratchRight : scratchLeft, bytes);
+        std::memcpy(left, scratch.left, bytes);
+        std::memcpy(right, instance->outputChannels == 2 ? scratch.right : scratch.left, bytes);
     } else if (instance->outputChannels == 2) {
-        for (int32_t i = 0; i < n; ++i) left[i] = scratchLeft[i] + scratchRight[i];
+        for (int32_t i = 0; i < n; ++i) left[i] = scratch.left[i] + scratch.right[i];
     } else {
-        std::memcpy(left, scratchLeft, bytes);
+        std::memcpy(left, scratch.left, bytes);
     }
 }
 
