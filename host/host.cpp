@@ -1,6 +1,7 @@
 // Wrapper table, wrapper loading, the host's operations and the chain.
 #include "host/host.h"
 
+#include <cctype>
 #include <cstdio>
 #include <cstring>
 
@@ -57,6 +58,14 @@ ChainSlot& slotAt(int slot) {
 
 int slotWrapper(const ChainSlot& s) { return static_cast<int>(static_cast<uint32_t>(s.wrapperIndex) & 0xFF); }
 
+int strncasecmpPortable(const char* a, const char* b, size_t n) {
+    for (size_t i = 0; i < n; ++i) {
+        const int x = std::tolower(static_cast<unsigned char>(a[i])), y = std::tolower(static_cast<unsigned char>(b[i]));
+        if (x != y || x == 0) return x - y;
+    }
+    return 0;
+}
+
 bool hasLibrarySuffix(const char* name) {
     const char* dot = std::strrchr(name, '.');
     return dot && std::strcmp(dot, platformModuleSuffix()) == 0;
@@ -70,16 +79,38 @@ bool wrappersPath(char* out, size_t size, const char* fileName) {
     return written > 0 && static_cast<size_t>(written) < size;
 }
 
+// The wrapper files found, loaded in a fixed order once all are known.
 struct SearchState {
-    int32_t result = 0;
+    static constexpr int kMaxFiles = 64;
+    char names[kMaxFiles][kPathBuffer];
+    int count = 0;
 };
 
 bool visitWrapperFile(void* context, const char* name, bool isDirectory) {
     if (isDirectory || std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0 || !hasLibrarySuffix(name))
         return true;
     auto* state = static_cast<SearchState*>(context);
-    state->result = wrapperLoad(name);
-    return state->result == 0;
+    if (state->count < SearchState::kMaxFiles && std::strlen(name) < kPathBuffer)
+        std::snprintf(state->names[state->count++], kPathBuffer, "%s", name);
+    return true;
+}
+
+// Wrappers that came after the first release load after the others, in the
+// order they came, so the wrappers a performance file was written with keep
+// their order in it (and in Select Effect:); the others load in name order
+// whatever order the folder lists them in.
+int wrapperRank(const char* name) {
+    static const char* const kLater[] = {"clapwrapper"};
+    const size_t stem = std::strlen(name) - std::strlen(platformModuleSuffix());
+    for (int i = 0; i < static_cast<int>(sizeof kLater / sizeof *kLater); ++i)
+        if (std::strlen(kLater[i]) == stem && strncasecmpPortable(name, kLater[i], stem) == 0) return i + 1;
+    return 0;
+}
+
+bool loadsBefore(const char* a, const char* b) {
+    const int ra = wrapperRank(a), rb = wrapperRank(b);
+    if (ra != rb) return ra < rb;
+    return strncasecmpPortable(a, b, kPathBuffer) < 0;
 }
 
 }  // namespace
@@ -129,10 +160,24 @@ int32_t wrappersLoadAll() {
     for (int w = 0; w < kMaxWrappers; ++w) clearEntry(w);
     engine().wrapperCount = 0;
     char folder[kPathBuffer];
-    SearchState state;
+    static SearchState state;
+    state.count = 0;
     if (!wrappersPath(folder, sizeof folder, "") || !platformListDirectory(folder, visitWrapperFile, &state))
         return kResultNoWrappersDirectory;
-    return state.result;
+    int order[SearchState::kMaxFiles];
+    for (int i = 0; i < state.count; ++i) {
+        int at = i;
+        while (at > 0 && loadsBefore(state.names[i], state.names[order[at - 1]])) {
+            order[at] = order[at - 1];
+            --at;
+        }
+        order[at] = i;
+    }
+    for (int i = 0; i < state.count; ++i) {
+        const int32_t result = wrapperLoad(state.names[order[i]]);
+        if (result != 0) return result;
+    }
+    return 0;
 }
 
 int32_t wrapperLoad(const char* fileName) {

@@ -28,6 +28,18 @@ TEST_F(HostTest, TenWrappersAtMostAndTheRestIsNotLookedAt) {
     EXPECT_TRUE(reported.empty());
 }
 
+// Wrappers load in name order whatever order the folder lists them in, and
+// the CLAP wrapper, which came later, after the others: a performance file
+// keeps the chunk order it had, and Select Effect: its tree.
+TEST_F(HostTest, WrappersLoadInNameOrderAndLaterWrappersLast) {
+    for (const char* name : {"clapwrapper", "vstwrapper", "defwrapper", "vst3wrapper"})
+        app.addWrapper(stagedModule("Wrappers", name), name + librarySuffix());
+    ASSERT_EQ(0, wrappersLoadAll());
+    std::vector<std::string> names;
+    for (int w = 0; w < wrapperCount(); ++w) names.push_back(wrapperName(w));
+    EXPECT_EQ((std::vector<std::string>{"Quorvane Plugins", "VST3 Plugins", "VST Plugins", "CLAP Plugins"}), names);
+}
+
 TEST_F(HostTest, OnlyTheExactLowerCaseSuffixIsLoaded) {
     const std::string suffix = librarySuffix();
     std::string upper = suffix;
