@@ -94,6 +94,7 @@ int32_t engineConfigure(EngineState& e, uint32_t rate, bool stereo) {
         dispatch(WD_SET_SAMPLE_RATE, 0, static_cast<intptr_t>(rate));
         dispatch(WD_SET_BLOCK_SIZE, 0, static_cast<intptr_t>(e.blockSize));
     }
+    if (e.separateConfigure) e.separateConfigure(stereo ? 2 : 1, rate, e.blockSize);
     return 0;
 }
 
@@ -174,6 +175,11 @@ static constexpr unsigned kBlockMxcsr = 0x1F80;
 static void runChain(EngineState& e) {
     for (const ChainSlot& slot : e.chain) {
         if (slot.instance == 0) continue;
+        if (slotIsSeparate(slot)) {
+            if (e.separateProcess) e.separateProcess(slot.instance, e.outputL, e.outputR, e.blockSize);
+            _mm_setcsr(kBlockMxcsr);
+            continue;
+        }
         const uint32_t index = static_cast<uint32_t>(slot.wrapperIndex) & 0xFF;
         if (index >= e.wrapperCount || index >= kMaxWrappers) continue;
         WrapperProcessFn process = e.wrappers[index].processPlugin;

@@ -69,6 +69,14 @@ struct ChainSlot {
     int32_t wrapperIndex = 0;  // only the low byte counts; -1 after "Select None"
 };
 
+// Set in a slot's wrapper index above its low byte when its instance runs in
+// a helper process: the instance is then the host's record of it, and the
+// block goes through the engine's `separateProcess`.
+constexpr int32_t kSlotSeparate = 0x100;
+inline bool slotIsSeparate(const ChainSlot& s) {
+    return s.instance != 0 && s.wrapperIndex >= 0 && (s.wrapperIndex & kSlotSeparate) != 0;
+}
+
 // Noise gate and DC offset remover (input conditioning).
 struct DcRemoverState {
     uint32_t window = 0;  // samples; 0 until first configured
@@ -143,6 +151,10 @@ struct EngineState {
     ChainSlot chain[kChainSlots];
     EngineWrapper wrappers[kMaxWrappers];
     uint32_t wrapperCount = 0;
+    // Slots in helper processes (set by the host): one block, and the
+    // engine's channels, rate and block size whenever it is configured.
+    void (*separateProcess)(intptr_t instance, float* left, float* right, uint32_t frames) = nullptr;
+    void (*separateConfigure)(int channels, uint32_t rate, uint32_t blockSize) = nullptr;
 
     EngineStage recorder;
     EngineStage accompaniment;

@@ -113,11 +113,64 @@ bool loadsBefore(const char* a, const char* b) {
     return strncasecmpPortable(a, b, kPathBuffer) < 0;
 }
 
+// ---- plug-ins in helper processes ----
+
+#if defined(_WIN32)
+constexpr const char* kHelperProgram = "QvPluginHost.exe";
+#else
+constexpr const char* kHelperProgram = "QvPluginHost";
+#endif
+
+BridgeInstance* bridgeOf(intptr_t handle) {
+    if (handle == 0) return nullptr;
+    for (BridgeInstance* b : gHost.separate)
+        if (b && reinterpret_cast<intptr_t>(b) == handle) return b;
+    return nullptr;
+}
+
+void forgetBridge(BridgeInstance* b) {
+    for (BridgeInstance*& held : gHost.separate)
+        if (held == b) held = nullptr;
+}
+
+// Ends the helper and drops the record; the slot that held it is emptied.
+void endSeparate(BridgeInstance* b) {
+    for (ChainSlot& s : engine().chain)
+        if (s.instance == reinterpret_cast<intptr_t>(b)) s = ChainSlot{};
+    forgetBridge(b);
+    bridgeEnd(b);
+}
+
+void processSeparate(intptr_t instance, float* left, float* right, uint32_t frames) {
+    bridgeProcess(*reinterpret_cast<BridgeInstance*>(instance), left, right, frames);
+}
+
+void configureSeparate(int channels, uint32_t rate, uint32_t blockSize) {
+    gHost.channels = channels;
+    gHost.rate = rate;
+    gHost.blockSize = blockSize;
+    for (BridgeInstance* b : gHost.separate) {
+        if (!b) continue;
+        b->rate = rate;
+        b->deadlineUs = gHost.separateDeadlineUs;
+        bridgeCommand(*b, BR_CONFIGURE, channels, rate, blockSize);
+    }
+}
+
+// For each helper of wrapper `w`.
+template <typename Fn>
+void eachSeparateOf(int w, Fn fn) {
+    for (BridgeInstance* b : gHost.separate)
+        if (b && static_cast<int>(b->wrapper) == w) fn(*b);
+}
+
 }  // namespace
 
 void hostReset(EngineState& e, const char* applicationDirectory) {
     gHost = Host{};
     gHost.engine = &e;
+    e.separateProcess = processSeparate;
+    e.separateConfigure = configureSeparate;
     std::snprintf(gHost.applicationDirectory, sizeof gHost.applicationDirectory, "%s", applicationDirectory);
 }
 
@@ -209,6 +262,7 @@ int32_t wrapperLoad(const char* fileName) {
     dispatcher(WD_SET_SAMPLE_RATE, 0, 44100);
     dispatcher(WD_SET_BLOCK_SIZE, 0, 44);
     gHost.modules[w] = module;
+    std::snprintf(gHost.moduleFiles[w], sizeof gHost.moduleFiles[w], "%s", fileName);
     e.wrappers[w] = EngineWrapper{dispatcher, process};
     e.wrapperCount = static_cast<uint32_t>(w + 1);
     return 0;
@@ -216,6 +270,8 @@ int32_t wrapperLoad(const char* fileName) {
 
 void wrappersUnloadAll() {
     EngineState& e = engine();
+    for (BridgeInstance* b : gHost.separate)
+        if (b) endSeparate(b);
     for (int w = static_cast<int>(e.wrapperCount) - 1; w >= 0; --w) {
         if (e.wrappers[w].dispatcher) e.wrappers[w].dispatcher(WD_CLOSE, 0, 0);
         platformUnloadModule(gHost.modules[w]);
@@ -254,28 +310,47 @@ int wrapperInstanceCount(int w) {
 }
 
 const char* wrapperInstanceName(int w, intptr_t handle) {
+    if (BridgeInstance* b = bridgeOf(handle)) {
+        std::snprintf(gHost.pluginName, sizeof gHost.pluginName, "%s", b->pluginName);
+        return gHost.pluginName;
+    }
     return queryName(gHost.pluginName, w, WD_GET_INSTANCE_NAME, handle, reinterpret_cast<intptr_t>(gHost.pluginName));
 }
 
-int wrapperDestroyInstance(int w, intptr_t handle) { return command(w, WD_DESTROY_INSTANCE, handle, 4); }
+int wrapperDestroyInstance(int w, intptr_t handle) {
+    if (BridgeInstance* b = bridgeOf(handle)) {
+        forgetBridge(b);
+        bridgeEnd(b);
+        return 0;
+    }
+    return command(w, WD_DESTROY_INSTANCE, handle, 4);
+}
 int wrapperSetSampleRate(int w, uint32_t rate) { return command(w, WD_SET_SAMPLE_RATE, 0, rate); }
 int wrapperSetBlockSize(int w, uint32_t frames) { return command(w, WD_SET_BLOCK_SIZE, 0, frames); }
 int wrapperSetInstanceActive(int w, intptr_t handle, bool active) {
+    if (BridgeInstance* b = bridgeOf(handle)) return bridgeCommand(*b, BR_SET_ACTIVE, active ? 1 : 0) > 0 ? 0 : -1;
     return command(w, WD_SET_INSTANCE_ACTIVE, handle, active ? 1 : 0);
 }
-int wrapperSetProcessing(int w, bool on) { return command(w, WD_SET_PROCESSING, 0, on ? 1 : 0); }
+int wrapperSetProcessing(int w, bool on) {
+    eachSeparateOf(w, [&](BridgeInstance& b) { bridgeCommand(b, BR_SET_PROCESSING, on ? 1 : 0); });
+    return command(w, WD_SET_PROCESSING, 0, on ? 1 : 0);
+}
 int wrapperRefreshList(int w) { return command(w, WD_REFRESH_LIST, 0, 0); }
 
 int32_t wrapperLatency(int w, intptr_t handle) {
     int32_t frames = 0;
-    if (!usable(w) || !dispatch(w, WD_GET_LATENCY, handle, reinterpret_cast<intptr_t>(&frames))) return 0;
+    if (BridgeInstance* b = bridgeOf(handle)) {
+        const int64_t answer = bridgeCommand(*b, BR_GET_LATENCY);
+        frames = answer > 0 ? static_cast<int32_t>(answer) : 0;
+    } else if (!usable(w) || !dispatch(w, WD_GET_LATENCY, handle, reinterpret_cast<intptr_t>(&frames))) return 0;
     return frames > 0 && frames < (1 << 24) ? frames : 0;
 }
 
 int32_t chainLatency() {
     int32_t total = 0;
     for (const ChainSlot& slot : engine().chain)
-        if (slot.instance) total += wrapperLatency(slot.wrapperIndex & 0xFF, slot.instance);
+        if (slot.instance && !(slotIsSeparate(slot) && bridgeOf(slot.instance)->failed.load()))
+            total += wrapperLatency(slot.wrapperIndex & 0xFF, slot.instance);
     return total;
 }
 
@@ -283,12 +358,20 @@ void wrappersIdle() {
     for (int w = 0; w < wrapperCount(); ++w)
         if (usable(w)) dispatch(w, WD_IDLE, 0, 0);
 }
-int wrapperDestroyAll(int w) { return command(w, WD_DESTROY_ALL, 0, 0); }
+int wrapperDestroyAll(int w) {
+    eachSeparateOf(w, [](BridgeInstance& b) { endSeparate(&b); });
+    return command(w, WD_DESTROY_ALL, 0, 0);
+}
 int wrapperShowEditor(int w, intptr_t handle, void* mdiClient) {
+    if (bridgeOf(handle)) return -1;
     return command(w, WD_SHOW_EDITOR, handle, reinterpret_cast<intptr_t>(mdiClient));
 }
 
 void wrapperProcessSlot(int w, intptr_t handle, float* left, float* right) {
+    if (BridgeInstance* b = bridgeOf(handle)) {
+        bridgeProcess(*b, left, right, engine().blockSize);
+        return;
+    }
     if (handle == 0 || w < 0 || w >= static_cast<int>(engine().wrapperCount) || w >= kMaxWrappers) return;
     WrapperProcessFn process = engine().wrappers[w].processPlugin;
     if (process) process(handle, left, right);
@@ -310,17 +393,27 @@ const uint8_t* wrapperSaveState(int w, uint32_t& size) {
 int wrapperReplaceInstance(int w, intptr_t handle, int index) { return command(w, WD_REPLACE_INSTANCE, handle, index); }
 
 int wrapperInstanceActive(int w, intptr_t handle) {
+    if (BridgeInstance* b = bridgeOf(handle)) {
+        const int64_t answer = bridgeCommand(*b, BR_GET_ACTIVE);
+        return answer == 0 || answer == 1 ? static_cast<int>(answer) : -1;
+    }
     if (!usable(w)) return -1;
     return static_cast<int>(dispatch(w, WD_GET_INSTANCE_ACTIVE, handle, 4)) - 1;
 }
 
-int wrapperCloseEditor(int w, intptr_t handle) { return command(w, WD_CLOSE_EDITOR, handle, 4); }
+int wrapperCloseEditor(int w, intptr_t handle) {
+    if (bridgeOf(handle)) return 0;
+    return command(w, WD_CLOSE_EDITOR, handle, 4);
+}
 
 int wrapperGetInstance(int w, int index, intptr_t& handle) {
     return command(w, WD_GET_INSTANCE, reinterpret_cast<intptr_t>(&handle), index);
 }
 
-int wrapperIsInstance(int w, intptr_t handle) { return command(w, WD_IS_INSTANCE, handle, 4); }
+int wrapperIsInstance(int w, intptr_t handle) {
+    if (bridgeOf(handle)) return 0;
+    return command(w, WD_IS_INSTANCE, handle, 4);
+}
 
 int wrapperSetUserData(int w, intptr_t handle, const uint8_t* data, uint32_t size) {
     WrapperUserData record{handle, reinterpret_cast<intptr_t>(data), static_cast<intptr_t>(size)};
@@ -337,6 +430,9 @@ const uint8_t* wrapperGetUserData(int w, intptr_t handle, uint32_t& size) {
 
 int wrapperSetTempo(int w, float bpm) {
     float limited = bpm < 50.0f ? 50.0f : (bpm > 250.0f ? 250.0f : bpm);
+    eachSeparateOf(w, [&](BridgeInstance& b) {
+        bridgeCommand(b, BR_SET_TEMPO, static_cast<int64_t>(static_cast<double>(limited) * 1000.0 + 0.5));
+    });
     return command(w, WD_SET_TEMPO, reinterpret_cast<intptr_t>(&limited), 4);
 }
 
@@ -414,4 +510,87 @@ int32_t chainShowEditor(int slot, void* mdiClient) {
         return kResultShowEditorFailed;
     }
     return 0;
+}
+
+// ---- plug-ins in helper processes ----
+
+int32_t chainAttachSeparate(int slot, int w, int index) {
+    if (w < 0 || index < 0) return 0;
+    const char* listed = wrapperAvailableName(w, index);
+    int free = -1;
+    for (int i = 0; i < kChainSlots && free < 0; ++i)
+        if (!gHost.separate[i]) free = i;
+    char helper[kPathBuffer], module[kPathBuffer];
+    BridgeInstance* b = nullptr;
+    if (listed && free >= 0 && w < kMaxWrappers &&
+        std::snprintf(helper, sizeof helper, "%s%s", gHost.applicationDirectory, kHelperProgram) <
+            static_cast<int>(sizeof helper) &&
+        wrappersPath(module, sizeof module, gHost.moduleFiles[w])) {
+        char name[kWrapperNameBuffer];
+        std::snprintf(name, sizeof name, "%s", listed);
+        b = bridgeStart(helper, module, static_cast<uint32_t>(w), gHost.channels, gHost.rate, gHost.blockSize);
+        if (b && bridgeCommand(*b, BR_CREATE, index, 0, 0, name) != 1) {
+            bridgeEnd(b);
+            b = nullptr;
+        }
+        if (b) {
+            b->deadlineUs = gHost.separateDeadlineUs;
+            b->rate = gHost.rate;
+            std::snprintf(b->pluginName, sizeof b->pluginName, "%s",
+                          bridgeCommand(*b, BR_GET_NAME) == 1 ? bridgeAnswerText(*b) : name);
+        }
+    }
+    if (!b) {
+        ReportResult(kResultAttachFailed);
+        return kResultAttachFailed;
+    }
+    gHost.separate[free] = b;
+    int32_t result = 0;
+    engineChainPause(engine());
+    ChainSlot& s = slotAt(slot);
+    if (s.instance != 0 && wrapperDestroyInstance(slotWrapper(s), s.instance) != 0) {
+        ReportResult(kResultDetachFailed);
+        result = kResultDetachFailed;
+    }
+    s = ChainSlot{reinterpret_cast<intptr_t>(b), w | kSlotSeparate};
+    engineChainResume(engine());
+    repaintChain();
+    return result;
+}
+
+BridgeInstance* chainSeparate(int slot) {
+    const ChainSlot& s = slotAt(slot);
+    return slotIsSeparate(s) ? bridgeOf(s.instance) : nullptr;
+}
+
+bool chainSlotFailed(int slot) {
+    const BridgeInstance* b = chainSeparate(slot);
+    return b && b->failed.load();
+}
+
+int chainCheckSeparate(SeparateFailureFn tell) {
+    int told = 0;
+    for (int slot = 0; slot < kChainSlots; ++slot) {
+        BridgeInstance* b = chainSeparate(slot);
+        if (!b || !b->failed.load() || b->reported) continue;
+        b->reported = true;
+        // A hung helper may still hold the CPU: it is ended now, while no
+        // block can be using its area.
+        engineChainPause(engine());
+        platformHelperEnd(b->helper);
+        b->helper = nullptr;
+        engineChainResume(engine());
+        ++told;
+        if (tell) tell(slot, b->pluginName, b->failure.load(), b->failedAtFrame.load());
+        repaintChain();
+    }
+    return told;
+}
+
+void separateFailureText(char* out, size_t size, int slot, const char* plugin, int32_t why) {
+    std::snprintf(out, size,
+                  "The plug-in \"%s\" in slot %d %s. Its slot now passes the sound through unchanged; "
+                  "live input and recording go on.\n\nChoose \"Reload Plug-in\" in the slot's menu to start it "
+                  "again.",
+                  plugin, slot + 1, why == kBridgeHung ? "stopped responding" : "crashed");
 }

@@ -11,6 +11,7 @@
 #include <cstdint>
 
 #include "engine/engine.h"
+#include "host/bridge.h"
 #include "host/wrapperprotocol.h"
 #include "platform/platform.h"
 
@@ -41,6 +42,16 @@ struct Host {
     // no window). `scanProgress` returns false once the user aborted.
     void (*repaintChain)() = nullptr;
     bool (*scanProgress)(const char* text) = nullptr;
+    // Each wrapper's file name in Wrappers, for helpers that load it.
+    char moduleFiles[kMaxWrappers][kWrapperNameBuffer] = {};
+    // Plug-ins in helper processes: the records chain slots point at.
+    BridgeInstance* separate[kChainSlots] = {};
+    // The engine's last configuration, for helpers started later.
+    int channels = 2;
+    uint32_t rate = 44100;
+    uint32_t blockSize = 512;
+    // The audio deadline of every helper; 0: a fraction of the block's period.
+    uint32_t separateDeadlineUs = 0;
 };
 
 // The program's host. Tests reset it with hostReset.
@@ -111,3 +122,20 @@ void chainMoveUp(int slot);
 void chainMoveDown(int slot);
 void chainToggleBypass(int slot);
 int32_t chainShowEditor(int slot, void* mdiClient);
+
+// Plug-ins in helper processes (QvPluginHost beside the program). Attaches
+// the listed plug-in `index` of wrapper `w` to `slot`, running in a helper
+// of its own; reports and returns kResultAttachFailed when the helper does
+// not start or does not create it.
+int32_t chainAttachSeparate(int slot, int w, int index);
+// The slot's helper record, or null when the slot's plug-in runs inside.
+BridgeInstance* chainSeparate(int slot);
+// Whether the slot's helper has failed (it then passes its input).
+bool chainSlotFailed(int slot);
+// Tells `tell` once about every helper that failed since the last call and
+// ends its process; the slot stays, passing its input. UI thread. Returns
+// how many were told now.
+using SeparateFailureFn = void (*)(int slot, const char* plugin, int32_t why, uint64_t frame);
+int chainCheckSeparate(SeparateFailureFn tell);
+// The failure message for a slot's plug-in.
+void separateFailureText(char* out, size_t size, int slot, const char* plugin, int32_t why);

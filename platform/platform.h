@@ -89,6 +89,30 @@ int platformRunProgram(const char* program, const char* const* arguments, int ar
 // For a helper program that runs third-party code: a crash ends the process
 // at once with a non-zero code, never with a debugger's or an error dialog.
 void platformEndOnCrash();
+// Helper processes that host plug-ins outside the program. The program
+// starts one with a shared area of `areaSize` bytes (zeroed, mapped in
+// both) and two channels, each a wake-up per direction. A helper ends with
+// the program, even a program that is killed. Null when it cannot start.
+using PlatformHelper = void*;
+PlatformHelper platformHelperStart(const char* program, size_t areaSize, void** area);
+// Wakes the helper on `channel` (0 or 1). Real-time safe.
+void platformHelperSignal(PlatformHelper helper, int channel);
+// Waits at most `timeoutUs` for the helper's wake-up on `channel`: 1 woken,
+// 0 timed out, -1 the helper has ended. Real-time safe (it waits, nothing else).
+int platformHelperWait(PlatformHelper helper, int channel, uint32_t timeoutUs);
+// Ends the helper if it still runs and releases everything; null is ignored.
+void platformHelperEnd(PlatformHelper helper);
+// The helper's side: the area and channels the program made, from the
+// helper's command line; null when they do not exist.
+PlatformHelper platformHelperAttach(int argc, char** argv, size_t& areaSize, void** area);
+// Waits at most `timeoutMs` for the program on `channel`: 1 woken, 0 timed
+// out, -1 the program has ended.
+int platformHelperWaitRequest(PlatformHelper helper, int channel, uint32_t timeoutMs);
+void platformHelperAnswer(PlatformHelper helper, int channel);
+// Makes `size` bytes at `address` (whole pages) unusable: any access ends the process.
+bool platformGuardPages(void* address, size_t size);
+// Raises the calling thread to the priority of audio processing.
+void platformAudioThreadPriority();
 // The folder of the module (program or library) that holds `address`,
 // ending with the separator.
 bool platformModuleDirectory(const void* address, char* out, size_t size);

@@ -1,4 +1,7 @@
 #include <dirent.h>
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/prctl.h>
 #include <errno.h>
 #include <poll.h>
 #include <signal.h>
@@ -268,3 +271,142 @@ bool platformWriteSetting(const char* name, const char* value) {
     if (!settingVariable(name, variable, sizeof variable)) return false;
     return (value ? setenv(variable, value, 1) : unsetenv(variable)) == 0;
 }
+
+// ---- helper processes -----------------------------------------------------------------
+// The area is an unlinked temporary file mapped in both processes; each
+// wake-up is a byte through a pipe. A process that ends closes its pipe
+// ends, which the other side sees as a hang-up.
+
+namespace {
+
+struct Helper {
+    void* view = nullptr;
+    size_t size = 0;
+    int wakeOut[2] = {-1, -1};  // this side writes
+    int wakeIn[2] = {-1, -1};   // this side reads
+    pid_t pid = 0;              // the helper (program side)
+};
+
+void closeHelper(Helper* h) {
+    if (h->view) munmap(h->view, h->size);
+    for (int fd : {h->wakeOut[0], h->wakeOut[1], h->wakeIn[0], h->wakeIn[1]})
+        if (fd >= 0) close(fd);
+    delete h;
+}
+
+int waitByte(int fd, int64_t timeoutUs) {
+    pollfd p{fd, POLLIN, 0};
+    const timespec limit{static_cast<time_t>(timeoutUs / 1000000), static_cast<long>(timeoutUs % 1000000) * 1000};
+    const int r = ppoll(&p, 1, &limit, nullptr);
+    if (r == 0) return 0;
+    if (r < 0) return errno == EINTR ? 0 : -1;
+    char drain[64];
+    const ssize_t n = read(fd, drain, sizeof drain);
+    return n > 0 ? 1 : (n < 0 && errno == EAGAIN ? 0 : -1);
+}
+
+void wake(int fd) {
+    const char one = 1;
+    [[maybe_unused]] ssize_t n = write(fd, &one, 1);
+}
+
+}  // namespace
+
+PlatformHelper platformHelperStart(const char* program, size_t areaSize, void** area) {
+    signal(SIGPIPE, SIG_IGN);  // a helper that ended must not end the program
+    char path[] = "/tmp/qvbridge-XXXXXX";
+    const int file = mkstemp(path);
+    if (file < 0) return nullptr;
+    unlink(path);
+    auto* h = new Helper;
+    h->size = areaSize;
+    int toHelper[2][2], fromHelper[2][2];
+    bool ok = ftruncate(file, static_cast<off_t>(areaSize)) == 0;
+    for (int c = 0; c < 2 && ok; ++c) ok = pipe(toHelper[c]) == 0 && pipe(fromHelper[c]) == 0;
+    if (ok) h->view = mmap(nullptr, areaSize, PROT_READ | PROT_WRITE, MAP_SHARED, file, 0);
+    if (!ok || h->view == MAP_FAILED) {
+        h->view = nullptr;
+        close(file);
+        closeHelper(h);
+        return nullptr;
+    }
+    char fds[96], size[32], parent[32];
+    std::snprintf(fds, sizeof fds, "%d,%d,%d,%d,%d", file, toHelper[0][0], toHelper[1][0], fromHelper[0][1],
+                  fromHelper[1][1]);
+    std::snprintf(size, sizeof size, "%zu", areaSize);
+    std::snprintf(parent, sizeof parent, "%d", static_cast<int>(getpid()));
+    const pid_t pid = fork();
+    if (pid == 0) {
+        prctl(PR_SET_PDEATHSIG, SIGKILL);
+        for (int c = 0; c < 2; ++c) close(toHelper[c][1]), close(fromHelper[c][0]);
+        execl(program, program, fds, size, parent, static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    close(file);
+    for (int c = 0; c < 2; ++c) {
+        close(toHelper[c][0]);
+        close(fromHelper[c][1]);
+        h->wakeOut[c] = toHelper[c][1];
+        h->wakeIn[c] = fromHelper[c][0];
+        fcntl(h->wakeOut[c], F_SETFL, O_NONBLOCK);
+        fcntl(h->wakeIn[c], F_SETFL, O_NONBLOCK);
+        fcntl(h->wakeOut[c], F_SETFD, FD_CLOEXEC);
+        fcntl(h->wakeIn[c], F_SETFD, FD_CLOEXEC);
+    }
+    if (pid < 0) {
+        closeHelper(h);
+        return nullptr;
+    }
+    h->pid = pid;
+    *area = h->view;
+    return h;
+}
+
+void platformHelperSignal(PlatformHelper helper, int channel) { wake(static_cast<Helper*>(helper)->wakeOut[channel & 1]); }
+
+int platformHelperWait(PlatformHelper helper, int channel, uint32_t timeoutUs) {
+    return waitByte(static_cast<Helper*>(helper)->wakeIn[channel & 1], timeoutUs);
+}
+
+void platformHelperEnd(PlatformHelper helper) {
+    if (!helper) return;
+    auto* h = static_cast<Helper*>(helper);
+    if (h->pid > 0) {
+        int status = 0;
+        if (waitpid(h->pid, &status, WNOHANG) == 0) {
+            kill(h->pid, SIGKILL);
+            waitpid(h->pid, &status, 0);
+        }
+    }
+    closeHelper(h);
+}
+
+PlatformHelper platformHelperAttach(int argc, char** argv, size_t& areaSize, void** area) {
+    int fds[5];
+    if (argc < 4 || std::sscanf(argv[1], "%d,%d,%d,%d,%d", &fds[0], &fds[1], &fds[2], &fds[3], &fds[4]) != 5)
+        return nullptr;
+    areaSize = static_cast<size_t>(std::strtoull(argv[2], nullptr, 10));
+    auto* h = new Helper;
+    h->size = areaSize;
+    h->wakeIn[0] = fds[1], h->wakeIn[1] = fds[2], h->wakeOut[0] = fds[3], h->wakeOut[1] = fds[4];
+    for (int c = 0; c < 2; ++c) fcntl(h->wakeIn[c], F_SETFL, O_NONBLOCK), fcntl(h->wakeOut[c], F_SETFL, O_NONBLOCK);
+    void* view = areaSize ? mmap(nullptr, areaSize, PROT_READ | PROT_WRITE, MAP_SHARED, fds[0], 0) : MAP_FAILED;
+    close(fds[0]);
+    if (view == MAP_FAILED) {
+        closeHelper(h);
+        return nullptr;
+    }
+    h->view = view;
+    *area = view;
+    return h;
+}
+
+int platformHelperWaitRequest(PlatformHelper helper, int channel, uint32_t timeoutMs) {
+    return waitByte(static_cast<Helper*>(helper)->wakeIn[channel & 1], static_cast<int64_t>(timeoutMs) * 1000);
+}
+
+void platformHelperAnswer(PlatformHelper helper, int channel) { wake(static_cast<Helper*>(helper)->wakeOut[channel & 1]); }
+
+bool platformGuardPages(void* address, size_t size) { return mprotect(address, size, PROT_NONE) == 0; }
+
+void platformAudioThreadPriority() {}

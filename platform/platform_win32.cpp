@@ -2,6 +2,7 @@
 #include <mmsystem.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "platform/platform.h"
@@ -280,3 +281,149 @@ bool platformWriteSetting(const char* name, const char* value) {
     RegCloseKey(key);
     return status == ERROR_SUCCESS || (!value && status == ERROR_FILE_NOT_FOUND);
 }
+
+// ---- helper processes -----------------------------------------------------------------
+
+namespace {
+
+struct Helper {
+    HANDLE mapping = nullptr;
+    void* view = nullptr;
+    HANDLE request[2] = {};  // program -> helper
+    HANDLE answer[2] = {};   // helper -> program
+    HANDLE peer = nullptr;   // the helper's process (program side) or the program's (helper side)
+};
+
+// Every helper is in this job: closing its last handle, which the system
+// does when the program ends however it ends, ends them all.
+HANDLE helperJob() {
+    static HANDLE job = [] {
+        HANDLE made = CreateJobObjectW(nullptr, nullptr);
+        if (made) {
+            JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
+            limits.BasicLimitInformation.LimitFlags =
+                JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE | JOB_OBJECT_LIMIT_DIE_ON_UNHANDLED_EXCEPTION;
+            SetInformationJobObject(made, JobObjectExtendedLimitInformation, &limits, sizeof limits);
+        }
+        return made;
+    }();
+    return job;
+}
+
+void closeHelper(Helper* h) {
+    if (h->view) UnmapViewOfFile(h->view);
+    for (HANDLE e : {h->mapping, h->request[0], h->request[1], h->answer[0], h->answer[1], h->peer})
+        if (e) CloseHandle(e);
+    delete h;
+}
+
+// The objects' names: "Local\QvBridge.<program id>.<n>.<suffix>".
+void objectName(char* out, size_t size, const char* base, const char* suffix) {
+    std::snprintf(out, size, "Local\\%s.%s", base, suffix);
+}
+
+bool makeObjects(Helper* h, const char* base, bool create, size_t areaSize) {
+    char name[160];
+    objectName(name, sizeof name, base, "area");
+    h->mapping = create ? CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE,
+                                             static_cast<DWORD>(static_cast<uint64_t>(areaSize) >> 32),
+                                             static_cast<DWORD>(areaSize), name)
+                        : OpenFileMappingA(FILE_MAP_ALL_ACCESS, FALSE, name);
+    if (!h->mapping) return false;
+    h->view = MapViewOfFile(h->mapping, FILE_MAP_ALL_ACCESS, 0, 0, areaSize);
+    if (!h->view) return false;
+    const char* suffixes[4] = {"r0", "r1", "a0", "a1"};
+    HANDLE* slots[4] = {&h->request[0], &h->request[1], &h->answer[0], &h->answer[1]};
+    for (int i = 0; i < 4; ++i) {
+        objectName(name, sizeof name, base, suffixes[i]);
+        *slots[i] = create ? CreateEventA(nullptr, FALSE, FALSE, name)
+                           : OpenEventA(EVENT_MODIFY_STATE | SYNCHRONIZE, FALSE, name);
+        if (!*slots[i]) return false;
+    }
+    return true;
+}
+
+int waitWithPeer(HANDLE event, HANDLE peer, DWORD ms) {
+    HANDLE both[2] = {event, peer};
+    const DWORD r = WaitForMultipleObjects(peer ? 2 : 1, both, FALSE, ms);
+    if (r == WAIT_OBJECT_0) return 1;
+    if (r == WAIT_TIMEOUT) return 0;
+    return -1;
+}
+
+}  // namespace
+
+PlatformHelper platformHelperStart(const char* program, size_t areaSize, void** area) {
+    static LONG counter = 0;
+    char base[96];
+    std::snprintf(base, sizeof base, "QvBridge.%lu.%ld", GetCurrentProcessId(), InterlockedIncrement(&counter));
+    auto* h = new Helper;
+    if (!makeObjects(h, base, true, areaSize)) {
+        closeHelper(h);
+        return nullptr;
+    }
+    std::memset(h->view, 0, areaSize);
+    char line[1400];
+    std::snprintf(line, sizeof line, "\"%s\" %s %llu %lu", program, base, static_cast<unsigned long long>(areaSize),
+                  GetCurrentProcessId());
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process = {};
+    if (!CreateProcessA(program, line, nullptr, nullptr, FALSE, CREATE_SUSPENDED | CREATE_NO_WINDOW, nullptr, nullptr,
+                        &startup, &process)) {
+        closeHelper(h);
+        return nullptr;
+    }
+    if (HANDLE job = helperJob()) AssignProcessToJobObject(job, process.hProcess);
+    ResumeThread(process.hThread);
+    CloseHandle(process.hThread);
+    h->peer = process.hProcess;
+    *area = h->view;
+    return h;
+}
+
+void platformHelperSignal(PlatformHelper helper, int channel) {
+    SetEvent(static_cast<Helper*>(helper)->request[channel & 1]);
+}
+
+int platformHelperWait(PlatformHelper helper, int channel, uint32_t timeoutUs) {
+    auto* h = static_cast<Helper*>(helper);
+    return waitWithPeer(h->answer[channel & 1], h->peer, (timeoutUs + 999) / 1000);
+}
+
+void platformHelperEnd(PlatformHelper helper) {
+    if (!helper) return;
+    auto* h = static_cast<Helper*>(helper);
+    if (h->peer && WaitForSingleObject(h->peer, 0) == WAIT_TIMEOUT) {
+        TerminateProcess(h->peer, 1);
+        WaitForSingleObject(h->peer, 2000);
+    }
+    closeHelper(h);
+}
+
+PlatformHelper platformHelperAttach(int argc, char** argv, size_t& areaSize, void** area) {
+    if (argc < 4) return nullptr;
+    areaSize = static_cast<size_t>(std::strtoull(argv[2], nullptr, 10));
+    auto* h = new Helper;
+    if (areaSize == 0 || !makeObjects(h, argv[1], false, areaSize)) {
+        closeHelper(h);
+        return nullptr;
+    }
+    h->peer = OpenProcess(SYNCHRONIZE, FALSE, static_cast<DWORD>(std::strtoul(argv[3], nullptr, 10)));
+    *area = h->view;
+    return h;
+}
+
+int platformHelperWaitRequest(PlatformHelper helper, int channel, uint32_t timeoutMs) {
+    auto* h = static_cast<Helper*>(helper);
+    return waitWithPeer(h->request[channel & 1], h->peer, timeoutMs);
+}
+
+void platformHelperAnswer(PlatformHelper helper, int channel) { SetEvent(static_cast<Helper*>(helper)->answer[channel & 1]); }
+
+bool platformGuardPages(void* address, size_t size) {
+    DWORD old = 0;
+    return VirtualProtect(address, size, PAGE_NOACCESS, &old) != 0;
+}
+
+void platformAudioThreadPriority() { SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_TIME_CRITICAL); }

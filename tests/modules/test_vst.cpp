@@ -12,7 +12,9 @@
 //   TVST_BAD_MAGIC              a wrong magic number
 //   TVST_FAULTS                 misbehaves in processing as the environment variable
 //                               QV_TVST_FAULT says: "crash:N" writes through a bad pointer
-//                               in block N + 1, "slow:MS" takes MS milliseconds per block
+//                               in block N + 1, "abort:N" aborts there, "hang:N" loops
+//                               forever there, "overrun:N" writes past the end of its
+//                               outputs from there on, "slow:MS" takes MS milliseconds per block
 //   TVST_ENTRY_MAIN / TVST_ENTRY_CAPITAL_MAIN / TVST_ENTRY_PLUGIN_MAIN
 //                               which entry points exist (none: no entry point)
 //
@@ -242,6 +244,10 @@ void misbehave(int block) {
         volatile intptr_t bad = 16;
         *reinterpret_cast<volatile int*>(bad) = 1;
     }
+    if (std::strncmp(fault, "abort:", 6) == 0 && block > std::atoi(fault + 6)) std::abort();
+    if (std::strncmp(fault, "hang:", 5) == 0 && block > std::atoi(fault + 5))
+        for (volatile int spin = 0;; spin = spin + 1) {
+        }
     if (std::strncmp(fault, "slow:", 5) == 0) {
         const int ms = std::atoi(fault + 5);
 #if defined(_WIN32)
@@ -258,6 +264,11 @@ void misbehave(int block) {
     ++of(effect)->replacingCalls;
 #if defined(TVST_FAULTS)
     misbehave(of(effect)->replacingCalls);
+    // "overrun:N": from block N + 1 on, writes a page's worth past the end of its inputs (the
+    // host's buffers, which the wrapper hands on as they are).
+    const char* fault = std::getenv("QV_TVST_FAULT");
+    if (fault && std::strncmp(fault, "overrun:", 8) == 0 && of(effect)->replacingCalls > std::atoi(fault + 8))
+        for (int32_t i = frames; i < frames + 4096; ++i) inputs[1][i] = 0.5f;
 #endif
     run(effect, inputs, outputs, frames, false);
 }

@@ -275,6 +275,52 @@ TEST_F(QvRender, ACrashOrAKillInTheMiddleLeavesAValidWavOfAllButTheLastSecond) {
     platformWriteSetting("VSTDir", nullptr);
 }
 
+// A plug-in in a helper process gives the samples it gives inside. When it
+// crashes, aborts, hangs or writes past its buffers there, the render goes
+// on: the blocks before are the plug-in's, from the failing block on the
+// slot passes its input, the length is the input's, and the tool names the
+// plug-in, the slot and the frame, and ends with exit code 3.
+TEST_F(QvRender, APlugInInAHelperProcessRendersAlikeAndItsFailuresAreSurvived) {
+    namespace fs = std::filesystem;
+    SettingsGuard guard;
+    fs::create_directories(path("Vst"));
+    fs::copy_file(testModulePath("tvst_faulty"), path("Vst") + platformPathSeparator() + "tvst_faulty" + librarySuffix());
+    ASSERT_TRUE(platformWriteSetting("VSTDir", path("Vst").c_str()));
+    std::vector<int16_t> samples;
+    for (int i = 0; i < 30000; ++i)
+        samples.insert(samples.end(), {static_cast<int16_t>(i % 2000 * 7 - 7000), static_cast<int16_t>(3000 - i % 999)});
+    writeWav("in.wav", 2, 44100, samples);
+    const std::string neutral = "--quiet --gate-threshold 0 --dc-remover off --block 256 --format 13 ";
+    const std::string files = "\"" + path("in.wav") + "\" \"";
+    ASSERT_EQ(0, run(neutral + files + path("dry.wav") + "\"")) << errors;
+    ASSERT_EQ(0, run(neutral + "--effect tvst_faulty " + files + path("inside.wav") + "\"")) << errors;
+    ASSERT_EQ(0, run(neutral + "--separate-processes --effect tvst_faulty " + files + path("outside.wav") + "\""))
+        << errors;
+    const std::vector<uint8_t> dry = read("dry.wav"), inside = read("inside.wav");
+    ASSERT_EQ(44u + 30000 * 6, inside.size());
+    ASSERT_NE(dry, inside);
+    EXPECT_EQ(inside, read("outside.wav"));
+
+    // Block 41 fails: 40 blocks of 256 frames are the plug-in's.
+    constexpr size_t kSplit = 44 + 40 * 256 * 6;
+    for (const char* fault : {"crash:40", "abort:40", "hang:40", "overrun:40"}) {
+        SCOPED_TRACE(fault);
+        setEnvironment("QV_TVST_FAULT", fault);
+        EXPECT_EQ(3, run(neutral + "--separate-processes --effect tvst_faulty " + files + path("failed.wav") + "\""));
+        const bool hang = std::strncmp(fault, "hang", 4) == 0;
+        EXPECT_NE(std::string::npos,
+                  errors.find(std::string("the plug-in tvst_faulty in slot 1 ") +
+                              (hang ? "stopped responding" : "crashed") + " at frame 10240"))
+            << errors;
+        const std::vector<uint8_t> failed = read("failed.wav");
+        ASSERT_EQ(inside.size(), failed.size());
+        EXPECT_TRUE(std::equal(failed.begin(), failed.begin() + kSplit, inside.begin()));
+        EXPECT_TRUE(std::equal(failed.begin() + kSplit, failed.end(), dry.begin() + kSplit));
+    }
+    setEnvironment("QV_TVST_FAULT", nullptr);
+    platformWriteSetting("VSTDir", nullptr);
+}
+
 // A VST 3 effect in the chain, by its listed name, saved in a performance
 // and rendered again from it: our test gain at its default passes every
 // sample unchanged, in both builds.

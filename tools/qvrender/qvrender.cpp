@@ -51,6 +51,9 @@ const char* const kUsage =
     "  --effect NAME            appends a plug-in to the chain (repeatable), by its listed name\n"
     "  --save-performance FILE.qvp  writes the chain (and accompaniment) before rendering\n"
     "  --list-plugins           lists every wrapper's plug-ins and exits (no files needed)\n"
+    "  --separate-processes     runs every plug-in given with --effect in a helper process of its\n"
+    "                           own; a plug-in that crashes or hangs there passes its input from\n"
+    "                           then on, and the render ends with exit code 3 after completing\n"
     "  --quiet                  no progress bar\n"
     "The VST wrapper scans the folder in the setting VSTDir (QUORVANE_VSTDIR in the native\n"
     "build), else \"VST Plugins\" beside the program.\n";
@@ -69,7 +72,7 @@ struct Options {
     int format = -1;
     float inputGain = 1.0f, masterGain = 1.0f, gateThreshold = 0.0039f;
     uint16_t gateAttack = 5, gateRelease = 100;
-    bool dcRemover = true, recordDry = true, quiet = false;
+    bool dcRemover = true, recordDry = true, quiet = false, separate = false;
 };
 
 bool failed = false;
@@ -114,6 +117,8 @@ int parseArguments(int argc, char** argv, Options& o) {
         bool ok = true;
         if (arg == "--quiet") {
             o.quiet = true;
+        } else if (arg == "--separate-processes") {
+            o.separate = true;
         } else if (arg == "--list-plugins") {
             o.listPlugins = true;
         } else if (arg == "--performance" || arg == "--accompaniment" || arg == "--save-performance") {
@@ -271,7 +276,7 @@ void listPlugins() {
 }
 
 // Puts the first listed plug-in called `name` into the first empty slot.
-int32_t appendEffect(const EngineState& engine, const std::string& name, std::string& problem) {
+int32_t appendEffect(const EngineState& engine, const std::string& name, bool separate, std::string& problem) {
     int slot = 0;
     while (slot < kChainSlots && engine.chain[slot].instance != 0) ++slot;
     if (slot == kChainSlots) {
@@ -280,7 +285,8 @@ int32_t appendEffect(const EngineState& engine, const std::string& name, std::st
     }
     for (int w = 0; w < wrapperCount(); ++w)
         for (int i = 0; i < wrapperAvailableCount(w); ++i)
-            if (name == wrapperAvailableName(w, i)) return chainAttach(slot, w, i);
+            if (name == wrapperAvailableName(w, i))
+                return separate ? chainAttachSeparate(slot, w, i) : chainAttach(slot, w, i);
     problem = "no plug-in is listed as " + name + " (see --list-plugins)";
     return -1;
 }
@@ -301,6 +307,17 @@ void showProgress(uint64_t done, uint64_t total) {
 // While the plug-in lists are scanned, a message is a notice (modules left
 // out of a list): printed, but the render goes on.
 bool scanning = false;
+
+// A plug-in that failed in its helper: the render goes on with its slot
+// passing the input, and ends with exit code 3.
+bool pluginFailed = false;
+
+void tellFailure(int slot, const char* plugin, int32_t why, uint64_t frame) {
+    std::fprintf(stderr, "qvrender: the plug-in %s in slot %d %s at frame %llu; the slot passes its input from there\n",
+                 plugin, slot + 1, why == kBridgeHung ? "stopped responding" : "crashed",
+                 static_cast<unsigned long long>(frame));
+    pluginFailed = true;
+}
 
 QV_EXPORT int qvMessageHook(const char* text, const char* caption, unsigned) {
     std::fprintf(stderr, "qvrender: %s: %s\n", caption ? caption : "", text ? text : "");
@@ -357,6 +374,9 @@ int main(int argc, char** argv) {
     recorderAttach(engine);
 
     hostReset(engine, appDir.c_str());
+    // Offline, a helper has as long as it needs for a block, up to a limit
+    // that tells a hang.
+    gHost.separateDeadlineUs = 2000 * 1000;
     const int32_t loaded = wrappersLoadAll();
     if (loaded != 0) ReportResult(loaded);
     refreshLists();
@@ -376,7 +396,7 @@ int main(int argc, char** argv) {
     }
     for (const std::string& name : o.effects) {
         std::string problem;
-        const int32_t attached = appendEffect(engine, name, problem);
+        const int32_t attached = appendEffect(engine, name, o.separate, problem);
         if (attached < 0) return fail(problem);
         if (attached != 0) return fail(attached);
     }
@@ -444,6 +464,7 @@ int main(int argc, char** argv) {
         }
         if (engineBlockBegin(engine)) processBlock(engine);
         engineBlockEnd(engine);
+        chainCheckSeparate(tellFailure);
         if (engine.engineStatus.load() & STATUS_RECORD_WRITE_ERROR) {
             recorderStop();
             return fail(kRecordWriteError);
@@ -474,5 +495,5 @@ int main(int argc, char** argv) {
     if (error || size != 44 + dataBytes) std::filesystem::resize_file(o.output, 44 + dataBytes, error);
     if (error) return fail("cannot finish the output file " + o.output);
     wrappersUnloadAll();
-    return 0;
+    return pluginFailed ? 3 : 0;
 }

@@ -1,0 +1,60 @@
+// QvPluginHost: hosts one plug-in for the program in a process of its own,
+// so that a plug-in that crashes, aborts or hangs takes only this process
+// down. The program starts it with the names of the shared area and its
+// wake-ups; it serves the command channel on its main thread and the
+// audio channel on a thread of audio priority, and ends when told to close
+// or when the program ends.
+#include <csignal>
+#include <cstdlib>
+#include <thread>
+
+#include "host/bridge.h"
+#include "platform/platform.h"
+
+namespace {
+
+// Ends the process at once, as a crash would: the program sees the helper
+// end and passes the slot's input.
+[[noreturn]] void endNow(int) { std::_Exit(3); }
+
+void serveAudio(PlatformHelper link, BridgeServer* server) {
+    platformAudioThreadPriority();
+    for (;;) {
+        const int woken = platformHelperWaitRequest(link, 0, 1000);
+        if (woken < 0) std::_Exit(0);
+        if (woken == 0) continue;
+        bridgeServeAudio(*server);
+        platformHelperAnswer(link, 0);
+    }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    platformEndOnCrash();
+    std::signal(SIGABRT, endNow);
+    size_t size = 0;
+    void* area = nullptr;
+    PlatformHelper link = platformHelperAttach(argc, argv, size, &area);
+    constexpr BridgeLayout layout = bridgeLayout();
+    if (!link || size != layout.size) return 2;
+    BridgeHeader* header = bridgeHeader(area);
+    if (header->magic != kBridgeMagic || header->version != kBridgeVersion || header->areaSize != layout.size) return 2;
+    uint8_t* base = static_cast<uint8_t*>(area);
+    if (!platformGuardPages(base + layout.leftEnd, kBridgePage) ||
+        !platformGuardPages(base + layout.rightEnd, kBridgePage))
+        return 2;
+
+    static BridgeServer server;
+    server.area = area;
+    platformExecutableDirectory(server.applicationDirectory, sizeof server.applicationDirectory);
+    std::thread(serveAudio, link, &server).detach();
+    while (!server.closed) {
+        const int woken = platformHelperWaitRequest(link, 1, 1000);
+        if (woken < 0) break;  // the program has ended
+        if (woken == 0) continue;
+        bridgeServeCommand(server);
+        platformHelperAnswer(link, 1);
+    }
+    std::_Exit(0);
+}
