@@ -50,14 +50,18 @@ ChainRowView chainRowView(int row, const ChainSlot& slot, const ChainReader& rea
     ChainRowView view;
     const char* name = nullptr;
     if (slot.instance != 0 && reader.instanceName) name = reader.instanceName(slotWrapper(slot), slot.instance);
-    if (name) {
+    const bool failed = name && reader.slotFailed && reader.slotFailed(row);
+    if (failed) {
+        std::snprintf(view.text, sizeof view.text, "%d: %.99s (failed)", row + 1, name);
+        view.colour = kChainFailedColour;
+    } else if (name) {
         std::snprintf(view.text, sizeof view.text, "%d: %.99s", row + 1, name);
         view.colour = kChainNameColour;
     } else {
         std::snprintf(view.text, sizeof view.text, "%d: <none>", row + 1);
         view.colour = kChainEmptyColour;
     }
-    if (slot.instance != 0 && reader.instanceActive)
+    if (slot.instance != 0 && reader.instanceActive && !failed)
         view.bypassed = reader.instanceActive(slotWrapper(slot), slot.instance) == 0;
     return view;
 }
@@ -75,13 +79,22 @@ bool chainRefreshView(ChainView& view, const ChainSlot* slots, const ChainReader
 }
 
 ChainMenuState chainMenuState(int slot, bool filled) {
+    ChainSlotState slotState;
+    slotState.filled = filled;
+    return chainMenuState(slot, slotState);
+}
+
+ChainMenuState chainMenuState(int slot, const ChainSlotState& slotState) {
     ChainMenuState state;
-    if (!filled) return state;
+    if (!slotState.filled) return state;
     slot = chainClampSlot(slot);
     state.selectNone = true;
-    state.showEditor = true;
+    state.showEditor = !slotState.failed;
     state.moveUp = slot > 0;
     state.moveDown = slot < kChainRows - 1;
+    state.separate = !slotState.failed && (slotState.separate || slotState.canSeparate);
+    state.separateChecked = slotState.separate;
+    state.reload = slotState.separate;
     return state;
 }
 

@@ -50,6 +50,7 @@ int chainClampSlot(int slot);
 constexpr size_t kChainRowText = 128;  // "8: " and a 100-byte name, with room for any int
 constexpr uint32_t kChainNameColour = 0xFFFFFF;   // COLORREF of (255, 255, 255)
 constexpr uint32_t kChainEmptyColour = 0xAAAAAA;  // (170, 170, 170)
+constexpr uint32_t kChainFailedColour = 0x6464FF;  // (255, 100, 100)
 
 struct ChainRowView {
     char text[kChainRowText] = "";
@@ -67,11 +68,14 @@ struct ChainView {
 struct ChainReader {
     const char* (*instanceName)(int w, intptr_t handle) = nullptr;
     int (*instanceActive)(int w, intptr_t handle) = nullptr;
+    // Whether the row's plug-in ran in a helper process that failed (null: never).
+    bool (*slotFailed)(int row) = nullptr;
 };
 
 // One row: "%d: %s" with row + 1 and the name in white when the slot holds
 // an instance whose name can be read, else "%d: <none>" in grey. The
-// bypass picture shows for an instance whose active state answers 0.
+// bypass picture shows for an instance whose active state answers 0. A
+// plug-in whose helper process failed reads "%d: %s (failed)" in red.
 ChainRowView chainRowView(int row, const ChainSlot& slot, const ChainReader& reader);
 
 // Rebuilds every row from the chain, unless a plug-in scan runs: the scan
@@ -87,6 +91,8 @@ constexpr int kChainCommandMoveUp = 111;
 constexpr int kChainCommandSelectNone = 112;
 constexpr int kChainCommandShowEditor = 113;
 constexpr int kChainCommandSelect = 114;
+constexpr int kChainCommandSeparate = 115;
+constexpr int kChainCommandReload = 116;
 
 struct ChainMenuState {
     bool select = true;
@@ -94,11 +100,26 @@ struct ChainMenuState {
     bool showEditor = false;
     bool moveUp = false;
     bool moveDown = false;
+    bool separate = false;         // "Run in Separate &Process" enabled
+    bool separateChecked = false;  // ... and ticked
+    bool reload = false;           // "&Reload Plug-in"
+};
+
+// What the menu needs to know of the slot besides its place.
+struct ChainSlotState {
+    bool filled = false;
+    bool separate = false;  // its plug-in runs in a helper process
+    bool failed = false;    // ... which failed
+    bool canSeparate = false;  // its wrapper's plug-ins can run in helpers
 };
 
 // "&Select" always; the others only for a slot that holds an instance,
-// "Move &Up" not on slot 0 and "Move &Down" not on slot 7.
+// "Move &Up" not on slot 0 and "Move &Down" not on slot 7. "Run in
+// Separate &Process" is ticked for a plug-in in a helper and enabled for
+// one whose wrapper allows it; a failed one can only be reloaded (the
+// editor and moving it back need a running helper).
 ChainMenuState chainMenuState(int slot, bool filled);
+ChainMenuState chainMenuState(int slot, const ChainSlotState& state);
 
 // ---- "Select Effect:" tree ----
 

@@ -15,6 +15,9 @@
 #include "app/resource.h"
 #include "app/shell_win32.h"
 #include "host/host.h"
+#include "platform/platform.h"
+
+#include <cstring>
 
 namespace {
 
@@ -38,6 +41,7 @@ void paintRows(HWND window, HDC dc) {
     ChainReader reader;
     reader.instanceName = wrapperInstanceName;
     reader.instanceActive = wrapperInstanceActive;
+    reader.slotFailed = chainSlotFailed;
     chainRefreshView(view, gEngine.chain, reader, gShell.scanning);
 
     DefWindowProcA(window, WM_ERASEBKGND, reinterpret_cast<WPARAM>(dc), 0);
@@ -52,6 +56,33 @@ void paintRows(HWND window, HDC dc) {
         if (row.bypassed && bypass) ImageList_Draw(bypass, 0, dc, kChainBypassX, chainRowTextY(r), ILD_NORMAL);
     }
     RestoreDC(dc, savedDc);
+}
+
+// ---- plug-ins in helper processes ----
+
+constexpr const char* kSeparateSetting = "SeparateProcesses";
+
+struct FailureNote {
+    char text[400];
+};
+FailureNote failures[kChainSlots];
+int failureCount = 0;
+UINT_PTR failureTimer = 0;
+
+void CALLBACK showFailures(HWND, UINT, UINT_PTR id, DWORD) {
+    KillTimer(nullptr, id);
+    failureTimer = 0;
+    // Copied first: a box's message loop may queue more.
+    FailureNote shown[kChainSlots];
+    const int n = failureCount;
+    for (int i = 0; i < n; ++i) shown[i] = failures[i];
+    failureCount = 0;
+    for (int i = 0; i < n; ++i) MessageBoxA(gShell.frame, shown[i].text, "Quorvane Live", MB_OK | MB_ICONWARNING);
+}
+
+void noteFailure(int slot, const char* plugin, int32_t why, uint64_t) {
+    if (failureCount < kChainSlots)
+        separateFailureText(failures[failureCount++].text, sizeof failures[0].text, slot, plugin, why);
 }
 
 // ---- "Select Effect:" ----
@@ -128,7 +159,10 @@ void attachToSelectedSlot() {
     const INT_PTR chosen = DialogBoxParamA(gShell.instance, MAKEINTRESOURCEA(IDD_SELECT_EFFECT), gShell.frame,
                                            selectEffectProc, 0);
     if (chosen != 1 || !chainChoiceAttaches(choice)) return;
-    chainAttach(chainClampSlot(selectedSlot), choice.wrapper, choice.plugin);
+    if (wrapperRunsOutside(choice.wrapper))
+        chainAttachSeparate(chainClampSlot(selectedSlot), choice.wrapper, choice.plugin);
+    else
+        chainAttach(chainClampSlot(selectedSlot), choice.wrapper, choice.plugin);
 }
 
 // ---- pane events ----
@@ -136,17 +170,25 @@ void attachToSelectedSlot() {
 void openSlotMenu(HWND window, int row) {
     if (!gShell.chainMenu) return;
     selectedSlot = row;
-    const ChainMenuState state = chainMenuState(row, slotFilled(row));
+    ChainSlotState slotState;
+    slotState.filled = slotFilled(row);
+    slotState.separate = chainSeparate(row) != nullptr;
+    slotState.failed = chainSlotFailed(row);
+    slotState.canSeparate = wrapperCanRunOutside(gEngine.chain[chainClampSlot(row)].wrapperIndex & 0xFF);
+    const ChainMenuState state = chainMenuState(row, slotState);
     const struct {
         UINT id;
         bool enabled;
     } items[] = {
         {kChainCommandSelect, state.select},         {kChainCommandSelectNone, state.selectNone},
         {kChainCommandShowEditor, state.showEditor}, {kChainCommandMoveUp, state.moveUp},
-        {kChainCommandMoveDown, state.moveDown},
+        {kChainCommandMoveDown, state.moveDown},     {kChainCommandSeparate, state.separate},
+        {kChainCommandReload, state.reload},
     };
     for (const auto& item : items)
         EnableMenuItem(gShell.chainMenu, item.id, MF_BYCOMMAND | (item.enabled ? MF_ENABLED : MF_GRAYED));
+    CheckMenuItem(gShell.chainMenu, kChainCommandSeparate,
+                  MF_BYCOMMAND | (state.separateChecked ? MF_CHECKED : MF_UNCHECKED));
     POINT at = {kChainMenuX, chainMenuY(row)};
     ClientToScreen(window, &at);
     TrackPopupMenu(gShell.chainMenu, TPM_LEFTALIGN | TPM_TOPALIGN | TPM_LEFTBUTTON, at.x, at.y, 0, window, nullptr);
@@ -181,7 +223,13 @@ void onCommand(int id) {
         case kChainCommandShowEditor: chainShowEditor(slot, gShell.mdiClient); break;
         case kChainCommandMoveUp: chainMoveUp(slot); break;
         case kChainCommandMoveDown: chainMoveDown(slot); break;
+        case kChainCommandSeparate:
+            if (chainSeparate(slot)) chainMoveInside(slot);
+            else chainMoveOutside(slot);
+            break;
+        case kChainCommandReload: chainReload(slot); break;
     }
+    CheckSeparatePlugins();
 }
 
 }  // namespace
@@ -242,7 +290,32 @@ void CreateChainMenu() {
     AppendMenuA(menu, MF_SEPARATOR, 0, nullptr);
     AppendMenuA(menu, MF_STRING, kChainCommandMoveUp, "Move &Up");
     AppendMenuA(menu, MF_STRING, kChainCommandMoveDown, "Move &Down");
+    AppendMenuA(menu, MF_SEPARATOR, 0, nullptr);
+    AppendMenuA(menu, MF_STRING, kChainCommandSeparate, "Run in Separate &Process");
+    AppendMenuA(menu, MF_STRING, kChainCommandReload, "&Reload Plug-in");
     gShell.chainMenu = menu;
+}
+
+void CheckSeparatePlugins() {
+    if (chainCheckSeparate(noteFailure) > 0 && !failureTimer)
+        failureTimer = SetTimer(nullptr, 0, 0, showFailures);
+}
+
+bool AllSeparate() { return gHost.allSeparate; }
+
+void SetAllSeparate(bool on) {
+    gHost.allSeparate = on;
+    SetMenuItemChecked(IDM_SEPARATE_PROCESSES, on);
+    platformWriteSetting(kSeparateSetting, on ? "1" : "0");
+    chainMoveAllOutside();
+    CheckSeparatePlugins();
+}
+
+// The stored choice, at start-up (the chain is empty then).
+void LoadAllSeparate() {
+    char value[8] = "";
+    gHost.allSeparate = platformReadSetting(kSeparateSetting, value, sizeof value) && std::strcmp(value, "1") == 0;
+    SetMenuItemChecked(IDM_SEPARATE_PROCESSES, gHost.allSeparate);
 }
 
 void DestroyChainMenu() {

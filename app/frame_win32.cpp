@@ -143,6 +143,7 @@ bool runCommand(UINT id) {
             return true;
         case IDM_LIVE_INPUT: liveInputToggle(); return true;
         case IDM_METRONOME: toggleMetronome(); return true;
+        case IDM_SEPARATE_PROCESSES: SetAllSeparate(!AllSeparate()); return true;
         case IDM_RECORD:
             ReportResult(StopLiveInput(true));
             RunRecordingDialog();

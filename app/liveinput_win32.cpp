@@ -102,6 +102,7 @@ void CALLBACK refreshTick(HWND, UINT, UINT_PTR, DWORD) {
     if (live.inTick || !live.running) return;
     live.inTick = true;
     wrappersIdle();
+    CheckSeparatePlugins();
     redrawLoadReadout();
     UpdateLatencyStatus(true);
     if (accompanimentIsOpen()) {

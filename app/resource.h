@@ -111,6 +111,7 @@
 #define IDM_WINDOW_TILE_VERTICAL 32806
 #define IDM_WINDOW_TILE_HORIZONTAL 32807
 #define IDM_METRONOME 32813
+#define IDM_SEPARATE_PROCESSES 32816
 
 // The effect chain: the "Select Effect:" dialog and its controls (the
 // pane's pop-up menu commands 110 ... 114 are named in app/chain.h).

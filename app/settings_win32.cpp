@@ -141,6 +141,7 @@ int32_t LoadSettings() {
         SetMenuItemChecked(IDM_METRONOME, stored.master.metronomeOn);
     }
     if (stored.haveRecorder) applyRecorder(stored.recorder);
+    LoadAllSeparate();
 
     const FramePlacement& placement = stored.placement;
     if (stored.havePlacement && placement.showState != SW_SHOWMAXIMIZED && placement.haveRectangle)

@@ -68,6 +68,13 @@ void DestroySharedGraphics();
 HBRUSH SharedPatternBrush(int bitmapId);
 LRESULT CALLBACK MasterSectionProc(HWND, UINT, WPARAM, LPARAM);
 LRESULT CALLBACK ChainPaneProc(HWND, UINT, WPARAM, LPARAM);
+// Plug-ins in helper processes: shows one message for every helper that
+// failed since the last call (from the message loop, never inside the
+// caller), and the Options item that runs every plug-in outside.
+void CheckSeparatePlugins();
+void SetAllSeparate(bool on);
+bool AllSeparate();
+void LoadAllSeparate();
 LRESULT CALLBACK GatePaneProc(HWND, UINT, WPARAM, LPARAM);
 LRESULT CALLBACK MeterProc(HWND, UINT, WPARAM, LPARAM);
 LRESULT CALLBACK ToolbarProc(HWND, UINT, WPARAM, LPARAM);

@@ -67,15 +67,12 @@ struct EngineWrapper {
 struct ChainSlot {
     intptr_t instance = 0;     // 0 = empty
     int32_t wrapperIndex = 0;  // only the low byte counts; -1 after "Select None"
+    // The instance runs in a helper process: `instance` is then the host's
+    // record of it, and the block goes through the engine's `separateProcess`.
+    bool separate = false;
 };
 
-// Set in a slot's wrapper index above its low byte when its instance runs in
-// a helper process: the instance is then the host's record of it, and the
-// block goes through the engine's `separateProcess`.
-constexpr int32_t kSlotSeparate = 0x100;
-inline bool slotIsSeparate(const ChainSlot& s) {
-    return s.instance != 0 && s.wrapperIndex >= 0 && (s.wrapperIndex & kSlotSeparate) != 0;
-}
+inline bool slotIsSeparate(const ChainSlot& s) { return s.instance != 0 && s.separate; }
 
 // Noise gate and DC offset remover (input conditioning).
 struct DcRemoverState {

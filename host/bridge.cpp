@@ -79,12 +79,40 @@ int64_t create(BridgeServer& s, const char* name) {
     return 0;
 }
 
-int64_t loadState(BridgeServer& s, const uint8_t* blob, uint32_t size) {
+// The instance's user data into the blob area (for the program's slot byte).
+void answerUserData(BridgeServer& s, BridgeChannel& c, uint8_t* out) {
+    WrapperUserData data{s.instance, 0, 0};
+    c.blobSize = 0;
+    if (call(s, WD_GET_USER_DATA, reinterpret_cast<intptr_t>(&data), 12) && data.data && data.size > 0 &&
+        static_cast<uintptr_t>(data.size) <= kBridgeTextCapacity) {
+        std::memmove(out, reinterpret_cast<const void*>(data.data), static_cast<size_t>(data.size));
+        c.blobSize = static_cast<uint32_t>(data.size);
+    }
+}
+
+// Loads a wrapper blob and keeps the instance whose user data is `keep`
+// (any one, the first, when `keep` is null), destroying the others.
+int64_t loadState(BridgeServer& s, BridgeChannel& c, uint8_t* blob, uint32_t size, const char* keep) {
     if (!s.dispatcher || s.instance) return 0;
     if (!call(s, WD_LOAD_STATE, reinterpret_cast<intptr_t>(blob), size)) return 0;
-    intptr_t handle = 0;
-    if (!call(s, WD_GET_INSTANCE, reinterpret_cast<intptr_t>(&handle), 0) || !handle) return 0;
-    s.instance = handle;
+    int32_t count = 0;
+    call(s, WD_GET_INSTANCE_COUNT, reinterpret_cast<intptr_t>(&count), 4);
+    intptr_t others[64];
+    int otherCount = 0;
+    for (int32_t i = 0; i < count; ++i) {
+        intptr_t handle = 0;
+        if (!call(s, WD_GET_INSTANCE, reinterpret_cast<intptr_t>(&handle), i) || !handle) continue;
+        WrapperUserData data{handle, 0, 0};
+        const bool matches =
+            !keep || (call(s, WD_GET_USER_DATA, reinterpret_cast<intptr_t>(&data), 12) && data.data &&
+                      static_cast<size_t>(data.size) == std::strlen(keep) &&
+                      std::memcmp(reinterpret_cast<const void*>(data.data), keep, std::strlen(keep)) == 0);
+        if (matches && !s.instance) s.instance = handle;
+        else if (otherCount < 64) others[otherCount++] = handle;
+    }
+    for (int i = 0; i < otherCount; ++i) call(s, WD_DESTROY_INSTANCE, others[i], 4);
+    if (!s.instance) return 0;
+    answerUserData(s, c, blob);
     return 1;
 }
 
@@ -120,7 +148,10 @@ void bridgeServeCommand(BridgeServer& s) {
             result = create(s, h->text);
             break;
         case BR_LOAD_STATE:
-            result = loadState(s, bridgeBlob(s.area), blobSize);
+            result = loadState(s, c, bridgeBlob(s.area), blobSize, nullptr);
+            break;
+        case BR_ADOPT:
+            result = loadState(s, c, bridgeBlob(s.area), blobSize, h->text);
             break;
         case BR_SAVE_STATE:
             result = saveState(s, c, bridgeBlob(s.area));
@@ -261,6 +292,7 @@ BridgeInstance* bridgeStart(const char* helperPath, const char* modulePath, uint
 
 void bridgeEnd(BridgeInstance* b) {
     if (!b) return;
+    delete[] b->lastState;
     if (!b->failed.load()) {
         BridgeChannel& c = bridgeHeader(b->area)->command;
         c.opcode = BR_CLOSE;

@@ -31,7 +31,7 @@ constexpr uint32_t kBridgeTextCapacity = 1024;
 enum : int32_t {
     BR_OPEN = 1,            // text: wrapper module path; arg 0 channels, 1 rate, 2 block size
     BR_CREATE = 2,          // text: the plug-in's listed name; result 1 when created
-    BR_LOAD_STATE = 3,      // blob: a wrapper state blob with this instance
+    BR_LOAD_STATE = 3,      // blob: a wrapper state blob with this instance; blob out: its user data
     BR_SAVE_STATE = 4,      // arg 0 the slot byte; blob out: the wrapper's state blob
     BR_GET_NAME = 5,        // text out: the instance's name
     BR_SET_ACTIVE = 6,      // arg 0: 1 active, 0 bypassed
@@ -41,6 +41,8 @@ enum : int32_t {
     BR_SET_PROCESSING = 10, // arg 0 on
     BR_SET_TEMPO = 11,      // arg 0: beats per minute times 1000
     BR_CLOSE = 12,          // destroys the instance, closes the wrapper; the helper ends
+    BR_ADOPT = 13,          // blob: a wrapper state blob; text: the user data of the one
+                            // instance to keep (the others are destroyed)
     BR_PROCESS = 20,        // audio channel: arg 0 frames, arg 1 channels
 };
 
@@ -134,6 +136,14 @@ struct BridgeInstance {
     std::atomic<uint64_t> failedAtFrame{0};
     std::atomic<int32_t> failure{0};  // kBridgeDied, kBridgeHung
     bool reported = false;
+
+    // The UI thread's: the plug-in's last known state (a wrapper blob with
+    // this instance alone), kept from its start, every save and every
+    // snapshot, for "Reload Plug-in".
+    uint8_t* lastState = nullptr;
+    uint32_t lastStateSize = 0;
+    // Active (not bypassed), as last set: the wrapper's state does not hold it.
+    bool active = true;
 };
 
 enum : int32_t { kBridgeDied = 1, kBridgeHung = 2 };

@@ -4,6 +4,7 @@
 #include <cctype>
 #include <cstdio>
 #include <cstring>
+#include <new>
 
 #include "app/report.h"
 
@@ -328,7 +329,10 @@ int wrapperDestroyInstance(int w, intptr_t handle) {
 int wrapperSetSampleRate(int w, uint32_t rate) { return command(w, WD_SET_SAMPLE_RATE, 0, rate); }
 int wrapperSetBlockSize(int w, uint32_t frames) { return command(w, WD_SET_BLOCK_SIZE, 0, frames); }
 int wrapperSetInstanceActive(int w, intptr_t handle, bool active) {
-    if (BridgeInstance* b = bridgeOf(handle)) return bridgeCommand(*b, BR_SET_ACTIVE, active ? 1 : 0) > 0 ? 0 : -1;
+    if (BridgeInstance* b = bridgeOf(handle)) {
+        b->active = active;
+        return bridgeCommand(*b, BR_SET_ACTIVE, active ? 1 : 0) > 0 ? 0 : -1;
+    }
     return command(w, WD_SET_INSTANCE_ACTIVE, handle, active ? 1 : 0);
 }
 int wrapperSetProcessing(int w, bool on) {
@@ -394,6 +398,7 @@ int wrapperReplaceInstance(int w, intptr_t handle, int index) { return command(w
 
 int wrapperInstanceActive(int w, intptr_t handle) {
     if (BridgeInstance* b = bridgeOf(handle)) {
+        if (b->failed.load()) return b->active ? 1 : 0;
         const int64_t answer = bridgeCommand(*b, BR_GET_ACTIVE);
         return answer == 0 || answer == 1 ? static_cast<int>(answer) : -1;
     }
@@ -514,48 +519,175 @@ int32_t chainShowEditor(int slot, void* mdiClient) {
 
 // ---- plug-ins in helper processes ----
 
-int32_t chainAttachSeparate(int slot, int w, int index) {
-    if (w < 0 || index < 0) return 0;
-    const char* listed = wrapperAvailableName(w, index);
-    int free = -1;
-    for (int i = 0; i < kChainSlots && free < 0; ++i)
-        if (!gHost.separate[i]) free = i;
+namespace {
+
+// A helper for wrapper `w`, opened for the engine's present configuration;
+// null when there is no room or it does not start.
+BridgeInstance* startSeparate(int w) {
+    if (!wrapperCanRunOutside(w)) return nullptr;
+    bool room = false;
+    for (BridgeInstance* held : gHost.separate) room |= held == nullptr;
     char helper[kPathBuffer], module[kPathBuffer];
-    BridgeInstance* b = nullptr;
-    if (listed && free >= 0 && w < kMaxWrappers &&
-        std::snprintf(helper, sizeof helper, "%s%s", gHost.applicationDirectory, kHelperProgram) <
-            static_cast<int>(sizeof helper) &&
-        wrappersPath(module, sizeof module, gHost.moduleFiles[w])) {
-        char name[kWrapperNameBuffer];
-        std::snprintf(name, sizeof name, "%s", listed);
-        b = bridgeStart(helper, module, static_cast<uint32_t>(w), gHost.channels, gHost.rate, gHost.blockSize);
-        if (b && bridgeCommand(*b, BR_CREATE, index, 0, 0, name) != 1) {
-            bridgeEnd(b);
-            b = nullptr;
-        }
-        if (b) {
-            b->deadlineUs = gHost.separateDeadlineUs;
-            b->rate = gHost.rate;
-            std::snprintf(b->pluginName, sizeof b->pluginName, "%s",
-                          bridgeCommand(*b, BR_GET_NAME) == 1 ? bridgeAnswerText(*b) : name);
-        }
+    if (!room ||
+        std::snprintf(helper, sizeof helper, "%s%s", gHost.applicationDirectory, kHelperProgram) >=
+            static_cast<int>(sizeof helper) ||
+        !wrappersPath(module, sizeof module, gHost.moduleFiles[w]))
+        return nullptr;
+    BridgeInstance* b =
+        bridgeStart(helper, module, static_cast<uint32_t>(w), gHost.channels, gHost.rate, gHost.blockSize);
+    if (b) {
+        b->deadlineUs = gHost.separateDeadlineUs;
+        b->rate = gHost.rate;
     }
-    if (!b) {
-        ReportResult(kResultAttachFailed);
-        return kResultAttachFailed;
-    }
-    gHost.separate[free] = b;
+    return b;
+}
+
+// Names the helper's plug-in, keeps its state and files it in the table.
+void adoptSeparate(BridgeInstance* b, const char* fallbackName) {
+    std::snprintf(b->pluginName, sizeof b->pluginName, "%s",
+                  bridgeCommand(*b, BR_GET_NAME) == 1 ? bridgeAnswerText(*b) : fallbackName);
+    separateSaveState(*b, kSlotByteNone);
+    for (BridgeInstance*& held : gHost.separate)
+        if (!held) {
+            held = b;
+            break;
+        }
+}
+
+// Puts `handle` of wrapper index `index` (in a helper: `separate`) into `slot`,
+// destroying what was there.
+int32_t placeInSlot(int slot, intptr_t handle, int32_t index, bool separate) {
     int32_t result = 0;
     engineChainPause(engine());
     ChainSlot& s = slotAt(slot);
-    if (s.instance != 0 && wrapperDestroyInstance(slotWrapper(s), s.instance) != 0) {
+    if (s.instance != 0 && s.instance != handle && wrapperDestroyInstance(slotWrapper(s), s.instance) != 0) {
         ReportResult(kResultDetachFailed);
         result = kResultDetachFailed;
     }
-    s = ChainSlot{reinterpret_cast<intptr_t>(b), w | kSlotSeparate};
+    s = ChainSlot{handle, index, separate};
     engineChainResume(engine());
     repaintChain();
     return result;
+}
+
+int32_t attachFailed() {
+    ReportResult(kResultAttachFailed);
+    return kResultAttachFailed;
+}
+
+}  // namespace
+
+bool separateSaveState(BridgeInstance& b, uint8_t slotByte) {
+    if (bridgeCommand(b, BR_SAVE_STATE, slotByte) != 1) return false;
+    uint32_t size = 0;
+    const uint8_t* blob = bridgeAnswerBlob(b, size);
+    if (!blob) return false;
+    auto* copy = new (std::nothrow) uint8_t[size];
+    if (!copy) return false;
+    std::memcpy(copy, blob, size);
+    delete[] b.lastState;
+    b.lastState = copy;
+    b.lastStateSize = size;
+    return true;
+}
+
+BridgeInstance* separateFromState(int w, const uint8_t* blob, uint32_t size, uint8_t& slotByte) {
+    BridgeInstance* b = startSeparate(w);
+    if (!b) return nullptr;
+    uint32_t answered = 0;
+    const uint8_t* data = nullptr;
+    if (bridgeCommand(*b, BR_LOAD_STATE, 0, 0, 0, nullptr, blob, size) != 1 ||
+        !(data = bridgeAnswerBlob(*b, answered))) {
+        bridgeEnd(b);
+        return nullptr;
+    }
+    slotByte = answered == 1 ? data[0] : kSlotByteNone;
+    adoptSeparate(b, "");
+    return b;
+}
+
+int32_t chainAttachSeparate(int slot, int w, int index) {
+    if (w < 0 || index < 0) return 0;
+    const char* listed = wrapperAvailableName(w, index);
+    if (!listed) return attachFailed();
+    char name[kWrapperNameBuffer];
+    std::snprintf(name, sizeof name, "%s", listed);
+    BridgeInstance* b = startSeparate(w);
+    if (!b) return attachFailed();
+    if (bridgeCommand(*b, BR_CREATE, index, 0, 0, name) != 1) {
+        bridgeEnd(b);
+        return attachFailed();
+    }
+    adoptSeparate(b, name);
+    return placeInSlot(slot, reinterpret_cast<intptr_t>(b), w, true);
+}
+
+int32_t chainMoveOutside(int slot) {
+    const ChainSlot s = slotAt(slot);
+    if (s.instance == 0 || slotIsSeparate(s)) return 0;
+    const int w = slotWrapper(s);
+    const int active = wrapperInstanceActive(w, s.instance);
+    // The wrapper's blob holds all of its instances; this one is marked so
+    // that the helper keeps it alone.
+    static const char kMark[] = "separate";
+    if (wrapperSetUserData(w, s.instance, reinterpret_cast<const uint8_t*>(kMark), sizeof kMark - 1) != 0)
+        return attachFailed();
+    uint32_t size = 0;
+    const uint8_t* blob = wrapperSaveState(w, size);
+    BridgeInstance* b = blob ? startSeparate(w) : nullptr;
+    if (b && bridgeCommand(*b, BR_ADOPT, 0, 0, 0, kMark, blob, size) != 1) {
+        bridgeEnd(b);
+        b = nullptr;
+    }
+    if (!b) return attachFailed();
+    adoptSeparate(b, "");
+    if (active == 0) wrapperSetInstanceActive(w, reinterpret_cast<intptr_t>(b), false);
+    return placeInSlot(slot, reinterpret_cast<intptr_t>(b), w, true);
+}
+
+int32_t chainMoveInside(int slot) {
+    const ChainSlot s = slotAt(slot);
+    BridgeInstance* b = slotIsSeparate(s) ? bridgeOf(s.instance) : nullptr;
+    if (!b) return 0;
+    const int w = slotWrapper(s);
+    const bool active = wrapperInstanceActive(w, s.instance) != 0;
+    if (!b->failed.load()) separateSaveState(*b, kSlotByteNone);
+    const int before = wrapperInstanceCount(w);
+    intptr_t handle = 0;
+    if (!b->lastState || before < 0 || wrapperLoadState(w, b->lastState, b->lastStateSize) != 0 ||
+        wrapperInstanceCount(w) != before + 1 || wrapperGetInstance(w, before, handle) != 0 || handle == 0)
+        return attachFailed();
+    wrapperSetInstanceActive(w, handle, active);
+    return placeInSlot(slot, handle, w, false);
+}
+
+uint8_t separateSlotByte(int slot, const BridgeInstance& b) {
+    return static_cast<uint8_t>((slot & 0x7F) | (b.active ? 0x80 : 0));
+}
+
+bool wrapperCanRunOutside(int w) {
+    return w >= 0 && w < kMaxWrappers && usable(w) && std::strncmp(gHost.moduleFiles[w], "defwrapper", 10) != 0;
+}
+
+bool wrapperRunsOutside(int w) { return gHost.allSeparate && wrapperCanRunOutside(w); }
+
+void chainMoveAllOutside() {
+    if (!gHost.allSeparate) return;
+    for (int slot = 0; slot < kChainSlots; ++slot) {
+        const ChainSlot s = engine().chain[slot];
+        if (s.instance && !slotIsSeparate(s) && wrapperRunsOutside(slotWrapper(s))) chainMoveOutside(slot);
+    }
+}
+
+int32_t chainReload(int slot) {
+    const ChainSlot s = slotAt(slot);
+    BridgeInstance* old = slotIsSeparate(s) ? bridgeOf(s.instance) : nullptr;
+    if (!old || !old->lastState) return 0;
+    uint8_t slotByte = 0;
+    BridgeInstance* b = separateFromState(slotWrapper(s), old->lastState, old->lastStateSize, slotByte);
+    if (!b) return attachFailed();
+    if (!old->active) wrapperSetInstanceActive(slotWrapper(s), reinterpret_cast<intptr_t>(b), false);
+    return placeInSlot(slot, reinterpret_cast<intptr_t>(b), s.wrapperIndex, true);
 }
 
 BridgeInstance* chainSeparate(int slot) {

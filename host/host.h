@@ -52,6 +52,8 @@ struct Host {
     uint32_t blockSize = 512;
     // The audio deadline of every helper; 0: a fraction of the block's period.
     uint32_t separateDeadlineUs = 0;
+    // "Run All Plug-ins in Separate Processes".
+    bool allSeparate = false;
 };
 
 // The program's host. Tests reset it with hostReset.
@@ -128,6 +130,32 @@ int32_t chainShowEditor(int slot, void* mdiClient);
 // of its own; reports and returns kResultAttachFailed when the helper does
 // not start or does not create it.
 int32_t chainAttachSeparate(int slot, int w, int index);
+// Moves the slot's plug-in, with its state, into a helper of its own, or
+// back into the program ("Run in Separate Process"); reports and returns
+// kResultAttachFailed when that fails (the plug-in stays where it was).
+int32_t chainMoveOutside(int slot);
+int32_t chainMoveInside(int slot);
+// Starts a new helper for the slot's plug-in with its last known state
+// ("Reload Plug-in"); the old helper, failed or not, is ended.
+int32_t chainReload(int slot);
+// The plug-in's state with `slotByte` as its user data, kept as its last
+// known state; false when the helper does not give it.
+constexpr uint8_t kSlotByteNone = 0x7F;
+bool separateSaveState(BridgeInstance& b, uint8_t slotByte);
+// The slot byte of a plug-in in a helper in `slot`.
+uint8_t separateSlotByte(int slot, const BridgeInstance& b);
+// A helper for wrapper `w` with the one instance of `blob`; `slotByte` is
+// the user data it was saved with (kSlotByteNone when not one byte).
+BridgeInstance* separateFromState(int w, const uint8_t* blob, uint32_t size, uint8_t& slotByte);
+// Whether plug-ins of wrapper `w` can run in helpers: all but the built-in
+// effects, whose wrapper's state replaces all of its instances when loaded
+// (a file's chunk for one of them in a helper would end the others).
+bool wrapperCanRunOutside(int w);
+// Whether plug-ins of wrapper `w` entering the chain run in helpers: those
+// that can, when allSeparate is set.
+bool wrapperRunsOutside(int w);
+// With allSeparate, moves every plug-in that should run outside there.
+void chainMoveAllOutside();
 // The slot's helper record, or null when the slot's plug-in runs inside.
 BridgeInstance* chainSeparate(int slot);
 // Whether the slot's helper has failed (it then passes its input).

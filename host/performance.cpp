@@ -131,8 +131,60 @@ void restoreSlots(int w) {
     }
 }
 
+// The host chunk's blob: "QVHOST", u16 version 1, u16 n, then n entries of
+// u16 chunk number (counting every chunk of the file from 0), u8 slot byte
+// and u8 flags (bit 0: runs in a helper process).
+constexpr char kHostTag[6] = {'Q', 'V', 'H', 'O', 'S', 'T'};
+constexpr uint8_t kEntrySeparate = 1;
+
+struct SeparateEntry {
+    uint16_t chunk;
+    uint8_t slotByte;
+    uint8_t flags;
+};
+
+struct SeparateTable {
+    SeparateEntry entries[kChainSlots];
+    int count = 0;
+    const SeparateEntry* find(int chunk) const {
+        for (int i = 0; i < count; ++i)
+            if (entries[i].chunk == chunk && (entries[i].flags & kEntrySeparate)) return &entries[i];
+        return nullptr;
+    }
+};
+
+// A table that does not parse is ignored as a whole: the chunks load inside.
+void parseHostChunk(const uint8_t* blob, uint32_t size, SeparateTable& table) {
+    table.count = 0;
+    if (size < 10 || std::memcmp(blob, kHostTag, 6) != 0 || getU16(blob + 6) != 1) return;
+    const uint32_t n = getU16(blob + 8);
+    if (n > kChainSlots || size < 10 + 4 * n) return;
+    for (uint32_t i = 0; i < n; ++i) {
+        const uint8_t* e = blob + 10 + 4 * i;
+        table.entries[i] = SeparateEntry{getU16(e), e[2], e[3]};
+    }
+    table.count = static_cast<int>(n);
+}
+
+// A chunk of one plug-in that ran in a helper: started in one again and put
+// into its slot; false when no helper takes it.
+bool restoreSeparate(int w, const uint8_t* blob, uint32_t size, const SeparateEntry& entry) {
+    uint8_t saved = 0;
+    BridgeInstance* b = separateFromState(w, blob, size, saved);
+    if (!b) return false;
+    const int slot = entry.slotByte & 0x7F;
+    if (slot >= kChainSlots) {
+        wrapperDestroyInstance(w, reinterpret_cast<intptr_t>(b));
+        return true;
+    }
+    gHost.engine->chain[slot] = ChainSlot{reinterpret_cast<intptr_t>(b), w, true};
+    wrapperSetInstanceActive(w, reinterpret_cast<intptr_t>(b), (entry.slotByte & kSlotActive) != 0);
+    return true;
+}
+
 int32_t readChunks(Reader& in) {
-    for (;;) {
+    SeparateTable separate;
+    for (int chunk = 0;; ++chunk) {
         char tag[7];
         if (in.remaining < 7) {
             // Fewer than seven bytes left: the end of the file.
@@ -155,8 +207,16 @@ int32_t readChunks(Reader& in) {
             std::free(blob);
             return kResultDamaged;
         }
+        if (std::strcmp(name, kHostChunkName) == 0) {
+            parseHostChunk(blob, static_cast<uint32_t>(size), separate);
+            std::free(blob);
+            continue;
+        }
         const int w = findWrapper(name);
-        if (w >= 0) {
+        const SeparateEntry* entry = separate.find(chunk);
+        if (w >= 0 && entry && restoreSeparate(w, blob, static_cast<uint32_t>(size), *entry)) {
+            // in its helper
+        } else if (w >= 0) {
             if (wrapperLoadState(w, blob, static_cast<uint32_t>(size)) != 0)
                 ReportResult(kResultWrapperRejected);
             else
@@ -187,6 +247,17 @@ int32_t readFile(FILE* file) {
     return readChunks(in);
 }
 
+void writeChunk(Writer& out, const char* name, const uint8_t* blob, uint32_t size) {
+    out.bytes("WRAPPER", 7);
+    const size_t n = std::strlen(name) + 1;
+    out.u16(static_cast<uint16_t>(n));
+    out.bytes(name, n);
+    if (!blob) size = 0;
+    out.bytes("STATE", 5);
+    out.u32(size);
+    if (size) out.bytes(blob, size);
+}
+
 }  // namespace
 
 int32_t performanceWrite(const char* path) {
@@ -204,23 +275,53 @@ int32_t performanceWrite(const char* path) {
         out.u16(static_cast<uint16_t>(length + 1));
         out.bytes(accompaniment, length + 1);
     }
+    // Plug-ins in helper processes: each one's state is a chunk of its own
+    // after its wrapper's, and the host chunk, first, says which chunks those are.
+    uint8_t slotBytes[kChainSlots] = {};
+    int separateCount = 0;
+    for (int s = 0; s < kChainSlots; ++s) {
+        BridgeInstance* b = chainSeparate(s);
+        if (!b) continue;
+        ++separateCount;
+        slotBytes[s] = separateSlotByte(s, *b);
+        // A failed helper cannot be asked: its last known state is saved.
+        if (!b->failed.load()) separateSaveState(*b, slotBytes[s]);
+    }
+    uint8_t table[10 + 4 * kChainSlots];
+    if (separateCount) {
+        std::memcpy(table, kHostTag, 6);
+        putU16(table + 6, 1);
+        putU16(table + 8, static_cast<uint16_t>(separateCount));
+        int entry = 0, next = 1;
+        for (int w = 0; w < wrapperCount(); ++w) {
+            ++next;  // the wrapper's own chunk
+            for (int s = 0; s < kChainSlots; ++s) {
+                BridgeInstance* b = chainSeparate(s);
+                if (!b || static_cast<int>(b->wrapper) != w) continue;
+                uint8_t* e = table + 10 + 4 * entry++;
+                putU16(e, static_cast<uint16_t>(next++));
+                e[2] = slotBytes[s];
+                e[3] = kEntrySeparate;
+            }
+        }
+        writeChunk(out, kHostChunkName, table, static_cast<uint32_t>(10 + 4 * separateCount));
+    }
     for (int w = 0; out.ok && w < wrapperCount(); ++w) {
         refreshSlotBytes(w);
-        out.bytes("WRAPPER", 7);
         const char* name = wrapperName(w);
         if (!name) {
             out.ok = false;
             break;
         }
-        const size_t n = std::strlen(name) + 1;
-        out.u16(static_cast<uint16_t>(n));
-        out.bytes(name, n);
+        char held[kWrapperNameBuffer];
+        std::snprintf(held, sizeof held, "%s", name);
         uint32_t size = 0;
         const uint8_t* blob = wrapperSaveState(w, size);
-        if (!blob) size = 0;
-        out.bytes("STATE", 5);
-        out.u32(size);
-        if (size) out.bytes(blob, size);
+        writeChunk(out, held, blob, blob ? size : 0);
+        for (int s = 0; s < kChainSlots; ++s) {
+            BridgeInstance* b = chainSeparate(s);
+            if (b && static_cast<int>(b->wrapper) == w) writeChunk(out, held, b->lastState, b->lastStateSize);
+        }
     }
     const bool closed = std::fclose(file) == 0;
     if (!out.ok || !closed) return kResultWriteFailed;
@@ -235,6 +336,7 @@ int32_t performanceRead(const char* path) {
     int32_t result = readFile(file);
     std::fclose(file);
     if (result != 0) return result;
+    chainMoveAllOutside();
     setCurrentPath(path);
     performanceTakeSnapshot();
     return 0;
@@ -245,6 +347,11 @@ void performanceFreeSnapshot() {
         std::free(gPerformance.snapshotBlob[w]);
         gPerformance.snapshotBlob[w] = nullptr;
         gPerformance.snapshotSize[w] = 0;
+    }
+    for (int s = 0; s < kChainSlots; ++s) {
+        std::free(gPerformance.snapshotSeparate[s]);
+        gPerformance.snapshotSeparate[s] = nullptr;
+        gPerformance.snapshotSeparateSize[s] = 0;
     }
 }
 
@@ -259,6 +366,16 @@ void performanceTakeSnapshot() {
         if (!gPerformance.snapshotBlob[w]) continue;
         std::memcpy(gPerformance.snapshotBlob[w], blob, size);
         gPerformance.snapshotSize[w] = size;
+    }
+    for (int s = 0; s < kChainSlots; ++s) {
+        BridgeInstance* b = chainSeparate(s);
+        if (!b) continue;
+        if (!b->failed.load()) separateSaveState(*b, separateSlotByte(s, *b));
+        if (!b->lastState) continue;
+        gPerformance.snapshotSeparate[s] = static_cast<uint8_t*>(std::malloc(b->lastStateSize));
+        if (!gPerformance.snapshotSeparate[s]) continue;
+        std::memcpy(gPerformance.snapshotSeparate[s], b->lastState, b->lastStateSize);
+        gPerformance.snapshotSeparateSize[s] = b->lastStateSize;
     }
     std::snprintf(gPerformance.snapshotAccompaniment, sizeof gPerformance.snapshotAccompaniment, "%s",
                   accompanimentPath());
@@ -279,6 +396,13 @@ bool performanceChanged() {
         if (!blob) continue;
         if (size != gPerformance.snapshotSize[w]) return true;
         if (size && std::memcmp(blob, gPerformance.snapshotBlob[w], size) != 0) return true;
+    }
+    for (int s = 0; s < kChainSlots; ++s) {
+        BridgeInstance* b = chainSeparate(s);
+        if (!b || b->failed.load() || !separateSaveState(*b, separateSlotByte(s, *b))) continue;
+        if (b->lastStateSize != gPerformance.snapshotSeparateSize[s] ||
+            std::memcmp(b->lastState, gPerformance.snapshotSeparate[s], b->lastStateSize) != 0)
+            return true;
     }
     return false;
 }

@@ -42,7 +42,15 @@ struct Performance {
     char snapshotAccompaniment[kPathMax + 1] = "";
     uint8_t* snapshotBlob[kMaxWrappers] = {};
     uint32_t snapshotSize[kMaxWrappers] = {};
+    // The states of the plug-ins in helper processes, by slot.
+    uint8_t* snapshotSeparate[kChainSlots] = {};
+    uint32_t snapshotSeparateSize[kChainSlots] = {};
 };
+
+// The chunk that tells which wrapper chunks hold a plug-in that runs in a
+// helper process. Its name is no wrapper's, so a release that does not know
+// it skips it, and loads those chunks' plug-ins inside, into their slots.
+constexpr const char* kHostChunkName = "Quorvane Live Host";
 
 extern Performance gPerformance;
 

@@ -7,6 +7,7 @@
 #include "common/bytes.h"
 #include "host/performance.h"
 #include "tests/host/host_fixture.h"
+#include "tests/support/modules.h"
 
 namespace {
 
@@ -366,4 +367,100 @@ TEST_F(PerformanceCommands, SaveUsesTheCurrentPathAndClosingAsksYesOrNo) {
     performanceClosing();
     EXPECT_EQ((std::vector<std::string>{"stop", "ask yes/no"}), shellLog);
     EXPECT_TRUE(reported.empty());
+}
+
+// Plug-ins in helper processes: attached there or moved there and back with
+// their state, saved with a host chunk that says which chunks they are, read
+// back into helpers, and read by a reader that starts no helper (as a
+// release without them does) into the same slots, inside. A helper that
+// failed is told once and reloaded from its last known state. The built-in
+// effects stay inside (their wrapper's state replaces all its instances).
+TEST_F(PerformanceTest, PlugInsInHelperProcessesKeepSlotsAndStatesAndOlderReadersKeepTheChain) {
+    namespace fs = std::filesystem;
+    const std::string helper = std::string("QvPluginHost") + (librarySuffix() == ".dll" ? ".exe" : "");
+    fs::copy_file(stagePath(helper), app.path() + helper);
+    fs::create_directories(app.path() + "Vst");
+    for (const char* plugin : {"tvst_stereo", "tvst_chunk"})
+        fs::copy_file(testModulePath(plugin), app.path() + "Vst/" + plugin + librarySuffix());
+    ASSERT_TRUE(platformWriteSetting("VSTDir", (app.path() + "Vst").c_str()));
+    app.addWrapper(stagedModule("Wrappers", "vstwrapper"), "vstwrapper" + librarySuffix());
+    wrappersUnloadAll();
+    ASSERT_EQ(0, wrappersLoadAll());
+    w = defaultWrapperIndex();
+    const int v = wrapperNamed("VST Plugins");
+    ASSERT_EQ(0, wrapperRefreshList(w));
+    ASSERT_EQ(0, wrapperRefreshList(v));
+    performanceTakeSnapshot();
+
+    chainAttach(0, w, pluginIndex(w, "reverb"));
+    EXPECT_EQ(kResultAttachFailed, chainMoveOutside(0));
+    EXPECT_EQ(std::vector<int32_t>{kResultAttachFailed}, reported);
+    reported.clear();
+    ASSERT_EQ(0, chainAttachSeparate(2, v, pluginIndex(v, "tvst_stereo")));
+    chainAttach(4, v, pluginIndex(v, "tvst_chunk"));
+    ASSERT_NE(nullptr, chainSeparate(2));
+    EXPECT_EQ(std::string("tvst_stereo"), wrapperInstanceName(v, engine.chain[2].instance));
+    chainToggleBypass(2);
+    EXPECT_EQ(0, wrapperInstanceActive(v, engine.chain[2].instance));
+    // The second moves out with its bypass and back.
+    chainToggleBypass(4);
+    ASSERT_EQ(0, chainMoveOutside(4));
+    ASSERT_NE(nullptr, chainSeparate(4));
+    EXPECT_EQ(0, wrapperInstanceCount(v));
+    EXPECT_EQ(0, wrapperInstanceActive(v, engine.chain[4].instance));
+    ASSERT_EQ(0, chainMoveInside(4));
+    EXPECT_EQ(nullptr, chainSeparate(4));
+    EXPECT_EQ(std::string("tvst_chunk"), wrapperInstanceName(v, engine.chain[4].instance));
+    EXPECT_EQ(0, wrapperInstanceActive(v, engine.chain[4].instance));
+    EXPECT_TRUE(performanceChanged());
+
+    ASSERT_EQ(0, performanceWrite(file("s.qvp").c_str()));
+    EXPECT_FALSE(performanceChanged());
+    const std::vector<uint8_t> bytes = bytesOf(file("s.qvp"));
+    EXPECT_EQ(0, std::memcmp(&bytes[16], "WRAPPER\x13\x00Quorvane Live Host", 9 + 19));
+    // Saving again gives the same bytes.
+    ASSERT_EQ(0, performanceWrite(file("s2.qvp").c_str()));
+    EXPECT_EQ(bytes, bytesOf(file("s2.qvp")));
+
+    auto expectChain = [&](bool outside) {
+        EXPECT_EQ(outside, chainSeparate(2) != nullptr);
+        ASSERT_NE(0, engine.chain[2].instance);
+        EXPECT_EQ(std::string("tvst_stereo"), wrapperInstanceName(v, engine.chain[2].instance));
+        EXPECT_EQ(0, wrapperInstanceActive(v, engine.chain[2].instance));
+        EXPECT_EQ(std::string("reverb"), wrapperInstanceName(w, engine.chain[0].instance));
+        EXPECT_EQ(std::string("tvst_chunk"), wrapperInstanceName(v, engine.chain[4].instance));
+        EXPECT_EQ(0, wrapperInstanceActive(v, engine.chain[4].instance));
+    };
+    auto clearChain = [&] {
+        wrapperDestroyAll(w);
+        wrapperDestroyAll(v);
+        for (ChainSlot& s : engine.chain) s = ChainSlot{};
+    };
+    clearChain();
+    EXPECT_EQ(nullptr, chainSeparate(2));
+    ASSERT_EQ(0, performanceRead(file("s.qvp").c_str()));
+    expectChain(true);
+    EXPECT_FALSE(performanceChanged());
+
+    // A failed helper is told once; Reload brings the plug-in back with its state.
+    static std::vector<std::string> told;
+    told.clear();
+    chainSeparate(2)->failed = true;
+    EXPECT_TRUE(chainSlotFailed(2));
+    EXPECT_EQ(1, chainCheckSeparate([](int slot, const char* plugin, int32_t, uint64_t) {
+                  told.push_back(std::to_string(slot) + plugin);
+              }));
+    EXPECT_EQ(0, chainCheckSeparate(nullptr));
+    EXPECT_EQ(std::vector<std::string>{"2tvst_stereo"}, told);
+    ASSERT_EQ(0, chainReload(2));
+    EXPECT_FALSE(chainSlotFailed(2));
+    expectChain(true);
+
+    // Without helpers the plug-ins of the file open inside, in their slots.
+    clearChain();
+    fs::remove(app.path() + helper);
+    ASSERT_EQ(0, performanceRead(file("s.qvp").c_str()));
+    expectChain(false);
+    EXPECT_TRUE(reported.empty());
+    platformWriteSetting("VSTDir", nullptr);
 }
