@@ -51,9 +51,10 @@ const char* const kUsage =
     "  --effect NAME            appends a plug-in to the chain (repeatable), by its listed name\n"
     "  --save-performance FILE.qvp  writes the chain (and accompaniment) before rendering\n"
     "  --list-plugins           lists every wrapper's plug-ins and exits (no files needed)\n"
-    "  --separate-processes     runs every plug-in given with --effect in a helper process of its\n"
-    "                           own; a plug-in that crashes or hangs there passes its input from\n"
-    "                           then on, and the render ends with exit code 3 after completing\n"
+    "  --separate-processes     runs every plug-in (the built-in effects excepted) in a helper\n"
+    "                           process of its own, as a performance's slots marked so always run.\n"
+    "                           A plug-in that crashes or hangs there passes its input from then\n"
+    "                           on; the render completes and ends with exit code 3\n"
     "  --quiet                  no progress bar\n"
     "The VST wrapper scans the folder in the setting VSTDir (QUORVANE_VSTDIR in the native\n"
     "build), else \"VST Plugins\" beside the program.\n";
@@ -286,7 +287,7 @@ int32_t appendEffect(const EngineState& engine, const std::string& name, bool se
     for (int w = 0; w < wrapperCount(); ++w)
         for (int i = 0; i < wrapperAvailableCount(w); ++i)
             if (name == wrapperAvailableName(w, i))
-                return separate ? chainAttachSeparate(slot, w, i) : chainAttach(slot, w, i);
+                return separate && wrapperCanRunOutside(w) ? chainAttachSeparate(slot, w, i) : chainAttach(slot, w, i);
     problem = "no plug-in is listed as " + name + " (see --list-plugins)";
     return -1;
 }
@@ -377,6 +378,7 @@ int main(int argc, char** argv) {
     // Offline, a helper has as long as it needs for a block, up to a limit
     // that tells a hang.
     gHost.separateDeadlineUs = 2000 * 1000;
+    gHost.allSeparate = o.separate;
     const int32_t loaded = wrappersLoadAll();
     if (loaded != 0) ReportResult(loaded);
     refreshLists();
