@@ -11,7 +11,8 @@
 //   TVST_IDENTIFY=x             answer to the identify request (default "NvEf")
 //   TVST_BAD_MAGIC              a wrong magic number
 //   TVST_FAULTS                 misbehaves in processing as the environment variable
-//                               QV_TVST_FAULT says: "crash:N" writes through a bad pointer
+//                               QV_TVST_FAULT (or the file QV_TVST_FAULT_FILE names,
+//                               read when an effect is made) says: "crash:N" writes through a bad pointer
 //                               in block N + 1, "abort:N" aborts there, "hang:N" loops
 //                               forever there, "overrun:N" writes past the end of its
 //                               outputs from there on, "slow:MS" takes MS milliseconds per block
@@ -86,6 +87,8 @@ struct TestEffect {
     uint32_t idleTicks[64];
     int idleCount, editorCloses;
     void* editorChild;
+    // The fault asked for when the effect was made (TVST_FAULTS).
+    char fault[32];
 };
 
 TestEffect* live[kMaxLive];
@@ -236,10 +239,25 @@ void run(Vst2Effect* effect, float** inputs, float** outputs, int32_t frames, bo
 }
 
 #if defined(TVST_FAULTS)
-// What QV_TVST_FAULT asks of the block with this number (from 1).
-void misbehave(int block) {
-    const char* fault = std::getenv("QV_TVST_FAULT");
-    if (!fault) return;
+// The fault an effect takes when it is made: the first line of the file
+// QV_TVST_FAULT_FILE names (so that a test can change it for the next
+// effect while the host runs), else QV_TVST_FAULT.
+void readFault(char* fault, size_t size) {
+    fault[0] = '\0';
+    if (const char* file = std::getenv("QV_TVST_FAULT_FILE")) {
+        if (FILE* f = std::fopen(file, "r")) {
+            if (!std::fgets(fault, static_cast<int>(size), f)) fault[0] = '\0';
+            std::fclose(f);
+        }
+        fault[std::strcspn(fault, "\r\n")] = '\0';
+    } else if (const char* named = std::getenv("QV_TVST_FAULT")) {
+        std::snprintf(fault, size, "%s", named);
+    }
+}
+
+// What the effect's fault asks of the block with this number (from 1).
+void misbehave(const char* fault, int block) {
+    if (!fault[0]) return;
     if (std::strncmp(fault, "crash:", 6) == 0 && block > std::atoi(fault + 6)) {
         volatile intptr_t bad = 16;
         *reinterpret_cast<volatile int*>(bad) = 1;
@@ -263,11 +281,11 @@ void misbehave(int block) {
 [[maybe_unused]] void VST2_CALL processReplacing(Vst2Effect* effect, float** inputs, float** outputs, int32_t frames) {
     ++of(effect)->replacingCalls;
 #if defined(TVST_FAULTS)
-    misbehave(of(effect)->replacingCalls);
+    const char* fault = of(effect)->fault;
+    misbehave(fault, of(effect)->replacingCalls);
     // "overrun:N": from block N + 1 on, writes a page's worth past the end of its inputs (the
     // host's buffers, which the wrapper hands on as they are).
-    const char* fault = std::getenv("QV_TVST_FAULT");
-    if (fault && std::strncmp(fault, "overrun:", 8) == 0 && of(effect)->replacingCalls > std::atoi(fault + 8))
+    if (std::strncmp(fault, "overrun:", 8) == 0 && of(effect)->replacingCalls > std::atoi(fault + 8))
         for (int32_t i = frames; i < frames + 4096; ++i) inputs[1][i] = 0.5f;
 #endif
     run(effect, inputs, outputs, frames, false);
@@ -302,6 +320,9 @@ intptr_t entryVersion = -1;
     if (!t) return nullptr;
 #endif
     t->host = host;
+#if defined(TVST_FAULTS)
+    readFault(t->fault, sizeof t->fault);
+#endif
     Vst2Effect& e = t->effect;
 #if defined(TVST_BAD_MAGIC)
     e.magic = 0x12345678;
