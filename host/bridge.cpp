@@ -6,6 +6,8 @@
 
 #include "platform/platform.h"
 
+void (*gBridgeEditorClosed)() = nullptr;
+
 namespace {
 
 void copyText(char* to, const char* from) {
@@ -22,11 +24,13 @@ intptr_t WRAPPER_CALL helperCallback(intptr_t opcode, intptr_t a1, intptr_t) {
         case HC_GET_HOST_VERSION:
             if (a1) *reinterpret_cast<uint16_t*>(a1) = kHostVersion;
             return 1;
+        case HC_EDITOR_CLOSED:
+            if (gBridgeEditorClosed) gBridgeEditorClosed();
+            return 1;
         case HC_SCAN_PROGRESS:
         case HC_REPAINT_CHAIN:
         case HC_INSTANCE_DESTROYED:
         case HC_ALL_INSTANCES_DESTROYED:
-        case HC_EDITOR_CLOSED:
         case HC_WRAPPER_CLOSED:
             return 1;
         default:
@@ -187,7 +191,14 @@ void bridgeServeCommand(BridgeServer& s) {
             result = call(s, WD_SET_TEMPO, reinterpret_cast<intptr_t>(&bpm), 4);
             break;
         }
+        case BR_SHOW_EDITOR:
+            result = s.showEditor ? s.showEditor(s, static_cast<intptr_t>(c.arg[0]), h->text) : 0;
+            break;
+        case BR_CLOSE_EDITOR:
+            result = s.closeEditor ? s.closeEditor(s) : 1;
+            break;
         case BR_CLOSE:
+            if (s.closeEditor) s.closeEditor(s);
             if (s.instance) call(s, WD_DESTROY_INSTANCE, s.instance, 4);
             s.instance = 0;
             if (s.dispatcher) call(s, WD_CLOSE, 0, 0);

@@ -43,6 +43,8 @@ enum : int32_t {
     BR_CLOSE = 12,          // destroys the instance, closes the wrapper; the helper ends
     BR_ADOPT = 13,          // blob: a wrapper state blob; text: the user data of the one
                             // instance to keep (the others are destroyed)
+    BR_SHOW_EDITOR = 14,    // arg 0: the program's MDI client; text: the window's caption
+    BR_CLOSE_EDITOR = 15,
     BR_PROCESS = 20,        // audio channel: arg 0 frames, arg 1 channels
 };
 
@@ -106,7 +108,13 @@ struct BridgeServer {
     intptr_t instance = 0;
     char applicationDirectory[1024] = "";
     bool closed = false;
+    // The helper's editor window (null: no editors here).
+    int64_t (*showEditor)(BridgeServer& server, intptr_t programWindow, const char* caption) = nullptr;
+    int64_t (*closeEditor)(BridgeServer& server) = nullptr;
 };
+
+// Called when the wrapper tells that it closed the editor itself.
+extern void (*gBridgeEditorClosed)();
 
 // Serves the command channel's request and the audio channel's block (the
 // answer is written, not yet signalled).

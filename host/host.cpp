@@ -367,7 +367,17 @@ int wrapperDestroyAll(int w) {
     return command(w, WD_DESTROY_ALL, 0, 0);
 }
 int wrapperShowEditor(int w, intptr_t handle, void* mdiClient) {
-    if (bridgeOf(handle)) return -1;
+    if (BridgeInstance* b = bridgeOf(handle)) {
+        // The helper's window says which slot it belongs to.
+        int slot = 0;
+        while (slot < kChainSlots && engine().chain[slot].instance != handle) ++slot;
+        char caption[kWrapperNameBuffer + 16];
+        std::snprintf(caption, sizeof caption, "Slot %d: %s", slot + 1, b->pluginName);
+        return bridgeCommand(*b, BR_SHOW_EDITOR, static_cast<int64_t>(reinterpret_cast<intptr_t>(mdiClient)), 0, 0,
+                             caption) == 1
+                   ? 0
+                   : -1;
+    }
     return command(w, WD_SHOW_EDITOR, handle, reinterpret_cast<intptr_t>(mdiClient));
 }
 
@@ -407,7 +417,7 @@ int wrapperInstanceActive(int w, intptr_t handle) {
 }
 
 int wrapperCloseEditor(int w, intptr_t handle) {
-    if (bridgeOf(handle)) return 0;
+    if (BridgeInstance* b = bridgeOf(handle)) return bridgeCommand(*b, BR_CLOSE_EDITOR) == 1 ? 0 : -1;
     return command(w, WD_CLOSE_EDITOR, handle, 4);
 }
 

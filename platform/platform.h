@@ -106,8 +106,9 @@ void platformHelperEnd(PlatformHelper helper);
 // helper's command line; null when they do not exist.
 PlatformHelper platformHelperAttach(int argc, char** argv, size_t& areaSize, void** area);
 // Waits at most `timeoutMs` for the program on `channel`: 1 woken, 0 timed
-// out, -1 the program has ended.
-int platformHelperWaitRequest(PlatformHelper helper, int channel, uint32_t timeoutMs);
+// out (or window messages came and were dispatched, with `messages`), -1
+// the program has ended.
+int platformHelperWaitRequest(PlatformHelper helper, int channel, uint32_t timeoutMs, bool messages);
 void platformHelperAnswer(PlatformHelper helper, int channel);
 // Makes `size` bytes at `address` (whole pages) unusable: any access ends the process.
 bool platformGuardPages(void* address, size_t size);

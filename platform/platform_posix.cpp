@@ -401,7 +401,7 @@ PlatformHelper platformHelperAttach(int argc, char** argv, size_t& areaSize, voi
     return h;
 }
 
-int platformHelperWaitRequest(PlatformHelper helper, int channel, uint32_t timeoutMs) {
+int platformHelperWaitRequest(PlatformHelper helper, int channel, uint32_t timeoutMs, bool) {
     return waitByte(static_cast<Helper*>(helper)->wakeIn[channel & 1], static_cast<int64_t>(timeoutMs) * 1000);
 }
 

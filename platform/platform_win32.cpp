@@ -415,9 +415,22 @@ PlatformHelper platformHelperAttach(int argc, char** argv, size_t& areaSize, voi
     return h;
 }
 
-int platformHelperWaitRequest(PlatformHelper helper, int channel, uint32_t timeoutMs) {
+int platformHelperWaitRequest(PlatformHelper helper, int channel, uint32_t timeoutMs, bool messages) {
     auto* h = static_cast<Helper*>(helper);
-    return waitWithPeer(h->request[channel & 1], h->peer, timeoutMs);
+    if (!messages) return waitWithPeer(h->request[channel & 1], h->peer, timeoutMs);
+    HANDLE both[2] = {h->request[channel & 1], h->peer};
+    const DWORD count = h->peer ? 2 : 1;
+    const DWORD r = MsgWaitForMultipleObjects(count, both, FALSE, timeoutMs, QS_ALLINPUT);
+    if (r == WAIT_OBJECT_0) return 1;
+    if (r == WAIT_OBJECT_0 + count) {
+        MSG message;
+        while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+            TranslateMessage(&message);
+            DispatchMessageA(&message);
+        }
+        return 0;
+    }
+    return r == WAIT_TIMEOUT ? 0 : -1;
 }
 
 void platformHelperAnswer(PlatformHelper helper, int channel) { SetEvent(static_cast<Helper*>(helper)->answer[channel & 1]); }

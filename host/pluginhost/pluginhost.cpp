@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "host/bridge.h"
+#include "host/pluginhost/helpereditor.h"
 #include "platform/platform.h"
 
 namespace {
@@ -20,7 +21,7 @@ namespace {
 void serveAudio(PlatformHelper link, BridgeServer* server) {
     platformAudioThreadPriority();
     for (;;) {
-        const int woken = platformHelperWaitRequest(link, 0, 1000);
+        const int woken = platformHelperWaitRequest(link, 0, 1000, false);
         if (woken < 0) std::_Exit(0);
         if (woken == 0) continue;
         bridgeServeAudio(*server);
@@ -47,11 +48,17 @@ int main(int argc, char** argv) {
 
     static BridgeServer server;
     server.area = area;
+    server.showEditor = helperShowEditor;
+    server.closeEditor = helperCloseEditor;
+    gBridgeEditorClosed = helperEditorClosed;
     platformExecutableDirectory(server.applicationDirectory, sizeof server.applicationDirectory);
     std::thread(serveAudio, link, &server).detach();
+    // The main thread serves the commands and, meanwhile, the editor's
+    // window messages.
     while (!server.closed) {
-        const int woken = platformHelperWaitRequest(link, 1, 1000);
+        const int woken = platformHelperWaitRequest(link, 1, 100, true);
         if (woken < 0) break;  // the program has ended
+        helperEditorTick();
         if (woken == 0) continue;
         bridgeServeCommand(server);
         platformHelperAnswer(link, 1);

@@ -8,7 +8,8 @@
 # program runs and answers, the output meter moves, exactly one message
 # more names the plug-in and the slot. The take runs across all of it and
 # is a valid WAV of the length it ran, with the signal all through; the
-# last reload brings the plug-in back with the state the file gave it.
+# last reload brings the plug-in back with the state the file gave it, and
+# its editor opens in a window of the helper.
 # shellcheck shell=bash
 
 work="$QV_E2E_DIR/separate"
@@ -132,6 +133,20 @@ else
   menu_command 1 r "reload without a fault"
   sleep 2.5
   check_eq "$expected" "$(boxes)" "the reloaded plug-in runs: no message more"
+  # Its editor: a window of the helper, owned by the program's, with the
+  # wrapper's editor frame in it.
+  menu_command 1 e "Show Editor"
+  if editor=$(qv_wait_window QvHelperEditor "Slot 2: tvst_faulty" 10); then
+    qv_pass "Show Editor opens the helper's window captioned with the slot and the plug-in"
+    sleep 0.5
+    qv_shot separate_editor
+    check_contains "$(qvd children "$editor" | cut -f2 | tr '\n' ' ')" "VST_Wrapper_Editor" \
+      "the helper's window holds the wrapper's editor frame"
+    qvd close "$editor" >/dev/null
+    check_ok "closing it closes the editor" qvd wait-gone "$editor" 10
+  else
+    qv_fail "Show Editor opens the helper's window captioned with the slot and the plug-in"
+  fi
   qvd post-command "$REC" 1109 >/dev/null
   stopped=$(now)
   take_seconds=$(echo "$stopped - $started" | bc)
