@@ -92,7 +92,7 @@ ChainMenuState chainMenuState(int slot, const ChainSlotState& slotState) {
     state.showEditor = !slotState.failed;
     state.moveUp = slot > 0;
     state.moveDown = slot < kChainRows - 1;
-    state.separate = !slotState.failed && (slotState.separate || slotState.canSeparate);
+    state.separate = !slotState.failed && !slotState.bits32 && (slotState.separate || slotState.canSeparate);
     state.separateChecked = slotState.separate;
     state.reload = slotState.separate;
     return state;

@@ -111,6 +111,7 @@ struct ChainSlotState {
     bool separate = false;  // its plug-in runs in a helper process
     bool failed = false;    // ... which failed
     bool canSeparate = false;  // its wrapper's plug-ins can run in helpers
+    bool bits32 = false;       // a 32-bit plug-in: always in a helper
 };
 
 // "&Select" always; the others only for a slot that holds an instance,

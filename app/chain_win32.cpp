@@ -173,6 +173,7 @@ void openSlotMenu(HWND window, int row) {
     ChainSlotState slotState;
     slotState.filled = slotFilled(row);
     slotState.separate = chainSeparate(row) != nullptr;
+    slotState.bits32 = slotState.separate && chainSeparate(row)->bits32;
     slotState.failed = chainSlotFailed(row);
     slotState.canSeparate = wrapperCanRunOutside(gEngine.chain[chainClampSlot(row)].wrapperIndex & 0xFF);
     const ChainMenuState state = chainMenuState(row, slotState);

@@ -118,9 +118,22 @@ bool loadsBefore(const char* a, const char* b) {
 
 #if defined(_WIN32)
 constexpr const char* kHelperProgram = "QvPluginHost.exe";
+constexpr const char* kHelperProgram32 = "QvPluginHost32.exe";
 #else
 constexpr const char* kHelperProgram = "QvPluginHost";
+constexpr const char* kHelperProgram32 = "QvPluginHost32";
 #endif
+// The 32-bit helper's wrappers, beside the program's.
+constexpr const char* kWrappers32 = "Wrappers32";
+
+// The listed name of a plug-in only the 32-bit helper can run, and the
+// name its wrapper there lists it by (without the suffix); false for others.
+bool listedAs32Bit(const char* listed, char* plain, size_t size) {
+    const size_t n = std::strlen(listed), suffix = std::strlen(kSuffix32Bit);
+    if (n <= suffix || std::strcmp(listed + n - suffix, kSuffix32Bit) != 0) return false;
+    std::snprintf(plain, size, "%.*s", static_cast<int>(n - suffix), listed);
+    return true;
+}
 
 BridgeInstance* bridgeOf(intptr_t handle) {
     if (handle == 0) return nullptr;
@@ -455,6 +468,10 @@ int wrapperSetTempo(int w, float bpm) {
 
 int32_t chainAttach(int slot, int w, int index) {
     if (w < 0 || index < 0) return 0;
+    // A 32-bit plug-in always runs in a helper of its width.
+    char plain[kWrapperNameBuffer];
+    const char* listed = wrapperAvailableName(w, index);
+    if (listed && listedAs32Bit(listed, plain, sizeof plain)) return chainAttachSeparate(slot, w, index);
     const intptr_t handle = wrapperCreateInstance(w, index);
     if (handle == 0) {
         ReportResult(kResultAttachFailed);
@@ -533,29 +550,34 @@ namespace {
 
 // A helper for wrapper `w`, opened for the engine's present configuration;
 // null when there is no room or it does not start.
-BridgeInstance* startSeparate(int w) {
+BridgeInstance* startSeparate(int w, bool bits32) {
     if (!wrapperCanRunOutside(w)) return nullptr;
     bool room = false;
     for (BridgeInstance* held : gHost.separate) room |= held == nullptr;
     char helper[kPathBuffer], module[kPathBuffer];
-    if (!room ||
-        std::snprintf(helper, sizeof helper, "%s%s", gHost.applicationDirectory, kHelperProgram) >=
-            static_cast<int>(sizeof helper) ||
-        !wrappersPath(module, sizeof module, gHost.moduleFiles[w]))
+    const int written =
+        bits32 ? std::snprintf(module, sizeof module, "%s%s%c%s", gHost.applicationDirectory, kWrappers32,
+                               platformPathSeparator(), gHost.moduleFiles[w])
+               : (wrappersPath(module, sizeof module, gHost.moduleFiles[w]) ? 1 : -1);
+    if (!room || written < 0 || written >= static_cast<int>(sizeof module) ||
+        std::snprintf(helper, sizeof helper, "%s%s", gHost.applicationDirectory,
+                      bits32 ? kHelperProgram32 : kHelperProgram) >= static_cast<int>(sizeof helper))
         return nullptr;
     BridgeInstance* b =
         bridgeStart(helper, module, static_cast<uint32_t>(w), gHost.channels, gHost.rate, gHost.blockSize);
     if (b) {
         b->deadlineUs = gHost.separateDeadlineUs;
         b->rate = gHost.rate;
+        b->bits32 = bits32;
     }
     return b;
 }
 
 // Names the helper's plug-in, keeps its state and files it in the table.
 void adoptSeparate(BridgeInstance* b, const char* fallbackName) {
-    std::snprintf(b->pluginName, sizeof b->pluginName, "%s",
-                  bridgeCommand(*b, BR_GET_NAME) == 1 ? bridgeAnswerText(*b) : fallbackName);
+    std::snprintf(b->pluginName, sizeof b->pluginName, "%s%s",
+                  bridgeCommand(*b, BR_GET_NAME) == 1 ? bridgeAnswerText(*b) : fallbackName,
+                  b->bits32 ? kSuffix32Bit : "");
     separateSaveState(*b, kSlotByteNone);
     for (BridgeInstance*& held : gHost.separate)
         if (!held) {
@@ -601,8 +623,8 @@ bool separateSaveState(BridgeInstance& b, uint8_t slotByte) {
     return true;
 }
 
-BridgeInstance* separateFromState(int w, const uint8_t* blob, uint32_t size, uint8_t& slotByte) {
-    BridgeInstance* b = startSeparate(w);
+BridgeInstance* separateFromState(int w, const uint8_t* blob, uint32_t size, uint8_t& slotByte, bool bits32) {
+    BridgeInstance* b = startSeparate(w, bits32);
     if (!b) return nullptr;
     uint32_t answered = 0;
     const uint8_t* data = nullptr;
@@ -621,8 +643,9 @@ int32_t chainAttachSeparate(int slot, int w, int index) {
     const char* listed = wrapperAvailableName(w, index);
     if (!listed) return attachFailed();
     char name[kWrapperNameBuffer];
-    std::snprintf(name, sizeof name, "%s", listed);
-    BridgeInstance* b = startSeparate(w);
+    const bool bits32 = listedAs32Bit(listed, name, sizeof name);
+    if (!bits32) std::snprintf(name, sizeof name, "%s", listed);
+    BridgeInstance* b = startSeparate(w, bits32);
     if (!b) return attachFailed();
     if (bridgeCommand(*b, BR_CREATE, index, 0, 0, name) != 1) {
         bridgeEnd(b);
@@ -644,7 +667,7 @@ int32_t chainMoveOutside(int slot) {
         return attachFailed();
     uint32_t size = 0;
     const uint8_t* blob = wrapperSaveState(w, size);
-    BridgeInstance* b = blob ? startSeparate(w) : nullptr;
+    BridgeInstance* b = blob ? startSeparate(w, false) : nullptr;
     if (b && bridgeCommand(*b, BR_ADOPT, 0, 0, 0, kMark, blob, size) != 1) {
         bridgeEnd(b);
         b = nullptr;
@@ -659,6 +682,7 @@ int32_t chainMoveInside(int slot) {
     const ChainSlot s = slotAt(slot);
     BridgeInstance* b = slotIsSeparate(s) ? bridgeOf(s.instance) : nullptr;
     if (!b) return 0;
+    if (b->bits32) return attachFailed();  // it cannot run inside
     const int w = slotWrapper(s);
     const bool active = wrapperInstanceActive(w, s.instance) != 0;
     if (!b->failed.load()) separateSaveState(*b, kSlotByteNone);
@@ -694,7 +718,7 @@ int32_t chainReload(int slot) {
     BridgeInstance* old = slotIsSeparate(s) ? bridgeOf(s.instance) : nullptr;
     if (!old || !old->lastState) return 0;
     uint8_t slotByte = 0;
-    BridgeInstance* b = separateFromState(slotWrapper(s), old->lastState, old->lastStateSize, slotByte);
+    BridgeInstance* b = separateFromState(slotWrapper(s), old->lastState, old->lastStateSize, slotByte, old->bits32);
     if (!b) return attachFailed();
     if (!old->active) wrapperSetInstanceActive(slotWrapper(s), reinterpret_cast<intptr_t>(b), false);
     return placeInSlot(slot, reinterpret_cast<intptr_t>(b), s.wrapperIndex, true);

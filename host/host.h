@@ -125,10 +125,12 @@ void chainMoveDown(int slot);
 void chainToggleBypass(int slot);
 int32_t chainShowEditor(int slot, void* mdiClient);
 
-// Plug-ins in helper processes (QvPluginHost beside the program). Attaches
-// the listed plug-in `index` of wrapper `w` to `slot`, running in a helper
-// of its own; reports and returns kResultAttachFailed when the helper does
-// not start or does not create it.
+// Plug-ins in helper processes (QvPluginHost beside the program, and
+// QvPluginHost32 with the 32-bit wrappers in Wrappers32 for plug-ins listed
+// with kSuffix32Bit). Attaches the listed plug-in `index` of wrapper `w` to
+// `slot`, running in a helper of its own; reports and returns
+// kResultAttachFailed when the helper does not start or does not create it.
+// chainAttach comes here for a 32-bit plug-in.
 int32_t chainAttachSeparate(int slot, int w, int index);
 // Moves the slot's plug-in, with its state, into a helper of its own, or
 // back into the program ("Run in Separate Process"); reports and returns
@@ -146,7 +148,7 @@ bool separateSaveState(BridgeInstance& b, uint8_t slotByte);
 uint8_t separateSlotByte(int slot, const BridgeInstance& b);
 // A helper for wrapper `w` with the one instance of `blob`; `slotByte` is
 // the user data it was saved with (kSlotByteNone when not one byte).
-BridgeInstance* separateFromState(int w, const uint8_t* blob, uint32_t size, uint8_t& slotByte);
+BridgeInstance* separateFromState(int w, const uint8_t* blob, uint32_t size, uint8_t& slotByte, bool bits32);
 // Whether plug-ins of wrapper `w` can run in helpers: all but the built-in
 // effects, whose wrapper's state replaces all of its instances when loaded
 // (a file's chunk for one of them in a helper would end the others).

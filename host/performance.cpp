@@ -133,9 +133,10 @@ void restoreSlots(int w) {
 
 // The host chunk's blob: "QVHOST", u16 version 1, u16 n, then n entries of
 // u16 chunk number (counting every chunk of the file from 0), u8 slot byte
-// and u8 flags (bit 0: runs in a helper process).
+// and u8 flags (bit 0: runs in a helper process; bit 1: the 32-bit one).
 constexpr char kHostTag[6] = {'Q', 'V', 'H', 'O', 'S', 'T'};
 constexpr uint8_t kEntrySeparate = 1;
+constexpr uint8_t kEntry32Bit = 2;  // in the 32-bit helper
 
 struct SeparateEntry {
     uint16_t chunk;
@@ -170,7 +171,7 @@ void parseHostChunk(const uint8_t* blob, uint32_t size, SeparateTable& table) {
 // into its slot; false when no helper takes it.
 bool restoreSeparate(int w, const uint8_t* blob, uint32_t size, const SeparateEntry& entry) {
     uint8_t saved = 0;
-    BridgeInstance* b = separateFromState(w, blob, size, saved);
+    BridgeInstance* b = separateFromState(w, blob, size, saved, (entry.flags & kEntry32Bit) != 0);
     if (!b) return false;
     const int slot = entry.slotByte & 0x7F;
     if (slot >= kChainSlots) {
@@ -301,7 +302,7 @@ int32_t performanceWrite(const char* path) {
                 uint8_t* e = table + 10 + 4 * entry++;
                 putU16(e, static_cast<uint16_t>(next++));
                 e[2] = slotBytes[s];
-                e[3] = kEntrySeparate;
+                e[3] = static_cast<uint8_t>(kEntrySeparate | (b->bits32 ? kEntry32Bit : 0));
             }
         }
         writeChunk(out, kHostChunkName, table, static_cast<uint32_t>(10 + 4 * separateCount));

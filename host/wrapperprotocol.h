@@ -94,6 +94,11 @@ struct WrapperUserData {
 };
 static_assert(sizeof(WrapperUserData) == 3 * sizeof(void*), "three machine words");
 
+// Our wrappers list a plug-in built for the other processor than the
+// program's (a 32-bit one, to the 64-bit program) with this after its name.
+// They never load it; the host runs it in a helper process of its width.
+constexpr const char* kSuffix32Bit = " (32-bit)";
+
 constexpr unsigned kHostVersion = 121;
 constexpr const char* kHostName = "Quorvane Live";
 constexpr int kWrapperNameBuffer = 100;

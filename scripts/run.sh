@@ -10,7 +10,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 caller_display=${DISPLAY:-}
 scripts/setup.sh
-scripts/build.sh windows native
+scripts/build.sh windows32 windows native
 
 out=build/example
 mkdir -p "$out"

@@ -39,6 +39,14 @@ fi
 # The Wine prefix, created once; a persistent server spares every test
 # program Wine's start-up.
 mkdir -p "$WINEPREFIX"
+# A prefix made before Wine's 32-bit part was installed cannot run 32-bit
+# programs (the 32-bit plug-in host): it is made again.
+if [ -f "$WINEPREFIX/system.reg" ] && [ -x /usr/lib/wine/wine ] && [ ! -d "$WINEPREFIX/drive_c/windows/syswow64" ]; then
+  echo "services: making the Wine prefix again, now with its 32-bit part"
+  wineserver -k >/dev/null 2>&1 || true
+  rm -rf "$WINEPREFIX"
+  mkdir -p "$WINEPREFIX"
+fi
 if [ ! -f "$WINEPREFIX/system.reg" ]; then
   echo "services: creating the Wine prefix"
   wineboot -i >/dev/null 2>&1 || true

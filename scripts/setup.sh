@@ -6,6 +6,7 @@ set -euo pipefail
 packages=(
   cmake ninja-build g++ pkg-config
   g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix
+  g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix
   wine wine64
   googletest libbenchmark-dev
   clang libclang-rt-14-dev

@@ -7,7 +7,7 @@ cd "$(dirname "$0")/.."
 scripts/setup.sh || exit 1
 # shellcheck source=scripts/services.sh
 source scripts/services.sh
-scripts/build.sh windows native native-asan fuzz || exit 1
+scripts/build.sh windows32 windows native native-asan fuzz || exit 1
 
 mkdir -p build
 log=build/test-summary.log

@@ -78,6 +78,7 @@ else
 fi
 missing=""
 for f in QuorvaneLive.exe streamconv.dll Manual.chm Uninst.exe Wrappers/defwrapper.dll Wrappers/vstwrapper.dll \
+  QvPluginHost.exe QvPluginHost32.exe Wrappers32/vstwrapper.dll \
   $(cd "$QV_STAGE" && ls Effects/*.dll); do
   [ -f "$instdir/$f" ] || missing+=" $f"
 done

@@ -3,6 +3,7 @@
 // same effect libraries themselves to read what each effect was told.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cstring>
 #include <filesystem>
@@ -14,6 +15,7 @@
 #include "common/bytes.h"
 #include "tests/support/messages.h"
 #include "tests/support/wrapperdriver.h"
+#include "wrappers/common/libraryarch.h"
 #include "wrappers/vst/vst2abi.h"
 
 namespace fs = std::filesystem;
@@ -640,3 +642,55 @@ TEST_F(VstWrapper, AMissingLibraryIsReportedAndTheRestLoads) {
 }
 
 }  // namespace
+
+// A library's processor, from its PE header, with every offset checked.
+TEST(LibraryArch, ThePeHeaderNamesTheProcessorAndDamagedHeadersNameNone) {
+    auto image = [](uint32_t peAt, uint16_t machine, size_t size) {
+        std::vector<uint8_t> d(size, 0);
+        if (size >= 2) d[0] = 'M', d[1] = 'Z';
+        if (size >= 0x40) for (int i = 0; i < 4; ++i) d[0x3C + i] = static_cast<uint8_t>(peAt >> (8 * i));
+        if (peAt + 6 <= size) {
+            std::memcpy(&d[peAt], "PE\0\0", 4);
+            d[peAt + 4] = static_cast<uint8_t>(machine);
+            d[peAt + 5] = static_cast<uint8_t>(machine >> 8);
+        }
+        return d;
+    };
+    auto arch = [](const std::vector<uint8_t>& d) { return libraryArchOf(d.data(), d.size()); };
+    EXPECT_EQ(LibraryArch::X86, arch(image(0x80, 0x014C, 0x100)));
+    EXPECT_EQ(LibraryArch::X64, arch(image(0x80, 0x8664, 0x100)));
+    EXPECT_EQ(LibraryArch::Unknown, arch(image(0x80, 0xAA64, 0x100)));      // another processor
+    EXPECT_EQ(LibraryArch::Unknown, arch(image(0x80, 0x014C, 0x85)));       // cut within the header
+    EXPECT_EQ(LibraryArch::Unknown, arch(image(0xFFFFFFF0u, 0x014C, 0x100)));  // offset past the end
+    EXPECT_EQ(LibraryArch::Unknown, arch(image(0x80, 0x014C, 0x3F)));       // no room for the offset
+    std::vector<uint8_t> elf = image(0x80, 0x014C, 0x100);
+    elf[0] = 0x7F;
+    EXPECT_EQ(LibraryArch::Unknown, arch(elf));
+}
+
+// A library built for the other processor (a 32-bit one in the 64-bit
+// program) is listed with its width after its name, never loaded: creating
+// it fails without a message, and the program runs it in a helper instead.
+TEST_F(VstWrapper, ALibraryOfTheOtherWidthIsListedAsSuchAndNeverLoaded) {
+    std::vector<uint8_t> x86(0x200, 0);
+    x86[0] = 'M', x86[1] = 'Z', x86[0x3C] = 0x80;
+    std::memcpy(&x86[0x80], "PE\0\0\x4C\x01", 6);
+    fs::create_directories(app.path() + "Old");
+    std::ofstream(app.path() + "Old" + kSeparator + "vintage" + librarySuffix(), std::ios::binary)
+        .write(reinterpret_cast<const char*>(x86.data()), static_cast<std::streamsize>(x86.size()));
+    fs::copy_file(testModulePath("tvst_mono"), app.path() + "Old" + kSeparator + "solo" + librarySuffix());
+    ASSERT_TRUE(platformWriteSetting("VSTDir", (app.path() + "Old").c_str()));
+    ASSERT_EQ(1, w.call(WD_REFRESH_LIST));
+    std::vector<std::string> names = w.available();
+    std::sort(names.begin(), names.end());
+    const bool windows64 = nativeLibraryArch() == LibraryArch::X64;
+    EXPECT_EQ((std::vector<std::string>{"solo", windows64 ? "vintage (32-bit)" : "vintage"}), names);
+    if (windows64) {
+        const std::vector<std::string> listed = w.available();
+        const int at = static_cast<int>(std::find(listed.begin(), listed.end(), "vintage (32-bit)") - listed.begin());
+        intptr_t handle = 0;
+        EXPECT_EQ(0, w.call(WD_CREATE_INSTANCE, reinterpret_cast<intptr_t>(&handle), at));
+        EXPECT_EQ(0, handle);
+        EXPECT_TRUE(messagesTaken().empty());
+    }
+}

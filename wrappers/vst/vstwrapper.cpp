@@ -21,6 +21,7 @@
 
 #include "common/bytes.h"
 #include "host/wrapperprotocol.h"
+#include "wrappers/common/libraryarch.h"
 #include "wrappers/common/hostcheck.h"
 #include "wrappers/common/instancelist.h"
 #include "platform/platform.h"
@@ -49,6 +50,10 @@ constexpr int32_t kMaxCount = 1 << 20;
 
 struct Available {
     char path[kPathSize];
+    // Built for the other processor (a 32-bit library seen from the 64-bit
+    // program): listed, never loaded here; the program runs it in a helper
+    // of its width.
+    bool foreign;
     Available* next;
 };
 
@@ -181,6 +186,9 @@ bool scanEntry(void* context, const char* name, bool isDirectory) {
     auto* entry = static_cast<Available*>(std::calloc(1, sizeof(Available)));
     if (!entry) return *scan->goOn = false;
     std::memcpy(entry->path, path, static_cast<size_t>(written) + 1);
+    const LibraryArch arch = libraryArchOfFile(path);
+    entry->foreign = arch != LibraryArch::Unknown && nativeLibraryArch() != LibraryArch::Unknown &&
+                     arch != nativeLibraryArch();
     **scan->tail = entry;
     *scan->tail = &entry->next;
     char progress[kPathSize + 32];
@@ -465,7 +473,7 @@ void destroyAll() {
 
 intptr_t replaceInstance(Instance* instance, intptr_t index) {
     Available* entry = availableAt(index);
-    if (!entry) return 0;
+    if (!entry || entry->foreign) return 0;
     Opened opened;
     if (!openEffect(entry->path, true, opened)) return 0;
     Instance fresh{};
@@ -707,11 +715,17 @@ WRAPPER_EXPORT intptr_t WRAPPER_CALL wrapperDispatcher(intptr_t opcode, intptr_t
             Available* entry = availableAt(a2);
             if (!entry || !a1) return 0;
             copyName(reinterpret_cast<char*>(a1), entry->path);
+            if (entry->foreign) {
+                char* name = reinterpret_cast<char*>(a1);
+                const size_t n = std::strlen(name);
+                std::snprintf(name + n, kWrapperNameBuffer - n, "%s",
+                              nativeLibraryArch() == LibraryArch::X64 ? kSuffix32Bit : " (64-bit)");
+            }
             return 1;
         }
         case WD_CREATE_INSTANCE: {
             Available* entry = availableAt(a2);
-            if (!entry || !a1) return 0;
+            if (!entry || !a1 || entry->foreign) return 0;
             instance = createInstance(entry->path, true);
             if (!instance) return 0;
             *reinterpret_cast<intptr_t*>(a1) = reinterpret_cast<intptr_t>(instance);
