@@ -284,6 +284,7 @@ BridgeInstance* bridgeStart(const char* helperPath, const char* modulePath, uint
     auto* b = new BridgeInstance;
     b->wrapper = wrapper;
     b->rate = rate ? rate : 44100;
+    b->blockSize = blockSize;
     b->helper = platformHelperStart(helperPath, layout.size, &b->area);
     if (!b->helper) {
         delete b;
@@ -353,7 +354,7 @@ const char* bridgeAnswerText(BridgeInstance& b) {
 }
 
 void bridgeProcess(BridgeInstance& b, float* left, float* right, uint32_t frames) {
-    if (b.failed.load(std::memory_order_relaxed) || frames == 0 || frames > kBridgeMaxFrames) {
+    if (b.failed.load(std::memory_order_relaxed) || frames == 0 || frames > kBridgeMaxFrames || frames != b.blockSize) {
         b.framesDone += frames;
         return;
     }

@@ -135,6 +135,9 @@ struct BridgeInstance {
     uint32_t pendingRequest = 0;   // a request not answered by its deadline
     uint32_t deadlineUs = 0;
     uint32_t rate = 44100;
+    // The block size the helper's wrapper was given: its instance works on
+    // that many frames, so a block of another length is not sent.
+    uint32_t blockSize = 0;
     uint64_t framesDone = 0;       // frames the slot was asked to process
     uint64_t missedInARow = 0;     // frames passed dry since the last answer
     std::atomic<uint32_t> misses{0};

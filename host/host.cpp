@@ -167,7 +167,7 @@ void configureSeparate(int channels, uint32_t rate, uint32_t blockSize) {
         if (!b) continue;
         b->rate = rate;
         b->deadlineUs = gHost.separateDeadlineUs;
-        bridgeCommand(*b, BR_CONFIGURE, channels, rate, blockSize);
+        if (bridgeCommand(*b, BR_CONFIGURE, channels, rate, blockSize) == 1) b->blockSize = blockSize;
     }
 }
 

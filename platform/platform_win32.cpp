@@ -420,7 +420,8 @@ int platformHelperWaitRequest(PlatformHelper helper, int channel, uint32_t timeo
     if (!messages) return waitWithPeer(h->request[channel & 1], h->peer, timeoutMs);
     HANDLE both[2] = {h->request[channel & 1], h->peer};
     const DWORD count = h->peer ? 2 : 1;
-    const DWORD r = MsgWaitForMultipleObjects(count, both, FALSE, timeoutMs, QS_ALLINPUT);
+    // Messages already queued (a paint after a command was served) count too.
+    const DWORD r = MsgWaitForMultipleObjectsEx(count, both, timeoutMs, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
     if (r == WAIT_OBJECT_0) return 1;
     if (r == WAIT_OBJECT_0 + count) {
         MSG message;

@@ -1,4 +1,6 @@
 // Performance files written and read through the real default wrapper.
+#include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -49,6 +51,26 @@ protected:
     static void writeBytes(const std::string& path, const std::vector<uint8_t>& bytes) {
         std::ofstream out(path, std::ios::binary);
         out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    }
+
+    // The helper program beside the program, the VST wrapper loaded after
+    // the default one with `plugins` in its folder; the VST wrapper's index.
+    int loadVstWrapperWith(std::initializer_list<const char*> plugins) {
+        namespace fs = std::filesystem;
+        const std::string helper = std::string("QvPluginHost") + (librarySuffix() == ".dll" ? ".exe" : "");
+        fs::copy_file(stagePath(helper), app.path() + helper, fs::copy_options::overwrite_existing);
+        fs::create_directories(app.path() + "Vst");
+        for (const char* plugin : plugins)
+            fs::copy_file(testModulePath(plugin), app.path() + "Vst/" + plugin + librarySuffix());
+        platformWriteSetting("VSTDir", (app.path() + "Vst").c_str());
+        app.addWrapper(stagedModule("Wrappers", "vstwrapper"), "vstwrapper" + librarySuffix());
+        wrappersUnloadAll();
+        if (wrappersLoadAll() != 0) return -1;
+        w = defaultWrapperIndex();
+        const int v = wrapperNamed("VST Plugins");
+        if (wrapperRefreshList(w) != 0 || wrapperRefreshList(v) != 0) return -1;
+        performanceTakeSnapshot();
+        return v;
     }
 
     // Forgets the chain as New and Open do before reading.
@@ -376,21 +398,8 @@ TEST_F(PerformanceCommands, SaveUsesTheCurrentPathAndClosingAsksYesOrNo) {
 // failed is told once and reloaded from its last known state. The built-in
 // effects stay inside (their wrapper's state replaces all its instances).
 TEST_F(PerformanceTest, PlugInsInHelperProcessesKeepSlotsAndStatesAndOlderReadersKeepTheChain) {
-    namespace fs = std::filesystem;
-    const std::string helper = std::string("QvPluginHost") + (librarySuffix() == ".dll" ? ".exe" : "");
-    fs::copy_file(stagePath(helper), app.path() + helper);
-    fs::create_directories(app.path() + "Vst");
-    for (const char* plugin : {"tvst_stereo", "tvst_chunk"})
-        fs::copy_file(testModulePath(plugin), app.path() + "Vst/" + plugin + librarySuffix());
-    ASSERT_TRUE(platformWriteSetting("VSTDir", (app.path() + "Vst").c_str()));
-    app.addWrapper(stagedModule("Wrappers", "vstwrapper"), "vstwrapper" + librarySuffix());
-    wrappersUnloadAll();
-    ASSERT_EQ(0, wrappersLoadAll());
-    w = defaultWrapperIndex();
-    const int v = wrapperNamed("VST Plugins");
-    ASSERT_EQ(0, wrapperRefreshList(w));
-    ASSERT_EQ(0, wrapperRefreshList(v));
-    performanceTakeSnapshot();
+    const int v = loadVstWrapperWith({"tvst_stereo", "tvst_chunk"});
+    ASSERT_GE(v, 0);
 
     chainAttach(0, w, pluginIndex(w, "reverb"));
     EXPECT_EQ(kResultAttachFailed, chainMoveOutside(0));
@@ -458,9 +467,55 @@ TEST_F(PerformanceTest, PlugInsInHelperProcessesKeepSlotsAndStatesAndOlderReader
 
     // Without helpers the plug-ins of the file open inside, in their slots.
     clearChain();
-    fs::remove(app.path() + helper);
+    std::filesystem::remove(app.path() + "QvPluginHost" + (librarySuffix() == ".dll" ? ".exe" : ""));
     ASSERT_EQ(0, performanceRead(file("s.qvp").c_str()));
     expectChain(false);
+    EXPECT_TRUE(reported.empty());
+    platformWriteSetting("VSTDir", nullptr);
+}
+
+// A plug-in in a helper that crashes or hangs outside processing: making it
+// fails in time and is reported; one that crashes while its state is saved
+// is told once, and the file keeps its last known state.
+TEST_F(PerformanceTest, HelpersThatCrashOrHangInUserInterfaceCallsEndInTime) {
+    const int v = loadVstWrapperWith({"tvst_faulty"});
+    ASSERT_GE(v, 0);
+    const int faulty = pluginIndex(v, "tvst_faulty");
+    auto setFault = [](const char* fault) {
+#if defined(_WIN32)
+        _putenv_s("QV_TVST_FAULT", fault ? fault : "");
+#else
+        if (fault) setenv("QV_TVST_FAULT", fault, 1);
+        else unsetenv("QV_TVST_FAULT");
+#endif
+    };
+    for (const char* fault : {"open-crash", "open-hang"}) {
+        SCOPED_TRACE(fault);
+        setFault(fault);
+        reported.clear();
+        const auto start = std::chrono::steady_clock::now();
+        EXPECT_EQ(kResultAttachFailed, chainAttachSeparate(1, v, faulty));
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(kBridgeCommandTimeoutMs + 3000));
+        EXPECT_EQ(std::vector<int32_t>{kResultAttachFailed}, reported);
+        EXPECT_EQ(0, engine.chain[1].instance);
+    }
+    setFault("save-crash");
+    reported.clear();
+    engine.separateConfigure(2, 44100, 64);  // as the engine tells its helpers its block size
+    ASSERT_EQ(0, chainAttachSeparate(1, v, faulty));
+    const std::vector<uint8_t> known(chainSeparate(1)->lastState,
+                                     chainSeparate(1)->lastState + chainSeparate(1)->lastStateSize);
+    engine.blockSize = 64;
+    std::vector<float> left(64, 0.5f), right(64, 0.5f);
+    wrapperProcessSlot(v, engine.chain[1].instance, left.data(), right.data());
+    EXPECT_FALSE(chainSlotFailed(1));
+    ASSERT_EQ(0, performanceWrite(file("saved.qvp").c_str()));
+    EXPECT_TRUE(chainSlotFailed(1));
+    EXPECT_EQ(1, chainCheckSeparate(nullptr));
+    // The file holds the state from its start, in slot 2.
+    const std::vector<uint8_t> bytes = bytesOf(file("saved.qvp"));
+    EXPECT_NE(bytes.end(), std::search(bytes.begin(), bytes.end(), known.begin(), known.end()));
+    setFault(nullptr);
     EXPECT_TRUE(reported.empty());
     platformWriteSetting("VSTDir", nullptr);
 }

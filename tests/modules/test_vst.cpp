@@ -15,7 +15,9 @@
 //                               read when an effect is made) says: "crash:N" writes through a bad pointer
 //                               in block N + 1, "abort:N" aborts there, "hang:N" loops
 //                               forever there, "overrun:N" writes past the end of its
-//                               outputs from there on, "slow:MS" takes MS milliseconds per block
+//                               outputs from there on, "slow:MS" takes MS milliseconds per block;
+//                               "open-crash", "open-hang", "editor-crash" and "save-crash"
+//                               misbehave outside processing (see faultIs)
 //   TVST_ENTRY_MAIN / TVST_ENTRY_CAPITAL_MAIN / TVST_ENTRY_PLUGIN_MAIN
 //                               which entry points exist (none: no entry point)
 //
@@ -96,6 +98,22 @@ int liveCount = 0;
 
 TestEffect* of(Vst2Effect* effect) { return reinterpret_cast<TestEffect*>(effect); }
 
+#if defined(TVST_FAULTS)
+// Faults outside processing: "open-crash" and "open-hang" when the host
+// opens the effect, "editor-crash" when an editor asks for a parameter's
+// name or display, "save-crash" when the host reads a parameter after
+// processing began (as it does to save the state).
+bool faultIs(const TestEffect* t, const char* name) { return std::strcmp(t->fault, name) == 0; }
+void crashNow() {
+    volatile intptr_t bad = 16;
+    *reinterpret_cast<volatile int*>(bad) = 1;
+}
+[[noreturn]] void hangNow() {
+    for (volatile int spin = 0;; spin = spin + 1) {
+    }
+}
+#endif
+
 #if defined(TVST_EDITOR)
 // Shared by every effect of the library; tests set it before showing an editor.
 struct EditorBehaviour {
@@ -146,6 +164,11 @@ intptr_t VST2_CALL dispatcher(Vst2Effect* effect, int32_t opcode, int32_t index,
                               float opt) {
     TestEffect* t = of(effect);
     if (t->callCount < kMaxCalls) t->calls[t->callCount++] = {opcode, index, value, opt};
+#if defined(TVST_FAULTS)
+    if (opcode == kVst2Open && faultIs(t, "open-crash")) crashNow();
+    if (opcode == kVst2Open && faultIs(t, "open-hang")) hangNow();
+    if ((opcode == kVst2GetParamDisplay || opcode == kVst2GetParamName) && faultIs(t, "editor-crash")) crashNow();
+#endif
     switch (opcode) {
         case kVst2Close:
             for (int i = 0; i < liveCount; ++i)
@@ -258,14 +281,9 @@ void readFault(char* fault, size_t size) {
 // What the effect's fault asks of the block with this number (from 1).
 void misbehave(const char* fault, int block) {
     if (!fault[0]) return;
-    if (std::strncmp(fault, "crash:", 6) == 0 && block > std::atoi(fault + 6)) {
-        volatile intptr_t bad = 16;
-        *reinterpret_cast<volatile int*>(bad) = 1;
-    }
+    if (std::strncmp(fault, "crash:", 6) == 0 && block > std::atoi(fault + 6)) crashNow();
     if (std::strncmp(fault, "abort:", 6) == 0 && block > std::atoi(fault + 6)) std::abort();
-    if (std::strncmp(fault, "hang:", 5) == 0 && block > std::atoi(fault + 5))
-        for (volatile int spin = 0;; spin = spin + 1) {
-        }
+    if (std::strncmp(fault, "hang:", 5) == 0 && block > std::atoi(fault + 5)) hangNow();
     if (std::strncmp(fault, "slow:", 5) == 0) {
         const int ms = std::atoi(fault + 5);
 #if defined(_WIN32)
@@ -301,6 +319,9 @@ void VST2_CALL setParameter(Vst2Effect* effect, int32_t index, float value) {
 }
 
 float VST2_CALL getParameter(Vst2Effect* effect, int32_t index) {
+#if defined(TVST_FAULTS)
+    if (faultIs(of(effect), "save-crash") && of(effect)->replacingCalls > 0) crashNow();
+#endif
     return index >= 0 && index < kParameters ? of(effect)->parameters[index] : 0.0f;
 }
 
