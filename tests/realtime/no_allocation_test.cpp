@@ -167,6 +167,54 @@ TEST(NoAllocation, VstEffectsOfEveryChannelShapeThroughTheVstWrapper) {
     hostReset(gEngine, "");
 }
 
+// Plug-ins in helper processes, mono and stereo: the program's side of the
+// bridge (copy in, wake, wait with a deadline, copy out) allocates nothing,
+// and the output is what the same chain gives inside the program.
+TEST(NoAllocation, PlugInsInHelperProcessesThroughTheBridge) {
+    namespace fs = std::filesystem;
+    AppFolder app;
+    app.addWrapper(stagedModule("Wrappers", "vstwrapper"), "vstwrapper" + librarySuffix());
+    const std::string helper = std::string("QvPluginHost") + (librarySuffix() == ".dll" ? ".exe" : "");
+    fs::copy_file(stagePath(helper), app.path() + helper);
+    const std::string vst = app.path() + "VST Plugins/";
+    fs::create_directories(vst);
+    fs::copy_file(testModulePath("tvst_stereo"), vst + "tvst_stereo" + librarySuffix());
+    platformWriteSetting("VSTDir", nullptr);
+    for (bool stereo : {true, false}) {
+        float inside[2] = {0, 0};
+        for (bool outside : {false, true}) {
+            EngineState engine;
+            hostReset(engine, app.path().c_str());
+            gHost.separateDeadlineUs = 1000 * 1000;  // blocks come as fast as they can here
+            ASSERT_EQ(0, wrappersLoadAll());
+            const int w = wrapperNamed("VST Plugins");
+            ASSERT_EQ(0, wrapperRefreshList(w));
+            for (int slot : {1, 4}) {
+                const int index = availableIndex(w, "tvst_stereo");
+                ASSERT_EQ(0, outside ? chainAttachSeparate(slot, w, index) : chainAttach(slot, w, index));
+            }
+            engine.dcRemoverOn = false;
+            engine.gateThreshold = 0.0f;
+            engine.blockSize = 128;
+            ASSERT_EQ(0, engineConfigure(engine, 44100, stereo));
+            if (outside) {
+                EXPECT_EQ(0, countAllocationsOfBlocks(engine, 2000)) << (stereo ? "stereo" : "mono");
+                EXPECT_EQ(0u, chainSeparate(1)->misses.load());
+                EXPECT_FALSE(chainSlotFailed(1) || chainSlotFailed(4));
+                EXPECT_EQ(inside[0], engine.outputL[0]);
+                if (stereo) EXPECT_EQ(inside[1], engine.outputR[0]);
+            } else {
+                countAllocationsOfBlocks(engine, 2000);
+                inside[0] = engine.outputL[0];
+                if (stereo) inside[1] = engine.outputR[0];
+                EXPECT_NE(0.0f, inside[0]);
+            }
+            wrappersUnloadAll();
+        }
+    }
+    hostReset(gEngine, "");
+}
+
 // VST 3 plug-ins through their wrapper, with parameter values arriving
 // from the UI between blocks and the plug-in reporting one every block.
 TEST(NoAllocation, Vst3EffectsWithParameterChangesThroughTheVst3Wrapper) {
