@@ -9,7 +9,8 @@
 # more names the plug-in and the slot. The take runs across all of it and
 # is a valid WAV of the length it ran, with the signal all through; the
 # last reload brings the plug-in back with the state the file gave it, and
-# its editor opens in a window of the helper.
+# its editor opens in a window of the helper. A helper ends with the
+# program, even a killed one.
 # shellcheck shell=bash
 
 work="$QV_E2E_DIR/separate"
@@ -190,6 +191,24 @@ print(quiet)
 EOF
 )
   check_eq 0 "$quiet" "no tenth of a second of the take is without the signal"
+
+  # Helpers end with the program, even one that is killed.
+  : >"$fault_file"
+  QV_APP_LIMIT=60 qv_watch_start separate_kill.boxes "Configure Audio Settings=NO" "*=OK"
+  QV_APP_LIMIT=60 qv_start "$(qv_winpath "$work/perf.qvp")"
+  FRAME=$(qv_wait_window Quorvane_Main_Class - 40)
+  sleep 2
+  check_contains "$(QV_DRIVE_LIMIT=20 qvd exit-code QvPluginHost.exe 1 2>&1)" "still running" \
+    "the opened performance's plug-in runs in a helper"
+  QV_DRIVE_LIMIT=20 qvd kill "$QV_EXE_NAME" >/dev/null
+  qv_wait_exit 20
+  left=$(QV_DRIVE_LIMIT=20 qvd exit-code QvPluginHost.exe 3 2>&1)
+  if [[ "$left" == *"still running"* ]]; then
+    qv_fail "the helper ended with the killed program ($left)"
+  else
+    qv_pass "the helper ended with the killed program"
+  fi
+  qv_stop
 fi
 asio_cleanup
 unset QV_TVST_FAULT_FILE

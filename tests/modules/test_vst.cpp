@@ -109,7 +109,7 @@ void crashNow() {
     *reinterpret_cast<volatile int*>(bad) = 1;
 }
 [[noreturn]] void hangNow() {
-    for (volatile int spin = 0;; spin = spin + 1) {
+    for (volatile unsigned spin = 0;; spin = spin + 1u) {
     }
 }
 #endif
