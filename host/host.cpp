@@ -420,11 +420,9 @@ const uint8_t* wrapperSaveState(int w, uint32_t& size) {
 int wrapperReplaceInstance(int w, intptr_t handle, int index) { return command(w, WD_REPLACE_INSTANCE, handle, index); }
 
 int wrapperInstanceActive(int w, intptr_t handle) {
-    if (BridgeInstance* b = bridgeOf(handle)) {
-        if (b->failed.load()) return b->active ? 1 : 0;
-        const int64_t answer = bridgeCommand(*b, BR_GET_ACTIVE);
-        return answer == 0 || answer == 1 ? static_cast<int>(answer) : -1;
-    }
+    // Only the host sets a helper's instance active or bypassed: what it set
+    // is the answer, without asking the helper (the pane asks on every paint).
+    if (BridgeInstance* b = bridgeOf(handle)) return b->active ? 1 : 0;
     if (!usable(w)) return -1;
     return static_cast<int>(dispatch(w, WD_GET_INSTANCE_ACTIVE, handle, 4)) - 1;
 }

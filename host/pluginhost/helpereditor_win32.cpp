@@ -72,9 +72,15 @@ int64_t helperShowEditor(BridgeServer& server, intptr_t programWindow, const cha
     if (!server.dispatcher || !server.instance || !registerClass()) return 0;
     HWND programClient = reinterpret_cast<HWND>(programWindow);
     HWND programFrame = IsWindow(programClient) ? GetAncestor(programClient, GA_ROOT) : nullptr;
+    // Over the program's client area, a little in from its corner, as an
+    // editor inside the program would open.
+    POINT at = {CW_USEDEFAULT, CW_USEDEFAULT};
+    if (programClient && IsWindow(programClient)) {
+        at = {40, 40};
+        ClientToScreen(programClient, &at);
+    }
     top = CreateWindowExA(WS_EX_TOOLWINDOW, kClass, caption, WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_CLIPCHILDREN,
-                          CW_USEDEFAULT, CW_USEDEFAULT, 300, 200, programFrame, nullptr, GetModuleHandleA(nullptr),
-                          nullptr);
+                          at.x, at.y, 300, 200, programFrame, nullptr, GetModuleHandleA(nullptr), nullptr);
     if (!top) return 0;
     CLIENTCREATESTRUCT mdi = {nullptr, 0xFF00};
     client = CreateWindowExA(0, "MDICLIENT", "", WS_CHILD | WS_VISIBLE | WS_CLIPCHILDREN, 0, 0, 300, 200, top,
