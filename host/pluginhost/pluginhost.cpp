@@ -39,6 +39,12 @@ int main(int argc, char** argv) {
     PlatformHelper link = platformHelperAttach(argc, argv, size, &area);
     constexpr BridgeLayout layout = bridgeLayout();
     if (!link || size != layout.size) return 2;
+    // The program fills the header after starting this process and before
+    // its first command: it is read once that command has come.
+    int first = 0;
+    while ((first = platformHelperWaitRequest(link, 1, 1000, false)) == 0) {
+    }
+    if (first < 0) return 0;  // the program has ended
     BridgeHeader* header = bridgeHeader(area);
     if (header->magic != kBridgeMagic || header->version != kBridgeVersion || header->areaSize != layout.size) return 2;
     uint8_t* base = static_cast<uint8_t*>(area);
@@ -53,6 +59,8 @@ int main(int argc, char** argv) {
     gBridgeEditorClosed = helperEditorClosed;
     platformExecutableDirectory(server.applicationDirectory, sizeof server.applicationDirectory);
     std::thread(serveAudio, link, &server).detach();
+    bridgeServeCommand(server);
+    platformHelperAnswer(link, 1);
     // The main thread serves the commands and, meanwhile, the editor's
     // window messages.
     while (!server.closed) {
