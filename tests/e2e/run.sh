@@ -44,6 +44,7 @@ scenario_limit() {
 for f in "${scenarios[@]}"; do
   name=$(basename "$f" .sh)
   echo "== $name"
+  began=$SECONDS
   before=$(grep -c "^FAIL $name:" "$QV_RESULTS")
   limit=$(scenario_limit "$name")
   QV_SCENARIO=$name timeout -k 10 "$limit" \
@@ -59,6 +60,7 @@ for f in "${scenarios[@]}"; do
   if [ -n "$(QV_DRIVE_LIMIT=20 qvd --no-desktop exit-code "$QV_EXE_NAME" 0 2>/dev/null | grep 'still running')" ]; then
     QV_DRIVE_LIMIT=20 qvd kill "$QV_EXE_NAME" >/dev/null || qv_wine_reset
   fi
+  echo "($name: $((SECONDS - began)) s)"
 done
 
 qv_summary

@@ -115,6 +115,15 @@ chain_of() { python3 "$qv_root/tests/e2e/perfdump.py" "$1" | awk -F'\t' '$1 == "
 menu_state() { qvd menu "$FRAME" | grep -P "\t$1\t" | cut -f3; }
 bar_handle() { qvd children "$FRAME" | grep -P '\t#32770\t' | head -1 | cut -f1; }
 button_text() { qvd children "$FRAME" | grep -P '\t1012\t' | head -1 | awk -F'\t' '{print $NF}'; }
+wait_button() {  # TEXT: the play button's text once it reads TEXT, or what it read last after 5 s
+  local text
+  for _ in $(seq 20); do
+    text=$(button_text)
+    [ "$text" = "$1" ] && break
+    sleep 0.25
+  done
+  printf '%s' "$text"
+}
 text_of() { qvd text "$REC" "$1" | head -1; }
 editor_frame() {  # TITLE: the editor frame's handle, waiting up to 10 s
   local line
@@ -233,8 +242,8 @@ while :; do
   menu_command 3 s "cycle $n: insert chorus" && choose "Quorvane Plugins/chorus" "cycle $n: insert chorus"
   step accompaniment-play
   qvd post-command "$BAR" 1012 >/dev/null
-  sleep 1.5
-  playing=$(button_text)
+  sleep 1
+  playing=$(wait_button '||')
   step move-up
   menu_command 3 u "cycle $n: move chorus up"
   sleep 1
@@ -258,10 +267,17 @@ while :; do
   fi
   step accompaniment-stop
   qvd post-command "$BAR" 1012 >/dev/null
-  sleep 1
-  stopped=$(button_text)
-  rewound=$(QV_DRIVE_LIMIT=20 qvd trackbar "$BAR" 1014 0 | cut -f1)
-  [ "$playing/$stopped/$rewound" = "||/|>/0" ] && ok_accompaniment=$((ok_accompaniment + 1))
+  stopped=$(wait_button '|>')
+  for _ in $(seq 10); do
+    rewound=$(QV_DRIVE_LIMIT=20 qvd trackbar "$BAR" 1014 0 | cut -f1)
+    [ "$rewound" = 0 ] && break
+    sleep 0.5
+  done
+  if [ "$playing/$stopped/$rewound" = "||/|>/0" ]; then
+    ok_accompaniment=$((ok_accompaniment + 1))
+  else
+    echo "cycle $n: accompaniment: playing '$playing', stopped '$stopped', position '$rewound'"
+  fi
   step insert-flanger
   menu_command 5 s "cycle $n: insert flanger" && choose "Quorvane Plugins/flanger" "cycle $n: insert flanger"
   sleep 1
