@@ -27,6 +27,8 @@ enum : uint32_t {
     STATUS_RECORD_DISCARDED = 0x20,
     STATUS_PLAYBACK_ERROR = 0x40,
     STATUS_CAPTURE_ERROR = 0x80,
+    // The sound device went away or was changed under live input.
+    STATUS_DEVICE_LOST = 0x100,
 };
 
 // Bits a configuration keeps: they belong to the recorder, whose stop clears them.

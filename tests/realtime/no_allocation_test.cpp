@@ -12,6 +12,7 @@
 #include "devices/asioloader.h"
 #include "devices/dsgeometry.h"
 #include "devices/duplexloop.h"
+#include "devices/wasapicore.h"
 #include "engine/engine.h"
 #include "streamconv/binding.h"
 #include "tests/modules/testasio_driver.h"
@@ -20,6 +21,7 @@
 #include "tests/support/allocation_counter.h"
 #include "tests/support/appfolder.h"
 #include "tests/support/modules.h"
+#include "tests/support/wasapiscript.h"
 
 namespace {
 void WRAPPER_CALL halve(intptr_t, float* left, float* right) {
@@ -213,6 +215,44 @@ TEST(NoAllocation, PlugInsInHelperProcessesThroughTheBridge) {
         }
     }
     hostReset(gEngine, "");
+}
+
+// The WASAPI loop, its bounded buffer dropping and padding as the clocks
+// drift, with a 16-bit exclusive stream through the converter as well.
+TEST(NoAllocation, WasapiDuplexLoopWhileItsClocksDrift) {
+    using namespace wasapiscript;
+    ASSERT_TRUE(converterBind(stagePath(std::string("streamconv") + librarySuffix()).c_str()));
+    for (uint32_t mode : {kWasapiShared, kWasapiExclusive}) {
+        for (double drift : {0.01, -0.01}) {
+            ScriptedEndpoint capture(true), render(false);
+            capture.log = render.log = false;
+            capture.mix = render.mix = mode == kWasapiExclusive ? floatFormat(44100, 2) : floatFormat(48000, 2);
+            WasapiStream stream;
+            StreamFormat asked{};
+            asked.wFormatTag = kWaveFormatPcm;
+            asked.nChannels = 2;
+            asked.nSamplesPerSec = 44100;
+            asked.wBitsPerSample = 16;
+            asked.nBlockAlign = 4;
+            asked.nAvgBytesPerSec = 44100 * 4;
+            ASSERT_EQ(0, wasapiOpen(capture, render, mode, asked, stream));
+            ASSERT_EQ(mode, stream.mode);
+            EngineState engine;
+            engine.blockSize = stream.periodFrames;
+            ASSERT_EQ(0, engineConfigure(engine, stream.rate, true));
+            std::vector<float> left(wasapiFifoCapacity(stream)), right(left.size());
+            WasapiFifo fifo{left.data(), right.data(), static_cast<uint32_t>(left.size())};
+            WasapiCounters counters;
+            render.played.reserve(static_cast<size_t>(stream.rate) * 12);
+            Clock clock(capture, render, stream.rate * (1.0 + drift), stream.rate, 10.0);
+            allocationCountingStart();
+            wasapiRun(capture, render, clock, stream, fifo, engine, counters);
+            EXPECT_EQ(0, allocationCountingStop()) << wasapiModeName(mode) << " drift " << drift;
+            EXPECT_GT(counters.underruns.load() + counters.overruns.load(), 0u);
+            EXPECT_EQ(0u, engine.engineStatus.load());
+            engineRelease(engine);
+        }
+    }
 }
 
 // VST 3 plug-ins through their wrapper, with parameter values arriving
