@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "app/resource.h"
+#include "devices/wasapicore.h"
 
 namespace {
 
@@ -16,6 +17,9 @@ constexpr int kDirectSoundGroup[] = {IDC_AUDIO_INPUT,         IDC_AUDIO_OUTPUT, 
                                      IDC_AUDIO_OUTPUT_LABEL,  IDC_AUDIO_LATENCY_LABEL, IDC_AUDIO_LATENCY_SLIDER,
                                      IDC_AUDIO_BUFFERS,       IDC_AUDIO_DELAY};
 constexpr int kAsioGroup[] = {IDC_AUDIO_ASIO_DRIVER, IDC_AUDIO_ASIO_GROUP, IDC_AUDIO_ASIO_LABEL};
+constexpr int kWasapiGroup[] = {IDC_WASAPI_GROUP,        IDC_WASAPI_INPUT_LABEL, IDC_WASAPI_INPUT,
+                                IDC_WASAPI_OUTPUT_LABEL, IDC_WASAPI_OUTPUT,      IDC_WASAPI_MODE_LABEL,
+                                IDC_WASAPI_MODE,         IDC_WASAPI_READOUT};
 
 bool inGroup(const int* group, size_t count, int id) {
     for (size_t i = 0; i < count; ++i)
@@ -40,7 +44,10 @@ const int kAudioGroupControls[] = {IDC_AUDIO_INPUT,        IDC_AUDIO_OUTPUT,    
                                    IDC_AUDIO_LATENCY,      IDC_AUDIO_DS_GROUP,      IDC_AUDIO_INPUT_LABEL,
                                    IDC_AUDIO_OUTPUT_LABEL, IDC_AUDIO_LATENCY_LABEL, IDC_AUDIO_LATENCY_SLIDER,
                                    IDC_AUDIO_BUFFERS,      IDC_AUDIO_DELAY,         IDC_AUDIO_ASIO_DRIVER,
-                                   IDC_AUDIO_ASIO_GROUP,   IDC_AUDIO_ASIO_LABEL};
+                                   IDC_AUDIO_ASIO_GROUP,   IDC_AUDIO_ASIO_LABEL,    IDC_WASAPI_GROUP,
+                                   IDC_WASAPI_INPUT_LABEL, IDC_WASAPI_INPUT,        IDC_WASAPI_OUTPUT_LABEL,
+                                   IDC_WASAPI_OUTPUT,      IDC_WASAPI_MODE_LABEL,   IDC_WASAPI_MODE,
+                                   IDC_WASAPI_READOUT};
 const int kAudioGroupControlCount = sizeof kAudioGroupControls / sizeof kAudioGroupControls[0];
 
 AudioFormatEntry audioFormatEntry(int index) {
@@ -145,14 +152,31 @@ bool audioControlEnabled(int id, uint32_t system) {
     constexpr size_t kAsio = sizeof kAsioGroup / sizeof kAsioGroup[0];
     if (inGroup(kDirectSoundGroup, kDs, id)) return system == kSystemDirectSound;
     if (inGroup(kAsioGroup, kAsio, id)) return system == kSystemAsio;
+    if (inGroup(kWasapiGroup, sizeof kWasapiGroup / sizeof kWasapiGroup[0], id)) return system == kSystemWasapi;
     return true;
 }
 
 int32_t deviceIndexOfItem(int item) { return item < 1 ? -1 : item - 1; }
 
+void formatWasapiReadout(const WasapiStream* s, const char* modeName, char* out, size_t size) {
+    if (!out || size == 0) return;
+    if (!s || s->rate == 0) {
+        std::snprintf(out, size, "Start live input to see the latencies.");
+        return;
+    }
+    const double ms = 1000.0 / s->rate;
+    std::snprintf(out, size, "%s: input %.1f ms, output %.1f ms, period %.1f ms", modeName ? modeName : "?",
+                  s->inputLatencyFrames * ms, s->outputLatencyFrames * ms, s->periodFrames * ms);
+}
+
 AudioDialogChoice audioChoiceFromControls(const AudioDialogControls& controls, int currentFormat) {
     AudioDialogChoice c;
-    c.system = controls.asioChecked ? kSystemAsio : kSystemDirectSound;
+    c.system = controls.wasapiChecked ? kSystemWasapi : controls.asioChecked ? kSystemAsio : kSystemDirectSound;
+    // Item 0 of each endpoint list is "Default device".
+    c.wasapiInput = deviceIndexOfItem(controls.wasapiInputItem);
+    c.wasapiOutput = deviceIndexOfItem(controls.wasapiOutputItem);
+    c.wasapiMode = controls.wasapiModeItem >= 0 && controls.wasapiModeItem <= 2
+                       ? static_cast<uint32_t>(controls.wasapiModeItem) : 0u;
     c.outputIndex = deviceIndexOfItem(controls.outputItem);
     c.inputIndex = deviceIndexOfItem(controls.inputItem);
     const bool formatChosen = controls.formatItem >= 0 && controls.formatItemData >= 0 &&

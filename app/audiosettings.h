@@ -90,7 +90,7 @@ int bufferItemOfCount(int32_t count);
 
 // ---- device systems and their controls ----
 
-constexpr uint32_t kSystemDirectSound = 0, kSystemAsio = 1;
+constexpr uint32_t kSystemDirectSound = 0, kSystemAsio = 1, kSystemWasapi = 2;
 
 // Whether control `id` of the dialog is enabled while `system` is chosen:
 // the DirectSound group with DirectSound, the ASIO group with ASIO, every
@@ -110,6 +110,10 @@ int32_t deviceIndexOfItem(int item);
 // list has no selection; the texts are the edits' contents.
 struct AudioDialogControls {
     bool asioChecked = false;
+    bool wasapiChecked = false;
+    int wasapiInputItem = -1;   // item 0: "Default device"
+    int wasapiOutputItem = -1;
+    int wasapiModeItem = -1;    // "Shared", "Shared, low latency", "Exclusive"
     int outputItem = -1;
     int inputItem = -1;
     int formatItem = -1;
@@ -134,7 +138,16 @@ struct AudioDialogChoice {
     uint8_t outputDelay = 2;
     float tempo = 120.0f;
     int32_t asioDriver = -1;  // position in the driver list, -1 for none
+    int32_t wasapiInput = -1;   // position in the endpoint list, -1 for the default device
+    int32_t wasapiOutput = -1;
+    uint32_t wasapiMode = 0;
 };
+
+// The WASAPI group's read-out: what the last start obtained ("Shared:
+// input 10.0 ms, output 20.0 ms, period 10.0 ms"; `modeName` names the
+// mode obtained), or how to see it.
+struct WasapiStream;
+void formatWasapiReadout(const WasapiStream* stream, const char* modeName, char* out, size_t size);
 
 // `currentFormat` stands when no format (or an item with data outside the
 // table) is selected.

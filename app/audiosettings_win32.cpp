@@ -14,6 +14,7 @@
 #include "devices/asioloader.h"
 #include "devices/audiosystem.h"
 #include "devices/directsound.h"
+#include "devices/wasapi.h"
 #include "engine/engine.h"
 #include "host/host.h"
 
@@ -65,6 +66,7 @@ void applyTempo(float bpm) {
 void showSystem(HWND dialog, uint32_t system) {
     CheckDlgButton(dialog, IDC_AUDIO_DIRECTSOUND, system == kSystemDirectSound ? BST_CHECKED : BST_UNCHECKED);
     CheckDlgButton(dialog, IDC_AUDIO_ASIO, system == kSystemAsio ? BST_CHECKED : BST_UNCHECKED);
+    CheckDlgButton(dialog, IDC_AUDIO_WASAPI, system == kSystemWasapi ? BST_CHECKED : BST_UNCHECKED);
     for (int i = 0; i < kAudioGroupControlCount; ++i) {
         const int id = kAudioGroupControls[i];
         if (HWND control = GetDlgItem(dialog, id)) EnableWindow(control, audioControlEnabled(id, system));
@@ -122,6 +124,38 @@ void fillDriverList(HWND dialog) {
         itemMessage(dialog, IDC_AUDIO_ASIO_DRIVER, CB_SETCURSEL, 0);
 }
 
+// "Default device", then the endpoints by their friendly names; the chosen
+// id selects its item (a stored endpoint that is gone: the default).
+void fillEndpointList(HWND dialog, int id, bool capture, const char* chosen) {
+    itemMessage(dialog, id, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>("Default device"));
+    int selected = 0;
+    for (int i = 0; i < wasapiDeviceCount(capture); ++i) {
+        const WasapiDevice* d = wasapiDeviceAt(capture, i);
+        itemMessage(dialog, id, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(d->name));
+        if (chosen[0] && lstrcmpA(chosen, d->id) == 0) selected = i + 1;
+    }
+    itemMessage(dialog, id, CB_SETCURSEL, static_cast<WPARAM>(selected));
+}
+
+void fillWasapiGroup(HWND dialog) {
+    wasapiEnumerate();
+    const WasapiSettings& w = wasapiSettings();
+    fillEndpointList(dialog, IDC_WASAPI_INPUT, true, w.inputId);
+    fillEndpointList(dialog, IDC_WASAPI_OUTPUT, false, w.outputId);
+    for (uint32_t mode = 0; mode < kWasapiModeCount; ++mode)
+        itemMessage(dialog, IDC_WASAPI_MODE, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(wasapiModeName(mode)));
+    itemMessage(dialog, IDC_WASAPI_MODE, CB_SETCURSEL, static_cast<WPARAM>(w.mode));
+    char readout[128];
+    const WasapiStream& last = wasapiLastStream();
+    formatWasapiReadout(last.rate ? &last : nullptr, wasapiModeName(last.mode), readout, sizeof readout);
+    SetDlgItemTextA(dialog, IDC_WASAPI_READOUT, readout);
+}
+
+uint32_t currentSystem() {
+    return gAudioSystem == kAudioSystemAsio ? kSystemAsio : gAudioSystem == kAudioSystemWasapi ? kSystemWasapi
+                                                                                                : kSystemDirectSound;
+}
+
 void initialise(HWND dialog) {
     ReportResult(StopLiveInput(false));
     const DsSettings& ds = dsSettings();
@@ -140,7 +174,8 @@ void initialise(HWND dialog) {
     fillBufferList(dialog, ds.buffers);
     showOutputDelay(dialog, ds.outputDelayMs);
     fillDriverList(dialog);
-    showSystem(dialog, gAudioSystem == kAudioSystemAsio ? kSystemAsio : kSystemDirectSound);
+    fillWasapiGroup(dialog);
+    showSystem(dialog, currentSystem());
 }
 
 // ---- notifications ----
@@ -187,6 +222,10 @@ AudioDialogChoice readControls(HWND dialog, char (&latency)[kTextBuffer], char (
                                char (&tempo)[kTextBuffer]) {
     AudioDialogControls c;
     c.asioChecked = IsDlgButtonChecked(dialog, IDC_AUDIO_ASIO) == BST_CHECKED;
+    c.wasapiChecked = IsDlgButtonChecked(dialog, IDC_AUDIO_WASAPI) == BST_CHECKED;
+    c.wasapiInputItem = comboSelection(dialog, IDC_WASAPI_INPUT);
+    c.wasapiOutputItem = comboSelection(dialog, IDC_WASAPI_OUTPUT);
+    c.wasapiModeItem = comboSelection(dialog, IDC_WASAPI_MODE);
     c.outputItem = comboSelection(dialog, IDC_AUDIO_OUTPUT);
     c.inputItem = comboSelection(dialog, IDC_AUDIO_INPUT);
     c.formatItem = static_cast<int>(itemMessage(dialog, IDC_AUDIO_FORMATS, LB_GETCURSEL));
@@ -230,6 +269,16 @@ int32_t acceptAsio(const AudioDialogChoice& choice) {
     return result;
 }
 
+// WASAPI: ASIO is closed; the DirectSound devices stay as they are (their
+// names stay in the settings for the day DirectSound is chosen again).
+int32_t acceptWasapi(const AudioDialogChoice& choice) {
+    ReportResult(asioOpen(""));
+    const WasapiDevice* in = wasapiDeviceAt(true, choice.wasapiInput);
+    const WasapiDevice* out = wasapiDeviceAt(false, choice.wasapiOutput);
+    wasapiApply(choice.wasapiMode, in ? in->id : "", out ? out->id : "");
+    return 0;
+}
+
 void accept(HWND dialog) {
     char latency[kTextBuffer], delay[kTextBuffer], tempo[kTextBuffer];
     const AudioDialogChoice choice = readControls(dialog, latency, delay, tempo);
@@ -241,7 +290,9 @@ void accept(HWND dialog) {
     itemMessage(dialog, IDC_AUDIO_TEMPO_SLIDER, TBM_SETPOS, TRUE, tempoToTrackbar(choice.tempo));
     applyTempo(choice.tempo);
 
-    const int32_t result = choice.system == kSystemAsio ? acceptAsio(choice) : acceptDirectSound(choice);
+    const int32_t result = choice.system == kSystemWasapi ? acceptWasapi(choice)
+                           : choice.system == kSystemAsio ? acceptAsio(choice)
+                                                          : acceptDirectSound(choice);
     refreshAsioPanelItem();
     if (result == 0) EndDialog(dialog, 1);
 }
@@ -253,6 +304,9 @@ void command(HWND dialog, int id, int code) {
             break;
         case IDC_AUDIO_ASIO:
             if (code == BN_CLICKED) showSystem(dialog, kSystemAsio);
+            break;
+        case IDC_AUDIO_WASAPI:
+            if (code == BN_CLICKED) showSystem(dialog, kSystemWasapi);
             break;
         case IDC_AUDIO_LATENCY:
             if (code == EN_KILLFOCUS) latencyLeft(dialog);

@@ -5,10 +5,10 @@
 
 const uint32_t kLiveStatusOrder[kLiveStatusCount] = {
     STATUS_RECORD_WRITE_ERROR, STATUS_RESTART_REQUEST, STATUS_INPUT_FORMAT_ERROR, STATUS_OUTPUT_FORMAT_ERROR,
-    STATUS_CAPTURE_ERROR,      STATUS_PLAYBACK_ERROR,  STATUS_RECORD_FULL,
+    STATUS_CAPTURE_ERROR,      STATUS_PLAYBACK_ERROR,  STATUS_DEVICE_LOST,         STATUS_RECORD_FULL,
 };
 
-LiveStatusStep liveStatusStep(uint32_t bit, bool recording) {
+LiveStatusStep liveStatusStep(uint32_t bit, bool recording, bool followsDefault) {
     struct DeviceRow {
         uint32_t bit;
         int32_t message;
@@ -25,6 +25,13 @@ LiveStatusStep liveStatusStep(uint32_t bit, bool recording) {
         step.message = kLiveRecordWriteError;
     } else if (bit == STATUS_RESTART_REQUEST) {
         step.restart = true;
+    } else if (bit == STATUS_DEVICE_LOST && followsDefault) {
+        step.restart = true;
+        step.message = kLiveDeviceFollowed;
+    } else if (bit == STATUS_DEVICE_LOST) {
+        step.stopRecording = recording;
+        step.stopLiveInput = !recording;
+        step.message = kLiveDeviceLost;
     } else if (bit == STATUS_RECORD_FULL) {
         step.stopRecording = true;
     } else {

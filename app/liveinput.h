@@ -9,7 +9,7 @@
 // The status bits the refresh timer acts on, in the order it takes them.
 // (STATUS_RECORD_DISCARDED is the recorder's own: its stop clears it.)
 extern const uint32_t kLiveStatusOrder[];
-constexpr int kLiveStatusCount = 7;
+constexpr int kLiveStatusCount = 8;
 
 // What one status bit, once taken from engineStatus, leads to.
 struct LiveStatusStep {
@@ -21,8 +21,10 @@ struct LiveStatusStep {
 
 // `recording`: a recording runs at the moment the bit is taken. A device
 // error stops the recording when one runs (the recorder stops live input
-// itself), otherwise live input.
-LiveStatusStep liveStatusStep(uint32_t bit, bool recording);
+// itself), otherwise live input. A lost device restarts live input instead
+// when it followed the system's default devices (`followsDefault`): the
+// take goes on.
+LiveStatusStep liveStatusStep(uint32_t bit, bool recording, bool followsDefault = false);
 
 // Messages of the refresh timer.
 constexpr int32_t kLiveRecordWriteError = 179;   // "Error writing file"
@@ -30,6 +32,8 @@ constexpr int32_t kLiveInputFormatError = 245;
 constexpr int32_t kLiveOutputFormatError = 247;
 constexpr int32_t kLiveCaptureError = 254;
 constexpr int32_t kLivePlaybackError = 255;
+constexpr int32_t kLiveDeviceLost = 273;        // "The sound device was removed or changed. Live input stopped."
+constexpr int32_t kLiveDeviceFollowed = -274;   // "... Live input goes on with the default device."
 
 // How the accompaniment bar shows the player.
 struct AccompanimentBarView {

@@ -16,6 +16,7 @@
 #include "devices/asioloader.h"
 #include "devices/audiosystem.h"
 #include "devices/directsound.h"
+#include "devices/wasapi.h"
 #include "engine/engine.h"
 #include "host/host.h"
 
@@ -65,13 +66,13 @@ bool takeStatus(uint32_t bit) {
 // A restart for a device reason (the driver asked for it, or changed its
 // size or rate): a take that is recording goes on in the same file or
 // memory, and an accompaniment that was playing goes on where it was.
-void restartLiveInput() {
+bool restartLiveInput() {
     const bool accompanimentPlayed = accompanimentShowsPlaying();
     const int32_t stopped = StopLiveInput(true);
     if (stopped != 0) {
         ReportResult(stopped);
         if (recording()) ReportResult(recorderStop());
-        return;
+        return false;
     }
     const int32_t started = StartLiveInput();
     if (started != 0) {
@@ -79,17 +80,19 @@ void restartLiveInput() {
         // No device runs the take any longer: it is finished with what it has.
         if (recording()) ReportResult(recorderStop());
         closeMeters();
-        return;
+        return false;
     }
     if (accompanimentPlayed) accompanimentStart();
+    return true;
 }
 
 void actOnStatus() {
     for (int i = 0; i < kLiveStatusCount; ++i) {
         const uint32_t bit = kLiveStatusOrder[i];
         if (!takeStatus(bit)) continue;
-        const LiveStatusStep step = liveStatusStep(bit, recording());
-        if (step.restart) restartLiveInput();
+        const LiveStatusStep step = liveStatusStep(bit, recording(), wasapiFollowsDefault());
+        // A restart that failed has said why: a message that it went on would be wrong.
+        if (step.restart && !restartLiveInput()) continue;
         // A write error or a full recording may arrive when the recording has
         // already stopped (from its dialog): then there is nothing to stop.
         if (step.stopRecording && recording()) ReportResult(recorderStop());
@@ -143,7 +146,13 @@ bool LiveInputRunning() { return live.running; }
 int32_t StartLiveInput() {
     if (live.running) return 0;
     tellWrappers(true);
-    if (gAudioSystem == kAudioSystemAsio) {
+    if (gAudioSystem == kAudioSystemWasapi) {
+        const int32_t result = wasapiStart();
+        if (result != 0) {
+            ReportResult(result);
+            return result;
+        }
+    } else if (gAudioSystem == kAudioSystemAsio) {
         if (asioCurrentIndex(gAsioLoader) < 0) return kAsioNoDriverNotice;
         const int32_t result = asioStart();
         if (result != 0) {
@@ -177,6 +186,7 @@ int32_t StopLiveInput(bool keepMeters) {
     // reports it: reporting it here too would show the box twice.
     int32_t result = 0;
     if (dsStreaming()) result = dsStop();
+    if (wasapiStreaming()) result = wasapiStop();
     if (gAsioHost.running) {
         const int32_t stopped = asioStop();
         if (result == 0) result = stopped;

@@ -17,6 +17,7 @@
 #include "devices/asioloader.h"
 #include "devices/audiosystem.h"
 #include "devices/directsound.h"
+#include "devices/wasapi.h"
 #include "engine/engine.h"
 #include "host/host.h"
 #include "host/performance.h"
@@ -107,6 +108,8 @@ void openCommandLinePerformance(const char* commandLine) {
 
 bool devicesConfigured() {
     if (gAudioSystem == kAudioSystemAsio) return asioCurrentIndex(gAsioLoader) >= 0;
+    // WASAPI endpoints (or the defaults) are looked for when live input starts.
+    if (gAudioSystem == kAudioSystemWasapi) return true;
     return dsSettings().outputIndex >= 0 && dsSettings().inputIndex >= 0;
 }
 
@@ -154,6 +157,7 @@ void shutDown() {
     DestroyChainMenu();
     DestroySharedGraphics();
     dsFreeDevices();
+    wasapiShutdown();
     CoUninitialize();
 }
 

@@ -158,6 +158,11 @@ constexpr Message kMessages[] = {
     {258, "Library streamconv.dll is damaged. Application aborted!"},
     {259, "File is damaged"},
     {260, "This file is already opened for accompaniment"},
+    {270, "The WASAPI device can't be opened"},
+    {271, "The WASAPI device refuses every format it was offered"},
+    {272, "The WASAPI input and output devices run at different sample rates"},
+    {273, "The sound device was removed or changed. Live input stopped."},
+    {274, "The sound device was removed or changed. Live input goes on with the default device."},
 };
 
 }  // namespace

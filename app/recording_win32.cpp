@@ -310,8 +310,10 @@ INT_PTR CALLBACK recordingProc(HWND window, UINT message, WPARAM wParam, LPARAM)
 // stopped by the command; the dialog only opens when it could run again.
 void RunRecordingDialog() {
     const DsSettings& ds = dsSettings();
-    const int32_t refused = recordingOpenCheck(gAudioSystem == kAudioSystemAsio, ds.outputIndex, ds.inputIndex,
+    int32_t refused = recordingOpenCheck(gAudioSystem == kAudioSystemAsio, ds.outputIndex, ds.inputIndex,
                                                asioCurrentIndex(gAsioLoader));
+    // WASAPI finds its endpoints (or the defaults) when live input starts.
+    if (gAudioSystem == kAudioSystemWasapi) refused = 0;
     if (refused != 0) {
         ReportResult(refused);
         return;

@@ -67,6 +67,31 @@ bool decodeDeviceSettings(uint32_t type, const uint8_t* data, size_t size, Devic
     return true;
 }
 
+bool decodeWasapiChoice(uint32_t type, const uint8_t* data, size_t size, WasapiChoice& out) {
+    if (!isRecord(type, data, size, kSt004Size)) return false;
+    out.chosen = data[0] == 1;
+    out.mode = data[1] <= 2 ? data[1] : 0;
+    std::memcpy(out.deviceRecord, data + 2, kSt001Size);
+    return true;
+}
+
+void encodeWasapiChoice(const WasapiChoice& in, uint8_t out[kSt004Size]) {
+    out[0] = in.chosen ? 1 : 0;
+    out[1] = static_cast<uint8_t>(in.mode <= 2 ? in.mode : 0);
+    std::memcpy(out + 2, in.deviceRecord, kSt001Size);
+}
+
+bool wasapiChosen(const StoredSettings& s) {
+    if (!s.haveWasapi || !s.wasapi.chosen) return false;
+    uint8_t device[kSt001Size];
+    encodeDeviceSettings(s.device, device);
+    return std::memcmp(device, s.wasapi.deviceRecord, kSt001Size) == 0;
+}
+
+const char* wasapiEndpointId(const char* stored) {
+    return !stored || std::strcmp(stored, kWasapiDefaultToken) == 0 ? "" : stored;
+}
+
 bool decodeMasterSettings(uint32_t type, const uint8_t* data, size_t size, MasterSettings& out) {
     if (!isRecord(type, data, size, kSt002Size)) return false;
     readLimited(data + 0, 4.0f, out.masterGain);
@@ -236,6 +261,9 @@ void readStoredSettings(SettingReaderFn read, void* context, StoredSettings& s) 
     readString(read, context, "DxOutput", s.dxOutput, sizeof s.dxOutput);
     readString(read, context, "AsioDevice", s.asioDevice, sizeof s.asioDevice);
     readRecord(read, context, "st001", s.device, decodeDeviceSettings);
+    s.haveWasapi = readRecord(read, context, "st004", s.wasapi, decodeWasapiChoice);
+    readString(read, context, "WasapiInput", s.wasapiInput, sizeof s.wasapiInput);
+    readString(read, context, "WasapiOutput", s.wasapiOutput, sizeof s.wasapiOutput);
     s.haveMaster = readRecord(read, context, "st002", s.master, decodeMasterSettings);
     s.haveRecorder = readRecord(read, context, "st003", s.recorder, decodeRecorderSettings);
     s.havePlacement = readRecord(read, context, "ww001", s.placement, decodeFramePlacement);

@@ -19,6 +19,7 @@ constexpr size_t kSt002Size = 22;
 constexpr size_t kSt003Size = 6;
 constexpr size_t kWw001Size = 20;
 constexpr size_t kWw002Size = 25;
+constexpr size_t kSt004Size = 7;
 
 // The platform's "default position" (CW_USEDEFAULT).
 constexpr int32_t kDefaultPosition = static_cast<int32_t>(0x80000000u);
@@ -30,6 +31,17 @@ struct DeviceSettings {
     uint8_t formatIndex = 5;
     int32_t buffers = 2;
     uint8_t outputDelayMs = 2;
+};
+
+// The WASAPI choice (st004), kept beside the device record: releases that
+// know only DirectSound and ASIO read the device record as DirectSound and
+// never see this one. `deviceRecord` is the device record written with it:
+// a device record that differs was written since by such a release, whose
+// choice then stands.
+struct WasapiChoice {
+    bool chosen = false;
+    uint32_t mode = 0;  // 0 shared, 1 shared low latency, 2 exclusive
+    uint8_t deviceRecord[kSt001Size] = {};
 };
 
 // Master section and metronome (st002).
@@ -76,6 +88,7 @@ bool decodeMasterSettings(uint32_t type, const uint8_t* data, size_t size, Maste
 bool decodeRecorderSettings(uint32_t type, const uint8_t* data, size_t size, RecorderSettings& out);
 bool decodeFramePlacement(uint32_t type, const uint8_t* data, size_t size, FramePlacement& out);
 bool decodeWindowPositions(uint32_t type, const uint8_t* data, size_t size, WindowPositions& out);
+bool decodeWasapiChoice(uint32_t type, const uint8_t* data, size_t size, WasapiChoice& out);
 
 // Encoders write the record's exact size into `out`.
 void encodeDeviceSettings(const DeviceSettings& in, uint8_t out[kSt001Size]);
@@ -83,6 +96,7 @@ void encodeMasterSettings(const MasterSettings& in, uint8_t out[kSt002Size]);
 void encodeRecorderSettings(const RecorderSettings& in, uint8_t out[kSt003Size]);
 void encodeFramePlacement(const FramePlacement& in, uint8_t out[kWw001Size]);
 void encodeWindowPositions(const WindowPositions& in, uint8_t out[kWw002Size]);
+void encodeWasapiChoice(const WasapiChoice& in, uint8_t out[kSt004Size]);
 
 // Whether a stored frame rectangle can be used: not empty, not inverted, not
 // the parked rectangle of a minimised window, not larger than any screen.
@@ -116,7 +130,12 @@ struct StoredSettings {
     char dxInput[kDeviceNameSize] = "";
     char dxOutput[kDeviceNameSize] = "";
     char asioDevice[kDeviceNameSize] = "";
+    // WASAPI endpoint ids; "<default>" (or nothing stored) follows the system's default.
+    char wasapiInput[kDeviceNameSize] = "";
+    char wasapiOutput[kDeviceNameSize] = "";
     DeviceSettings device;
+    bool haveWasapi = false;
+    WasapiChoice wasapi;
     bool haveMaster = false;
     MasterSettings master;
     bool haveRecorder = false;
@@ -129,6 +148,14 @@ struct StoredSettings {
     char lastSavePath[kSavedPathSize] = "";
     char lastAccompanimentPath[kSavedPathSize] = "";
 };
+
+// Whether the stored choice is WASAPI: chosen, and the device record is
+// still the one written with the choice.
+bool wasapiChosen(const StoredSettings& settings);
+// The endpoint id a stored WASAPI device string stands for: "" for the
+// default device.
+const char* wasapiEndpointId(const char* stored);
+constexpr const char* kWasapiDefaultToken = "<default>";
 
 // Reads every value through its decoder, offering each no more bytes than
 // its record (a longer value counts as missing). UI thread.

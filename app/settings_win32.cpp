@@ -14,6 +14,7 @@
 #include "devices/asioloader.h"
 #include "devices/audiosystem.h"
 #include "devices/directsound.h"
+#include "devices/wasapi.h"
 #include "engine/engine.h"
 #include "host/performance.h"
 
@@ -136,6 +137,12 @@ int32_t LoadSettings() {
         if (asioCurrentIndex(gAsioLoader) >= 0) SetMenuItemEnabled(IDM_ASIO_CONTROL_PANEL, true);
     }
 
+    // WASAPI finds its endpoints when live input starts; the DirectSound
+    // devices stay open as they were stored, for the day DirectSound is
+    // chosen again (and for releases that know only DirectSound).
+    if (wasapiChosen(stored))
+        wasapiApply(stored.wasapi.mode, wasapiEndpointId(stored.wasapiInput), wasapiEndpointId(stored.wasapiOutput));
+
     if (stored.haveMaster) {
         applyMaster(stored.master);
         SetMenuItemChecked(IDM_METRONOME, stored.master.metronomeOn);
@@ -170,6 +177,7 @@ int32_t SaveSettings() {
     writeString(key, "AsioDevice", asioGetCurrentDriverName(gAsioLoader, asioName) && asioName[0] ? asioName : "<none>");
 
     DeviceSettings device;
+    // WASAPI is stored beside the device record, which says DirectSound.
     device.system = gAudioSystem == kAudioSystemAsio ? 1u : 0u;
     device.latencyMs = dsSettings().latencyMs;
     device.formatIndex = dsSettings().formatIndex;
@@ -180,6 +188,15 @@ int32_t SaveSettings() {
     encodeMasterSettings(currentMaster(), st002);
     encodeRecorderSettings(currentRecorder(), st003);
     writeBinary(key, "st001", st001, sizeof st001);
+    WasapiChoice wasapi;
+    wasapi.chosen = gAudioSystem == kAudioSystemWasapi;
+    wasapi.mode = wasapiSettings().mode;
+    std::memcpy(wasapi.deviceRecord, st001, sizeof st001);
+    uint8_t st004[kSt004Size];
+    encodeWasapiChoice(wasapi, st004);
+    writeBinary(key, "st004", st004, sizeof st004);
+    writeString(key, "WasapiInput", wasapiSettings().inputId[0] ? wasapiSettings().inputId : kWasapiDefaultToken);
+    writeString(key, "WasapiOutput", wasapiSettings().outputId[0] ? wasapiSettings().outputId : kWasapiDefaultToken);
     writeBinary(key, "st002", st002, sizeof st002);
     writeBinary(key, "st003", st003, sizeof st003);
 

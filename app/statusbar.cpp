@@ -22,6 +22,14 @@ int32_t liveLatencyMs(const LatencySources& s) {
     return static_cast<int32_t>(std::lround(ms));
 }
 
+void formatWasapiStatus(const char* mode, double periodMs, uint32_t underruns, uint32_t overruns, const char* fallback,
+                        char* out, size_t size) {
+    if (!out || size == 0) return;
+    std::snprintf(out, size, " | WASAPI %s, %.1f ms, under-runs %u, over-runs %u%s%s", mode ? mode : "?",
+                  periodMs > 0.0 && periodMs < 10000.0 ? periodMs : 0.0, static_cast<unsigned>(underruns),
+                  static_cast<unsigned>(overruns), fallback && fallback[0] ? " | " : "", fallback ? fallback : "");
+}
+
 void formatLatencyStatus(int32_t ms, char* out, size_t size) {
     if (!out || size == 0) return;
     if (ms < 0)

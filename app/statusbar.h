@@ -32,6 +32,14 @@ struct LatencySources {
 // Both add chainFrames / rate, the delay the plug-ins report.
 int32_t liveLatencyMs(const LatencySources& s);
 
+// What a WASAPI stream adds to the read-out: its mode and period, the
+// blocks rendered without captured frames behind them (under-runs) and the
+// times captured frames were dropped (over-runs), and the fallback taken:
+// " | WASAPI Shared, 10.0 ms, under-runs 0, over-runs 0 | Exclusive mode
+// refused: shared". `fallback` may be empty or null.
+void formatWasapiStatus(const char* mode, double periodMs, uint32_t underruns, uint32_t overruns, const char* fallback,
+                        char* out, size_t size);
+
 // "Latency: N ms" for N >= 0; an empty text for a negative N (live input
 // stopped). Always terminated when size > 0.
 void formatLatencyStatus(int32_t ms, char* out, size_t size);

@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include <cstdio>
 #include <cstring>
 
 #include "app/resource.h"
@@ -10,6 +11,7 @@
 #include "app/statusbar.h"
 #include "devices/asiohost.h"
 #include "devices/directsound.h"
+#include "devices/wasapi.h"
 #include "engine/engine.h"
 #include "host/host.h"
 
@@ -17,7 +19,7 @@ namespace {
 
 // What the bar shows now: a text is set only when it changes, so the
 // 50 ms timer causes no repaint while the figure stays.
-char shown[40] = "";
+char shown[200] = "";
 
 }  // namespace
 
@@ -46,11 +48,29 @@ void UpdateLatencyStatus(bool running) {
         s.outputDelayMs = dsSettings().outputDelayMs;
         s.asioInputFrames = gAsioHost.inputLatency;
         s.asioOutputFrames = gAsioHost.outputLatency;
+        if (wasapiStreaming()) {
+            // The stream's own figures stand in for a driver's answers.
+            const WasapiStream& w = wasapiLastStream();
+            s.asio = true;
+            s.asioInputFrames = static_cast<int32_t>(w.inputLatencyFrames);
+            s.asioOutputFrames = static_cast<int32_t>(w.outputLatencyFrames);
+        }
         // Asked anew each time: a plug-in may change its delay while it runs.
         s.chainFrames = chainLatency();
     }
     char text[sizeof shown];
     formatLatencyStatus(running ? liveLatencyMs(s) : -1, text, sizeof text);
+    if (running && wasapiStreaming()) {
+        const WasapiStream& w = wasapiLastStream();
+        const WasapiCounters& c = wasapiCounters();
+        char fallback[96], more[160];
+        wasapiFallbackText(w, fallback, sizeof fallback);
+        formatWasapiStatus(wasapiModeName(w.mode), w.rate ? 1000.0 * w.periodFrames / w.rate : 0.0,
+                           c.underruns.load(std::memory_order_relaxed), c.overruns.load(std::memory_order_relaxed),
+                           fallback, more, sizeof more);
+        const size_t used = std::strlen(text);
+        std::snprintf(text + used, sizeof text - used, "%s", more);
+    }
     if (std::strcmp(text, shown) == 0) return;
     std::memcpy(shown, text, sizeof shown);
     SendMessageA(gShell.statusBar, SB_SETTEXTA, 0, reinterpret_cast<LPARAM>(text));

@@ -4,5 +4,5 @@
 
 #include <cstdint>
 
-enum : uint32_t { kAudioSystemDirectSound = 0, kAudioSystemAsio = 1 };
+enum : uint32_t { kAudioSystemDirectSound = 0, kAudioSystemAsio = 1, kAudioSystemWasapi = 2 };
 extern uint32_t gAudioSystem;

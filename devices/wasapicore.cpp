@@ -231,9 +231,11 @@ void fail(EngineState& e, int32_t rc, uint32_t bit) {
 }
 
 // Takes every packet the capture client holds into the buffer, dropping the
-// oldest frames when it would hold more than the limit.
+// oldest frames when it would hold more than the limit. Drops count as
+// over-runs once captured frames have been played (`counting`): the backlog
+// a capture side starts with is dropped silently.
 bool drainCapture(WasapiEndpoint& capture, const WasapiStream& s, WasapiFifo& q, uint32_t limit, EngineState& e,
-                  WasapiCounters& c) {
+                  WasapiCounters& c, bool counting) {
     for (int guard = 0; guard < 64; ++guard) {
         uint32_t waiting = 0;
         int32_t rc = capture.nextPacket(waiting);
@@ -247,11 +249,11 @@ bool drainCapture(WasapiEndpoint& capture, const WasapiStream& s, WasapiFifo& q,
         uint32_t skip = 0;
         if (frames > q.capacity) {
             skip = frames - q.capacity;
-            c.overruns.fetch_add(1, std::memory_order_relaxed);
+            if (counting) c.overruns.fetch_add(1, std::memory_order_relaxed);
         }
         const uint32_t take = frames - skip;
         if (q.count + take > q.capacity) fifoDrop(q, q.count + take - q.capacity);
-        if (flags & kCaptureDiscontinuity) c.overruns.fetch_add(1, std::memory_order_relaxed);
+        if ((flags & kCaptureDiscontinuity) && counting) c.overruns.fetch_add(1, std::memory_order_relaxed);
         fifoPush(q, s.captureFormat,
                  (flags & kCaptureSilent) || !data ? nullptr : data + static_cast<size_t>(skip) * s.captureFormat.nBlockAlign,
                  take);
@@ -261,7 +263,7 @@ bool drainCapture(WasapiEndpoint& capture, const WasapiStream& s, WasapiFifo& q,
         // one block under the limit.
         if (q.count > limit) {
             fifoDrop(q, q.count - (limit - s.periodFrames));
-            c.overruns.fetch_add(1, std::memory_order_relaxed);
+            if (counting) c.overruns.fetch_add(1, std::memory_order_relaxed);
         }
         if (q.count > c.highWater.load(std::memory_order_relaxed))
             c.highWater.store(q.count, std::memory_order_relaxed);
@@ -269,26 +271,27 @@ bool drainCapture(WasapiEndpoint& capture, const WasapiStream& s, WasapiFifo& q,
     return true;
 }
 
-// Fills the render buffer up to two periods ahead: one engine block per
-// period, from captured frames when there are enough. Without them, the
+// Fills the render buffer up to `ahead` frames (two periods at first, more
+// after an under-run): one engine block per period, from captured frames
+// when there are enough. Without them, the
 // device is given a silent period only when it holds less than a period
-// (an under-run); otherwise the captured period is awaited.
+// (an under-run once capture has begun: before, the capture side is still
+// starting); otherwise the captured period is awaited.
 bool serveRender(WasapiEndpoint& render, const WasapiStream& s, WasapiFifo& q, EngineState& e, WasapiCounters& c,
-                 bool exclusive) {
+                 uint32_t& ahead, bool captured) {
     const uint32_t block = s.periodFrames;
-    const uint32_t ahead = exclusive ? s.renderBufferFrames : 2 * block;
     for (int guard = 0; guard < 8; ++guard) {
         uint32_t queued = 0;
         int32_t rc = render.padding(queued);
         if (rc != 0) return fail(e, rc, STATUS_PLAYBACK_ERROR), false;
         if (queued + block > ahead || queued + block > s.renderBufferFrames) return true;
+        if (q.count < block && queued >= block) return true;  // the device has a period; the capture comes
         uint64_t start = 0, end = 0;
         platformReadCounter(start);
         uint8_t* data = nullptr;
         rc = render.renderBuffer(block, data);
         if (rc != 0) return fail(e, rc, STATUS_PLAYBACK_ERROR), false;
         bool silent = true;
-        if (q.count < block && queued >= block) return true;  // the device has a period; the capture comes
         if (q.count >= block) {
             fifoPop(q, e.inputL, e.inputR, block);
             if (engineBlockBegin(e)) {
@@ -297,8 +300,11 @@ bool serveRender(WasapiEndpoint& render, const WasapiStream& s, WasapiFifo& q, E
                 silent = false;
             }
             engineBlockEnd(e);
-        } else {
+        } else if (captured) {
             c.underruns.fetch_add(1, std::memory_order_relaxed);
+            // A device that takes its periods unevenly is kept a period
+            // further ahead, as far as its buffer goes.
+            if (ahead + block <= s.renderBufferFrames) ahead += block;
         }
         rc = render.releaseRender(block, silent);
         if (rc != 0) return fail(e, rc, STATUS_PLAYBACK_ERROR), false;
@@ -392,6 +398,7 @@ void wasapiRun(WasapiEndpoint& capture, WasapiEndpoint& render, WasapiEvents& ev
     q.readAt = q.count = 0;
     const uint32_t limit = wasapiFifoLimit(s);
     const bool exclusive = s.mode == kWasapiExclusive;
+    uint32_t ahead = exclusive ? s.renderBufferFrames : 2 * s.periodFrames;
     bool ready = q.capacity >= wasapiFifoCapacity(s) && q.left && q.right && e.blockSize == s.periodFrames;
     if (!ready) e.engineStatus.fetch_or(STATUS_PLAYBACK_ERROR);
     gConverter.setHistory(kSlotOutputDevice);
@@ -421,6 +428,7 @@ void wasapiRun(WasapiEndpoint& capture, WasapiEndpoint& render, WasapiEvents& ev
     // A device that stops signalling is a lost device: two seconds without
     // an event while running.
     uint32_t silentWaits = 0;
+    bool captured = false, played = false;
     while (ready && !(e.engineStatus.load() & kDeviceErrors)) {
         const WasapiWake wake = events.wait(200);
         if (wake == WasapiWake::Stop) break;
@@ -434,9 +442,11 @@ void wasapiRun(WasapiEndpoint& capture, WasapiEndpoint& render, WasapiEvents& ev
         silentWaits = 0;
         // Whichever event woke the loop, both sides are looked at: the
         // capture side first, so a render period finds the newest frames.
-        if (!drainCapture(capture, s, q, limit, e, c)) break;
+        if (!drainCapture(capture, s, q, limit, e, c, played)) break;
+        captured = captured || q.count > 0;
         if (wake == WasapiWake::Render || exclusive || q.count >= s.periodFrames) {
-            if (!serveRender(render, s, q, e, c, exclusive)) break;
+            if (!serveRender(render, s, q, e, c, ahead, captured)) break;
+            played = played || captured;
         }
     }
     render.stop();

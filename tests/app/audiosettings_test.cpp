@@ -9,6 +9,7 @@
 
 #include "app/audiosettings.h"
 #include "app/resource.h"
+#include "devices/wasapicore.h"
 
 namespace {
 
@@ -176,11 +177,16 @@ TEST(ControlGroups, DirectSoundAndAsioControlsTakeTurns) {
         EXPECT_FALSE(audioControlEnabled(id, kSystemDirectSound)) << id;
         EXPECT_TRUE(audioControlEnabled(id, kSystemAsio)) << id;
     }
+    for (int id : {IDC_WASAPI_GROUP, IDC_WASAPI_INPUT, IDC_WASAPI_OUTPUT, IDC_WASAPI_MODE, IDC_WASAPI_READOUT}) {
+        EXPECT_TRUE(audioControlEnabled(id, kSystemWasapi)) << id;
+        EXPECT_FALSE(audioControlEnabled(id, kSystemDirectSound) || audioControlEnabled(id, kSystemAsio)) << id;
+    }
+    EXPECT_FALSE(audioControlEnabled(IDC_AUDIO_INPUT, kSystemWasapi));
 }
 
 TEST(ControlGroups, TempoButtonsRadiosAndUnlabelledLabelsStayEnabled) {
     for (int id : {IDC_AUDIO_TEMPO, IDC_AUDIO_TEMPO_SLIDER, IDC_AUDIO_ACCEPT, IDC_AUDIO_CANCEL, IDC_AUDIO_DIRECTSOUND,
-                   IDC_AUDIO_ASIO, -1}) {
+                   IDC_AUDIO_ASIO, IDC_AUDIO_WASAPI, -1}) {
         EXPECT_TRUE(audioControlEnabled(id, kSystemDirectSound)) << id;
         EXPECT_TRUE(audioControlEnabled(id, kSystemAsio)) << id;
     }
@@ -190,11 +196,13 @@ TEST(ControlGroups, TheWalkedListHoldsEveryGroupedControlOnce) {
     int grouped = 0;
     for (int i = 0; i < kAudioGroupControlCount; ++i) {
         const int id = kAudioGroupControls[i];
-        EXPECT_NE(audioControlEnabled(id, kSystemDirectSound), audioControlEnabled(id, kSystemAsio)) << id;
+        EXPECT_EQ(1, audioControlEnabled(id, kSystemDirectSound) + audioControlEnabled(id, kSystemAsio) +
+                         audioControlEnabled(id, kSystemWasapi))
+            << id;
         for (int j = i + 1; j < kAudioGroupControlCount; ++j) EXPECT_NE(id, kAudioGroupControls[j]);
         ++grouped;
     }
-    EXPECT_EQ(grouped, 14);
+    EXPECT_EQ(grouped, 22);
 }
 
 TEST(DeviceItems, ItemZeroAndNoSelectionMeanNoDevice) {
@@ -280,6 +288,37 @@ TEST(Accept, AsioTakesTheDriverBehindTheSelectedItem) {
     EXPECT_EQ(c.asioDriver, 1);
     controls.asioItem = 0;
     EXPECT_EQ(audioChoiceFromControls(controls, 5).asioDriver, -1);
+}
+
+// WASAPI: item 0 of each endpoint list is the default device; a mode item
+// outside the three is Shared.
+TEST(Accept, WasapiTakesTheEndpointsAndModeAndTheReadoutShowsWhatAStartObtained) {
+    AudioDialogControls controls = typical();
+    controls.asioChecked = true;  // the WASAPI radio wins: the radios are one group
+    controls.wasapiChecked = true;
+    controls.wasapiInputItem = 0;
+    controls.wasapiOutputItem = 3;
+    controls.wasapiModeItem = 2;
+    AudioDialogChoice c = audioChoiceFromControls(controls, 5);
+    EXPECT_EQ(c.system, kSystemWasapi);
+    EXPECT_EQ(c.wasapiInput, -1);
+    EXPECT_EQ(c.wasapiOutput, 2);
+    EXPECT_EQ(c.wasapiMode, 2u);
+    controls.wasapiModeItem = 9;
+    EXPECT_EQ(audioChoiceFromControls(controls, 5).wasapiMode, 0u);
+
+    char text[128];
+    formatWasapiReadout(nullptr, "Shared", text, sizeof text);
+    EXPECT_STREQ("Start live input to see the latencies.", text);
+    WasapiStream s;
+    s.rate = 48000;
+    s.periodFrames = 480;
+    s.inputLatencyFrames = 960;
+    s.outputLatencyFrames = 1440;
+    formatWasapiReadout(&s, "Shared", text, sizeof text);
+    EXPECT_STREQ("Shared: input 20.0 ms, output 30.0 ms, period 10.0 ms", text);
+    formatWasapiReadout(&s, "Shared", text, 8);
+    EXPECT_STREQ("Shared:", text);
 }
 
 }  // namespace

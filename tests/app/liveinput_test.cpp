@@ -17,7 +17,7 @@ TEST(LiveStatus, EveryBitTheTimerActsOnComesOnceInTheOrderOfUrgency) {
         seen |= kLiveStatusOrder[i];
     }
     // The recorder's discarded bit is its own; the timer leaves it alone.
-    EXPECT_EQ(0xFFu & ~static_cast<uint32_t>(STATUS_RECORD_DISCARDED), seen);
+    EXPECT_EQ(0x1FFu & ~static_cast<uint32_t>(STATUS_RECORD_DISCARDED), seen);
     EXPECT_EQ(static_cast<uint32_t>(STATUS_RECORD_WRITE_ERROR), kLiveStatusOrder[0]);
     EXPECT_EQ(static_cast<uint32_t>(STATUS_RESTART_REQUEST), kLiveStatusOrder[1]);
     EXPECT_EQ(static_cast<uint32_t>(STATUS_RECORD_FULL), kLiveStatusOrder[kLiveStatusCount - 1]);
@@ -30,7 +30,8 @@ TEST(LiveStatus, ADeviceErrorStopsTheRecordingWhenOneRunsOtherwiseLiveInputAndSa
     } rows[] = {{STATUS_INPUT_FORMAT_ERROR, 245},
                 {STATUS_OUTPUT_FORMAT_ERROR, 247},
                 {STATUS_CAPTURE_ERROR, 254},
-                {STATUS_PLAYBACK_ERROR, 255}};
+                {STATUS_PLAYBACK_ERROR, 255},
+                {STATUS_DEVICE_LOST, 273}};
     for (const auto& row : rows) {
         LiveStatusStep idle = liveStatusStep(row.bit, false);
         EXPECT_TRUE(idle.stopLiveInput) << row.bit;
@@ -42,6 +43,19 @@ TEST(LiveStatus, ADeviceErrorStopsTheRecordingWhenOneRunsOtherwiseLiveInputAndSa
         EXPECT_FALSE(recording.stopLiveInput) << row.bit;
         EXPECT_EQ(row.message, recording.message) << row.bit;
     }
+}
+
+// A lost device that was the system's default is followed to the new
+// default: live input restarts (a take goes on) and a notice says so.
+TEST(LiveStatus, ALostDefaultDeviceRestartsLiveInputWithANoticeWhateverRuns) {
+    for (bool recording : {false, true}) {
+        const LiveStatusStep step = liveStatusStep(STATUS_DEVICE_LOST, recording, true);
+        EXPECT_TRUE(step.restart);
+        EXPECT_FALSE(step.stopRecording || step.stopLiveInput);
+        EXPECT_EQ(-274, step.message);
+    }
+    // Following the default changes nothing for the other device errors.
+    EXPECT_TRUE(liveStatusStep(STATUS_CAPTURE_ERROR, false, true).stopLiveInput);
 }
 
 TEST(LiveStatus, RecorderBitsStopTheRecordingAndOnlyAWriteErrorSaysSo) {
@@ -62,7 +76,7 @@ TEST(LiveStatus, ARestartRequestRestartsQuietlyAndUnknownBitsDoNothing) {
     EXPECT_FALSE(restart.stopRecording);
     EXPECT_FALSE(restart.stopLiveInput);
     EXPECT_EQ(0, restart.message);
-    for (uint32_t bit : {static_cast<uint32_t>(STATUS_RECORD_DISCARDED), 0x100u, 0u}) {
+    for (uint32_t bit : {static_cast<uint32_t>(STATUS_RECORD_DISCARDED), 0x200u, 0u}) {
         LiveStatusStep none = liveStatusStep(bit, false);
         EXPECT_FALSE(none.restart || none.stopRecording || none.stopLiveInput || none.message) << bit;
     }

@@ -247,8 +247,9 @@ TEST(Settings, StoredSettingsReadEveryValueAndKeepWhatIsRefused) {
     // Each name once, offered no more than its buffer (records: one byte more
     // than any record).
     const std::vector<std::pair<std::string, size_t>> expected = {
-        {"DxInput", 200}, {"DxOutput", 200}, {"AsioDevice", 200}, {"st001", 32}, {"st002", 32}, {"st003", 32},
-        {"ww001", 32},    {"ww002", 32},     {"PrfLoad", 259},    {"PrfSave", 259}, {"AccOpen", 259}};
+        {"DxInput", 200}, {"DxOutput", 200}, {"AsioDevice", 200}, {"st001", 32},      {"st004", 32},
+        {"WasapiInput", 200}, {"WasapiOutput", 200}, {"st002", 32}, {"st003", 32},    {"ww001", 32},
+        {"ww002", 32},    {"PrfLoad", 259},  {"PrfSave", 259},    {"AccOpen", 259}};
     EXPECT_EQ(key.offered, expected);
 
     key.setString("DxInput", std::string(199, 'i'));  // the longest name that fits
@@ -283,6 +284,55 @@ TEST(Settings, StoredSettingsReadEveryValueAndKeepWhatIsRefused) {
     EXPECT_STREQ(s.lastOpenPath, "C:\\perf\\a.qvp");
     EXPECT_STREQ(s.lastSavePath, "");
     EXPECT_STREQ(s.lastAccompanimentPath, "");
+}
+
+// WASAPI is stored beside the device record, which keeps saying DirectSound
+// for releases that know nothing else. A device record written since by
+// such a release (it differs from the copy) takes the choice back.
+TEST(Settings, TheWasapiChoiceHoldsOnlyWhileTheDeviceRecordIsTheOneWrittenWithIt) {
+    DeviceSettings device;
+    device.latencyMs = 20;
+    uint8_t st001[kSt001Size];
+    encodeDeviceSettings(device, st001);
+    EXPECT_EQ(0, st001[0]) << "the device record says DirectSound";
+    WasapiChoice choice;
+    choice.chosen = true;
+    choice.mode = 2;
+    std::memcpy(choice.deviceRecord, st001, kSt001Size);
+    uint8_t st004[kSt004Size];
+    encodeWasapiChoice(choice, st004);
+
+    FakeKey key;
+    key.set("st001", kRegBinary, std::vector<uint8_t>(st001, st001 + kSt001Size));
+    key.set("st004", kRegBinary, std::vector<uint8_t>(st004, st004 + kSt004Size));
+    key.setString("WasapiInput", "{0.0.1.00000000}.{guid}");
+    key.setString("WasapiOutput", kWasapiDefaultToken);
+    StoredSettings s;
+    readStoredSettings(FakeKey::read, &key, s);
+    EXPECT_TRUE(wasapiChosen(s));
+    EXPECT_EQ(2u, s.wasapi.mode);
+    EXPECT_STREQ("{0.0.1.00000000}.{guid}", wasapiEndpointId(s.wasapiInput));
+    EXPECT_STREQ("", wasapiEndpointId(s.wasapiOutput));
+
+    // An older release chose ASIO, or another latency: its choice stands.
+    for (uint8_t changed : {uint8_t{0}, uint8_t{1}}) {
+        std::vector<uint8_t> other(st001, st001 + kSt001Size);
+        other[changed] = changed == 0 ? 1 : 40;
+        key.values.front().second.bytes = other;  // st001, set first
+        StoredSettings t;
+        readStoredSettings(FakeKey::read, &key, t);
+        EXPECT_FALSE(wasapiChosen(t)) << int(changed);
+    }
+    // Not chosen, an unknown mode, a record of another size.
+    choice.chosen = false;
+    encodeWasapiChoice(choice, st004);
+    WasapiChoice back;
+    ASSERT_TRUE(decodeWasapiChoice(kRegBinary, st004, kSt004Size, back));
+    EXPECT_FALSE(back.chosen);
+    st004[1] = 7;
+    ASSERT_TRUE(decodeWasapiChoice(kRegBinary, st004, kSt004Size, back));
+    EXPECT_EQ(0u, back.mode);
+    EXPECT_FALSE(decodeWasapiChoice(kRegBinary, st004, kSt004Size - 1, back));
 }
 
 TEST(Settings, StoredApplicationDirectoryIsAStringOfAtMost260Bytes) {

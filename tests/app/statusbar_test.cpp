@@ -53,6 +53,16 @@ TEST(LatencyReadout, AsioTakesTheDriversAnswersPlusTheChain) {
     EXPECT_EQ(20, liveLatencyMs(s));
 }
 
+TEST(LatencyReadout, WasapiAddsItsModePeriodCountsAndFallback) {
+    char text[160];
+    formatWasapiStatus("Shared", 10.0, 0, 2, "Exclusive mode refused: shared", text, sizeof text);
+    EXPECT_STREQ(" | WASAPI Shared, 10.0 ms, under-runs 0, over-runs 2 | Exclusive mode refused: shared", text);
+    formatWasapiStatus("Exclusive", 2.9, 1, 0, "", text, sizeof text);
+    EXPECT_STREQ(" | WASAPI Exclusive, 2.9 ms, under-runs 1, over-runs 0", text);
+    formatWasapiStatus(nullptr, 1e9, 0, 0, nullptr, text, 20);
+    EXPECT_STREQ(" | WASAPI ?, 0.0 ms", text);
+}
+
 TEST(LatencyReadout, RoundsTheWholeSumToTheNearestMillisecond) {
     // Each part alone would round down; the sum is 1.5 ms.
     EXPECT_EQ(2, liveLatencyMs(asio(48000, 24, 24, 24)));
