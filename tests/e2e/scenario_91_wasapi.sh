@@ -129,3 +129,45 @@ check_eq 0028050202 "$(qv_reg_get "$QV_KEY" st001 | tr -d ' ' | tr '[:upper:]' '
   "the device record still says DirectSound"
 check_eq 01020028050202 "$(qv_reg_get "$QV_KEY" st004 | tr -d ' ' | tr '[:upper:]' '[:lower:]')" \
   "WASAPI and its mode are stored beside it"
+
+# ---- the chosen output device lost during a take --------------------------------
+module=$(timeout 5 pactl load-module module-null-sink sink_name=qvgone sink_properties=device.description=QvGone 2>/dev/null)
+if [ -n "$module" ]; then
+  QV_APP_LIMIT=120 qv_watch_start wasapi_lost.boxes "*=OK"
+  QV_APP_LIMIT=120 qv_start
+  FRAME=$(qv_wait_window Quorvane_Main_Class - 40)
+  sleep 2
+  qvd post-command "$FRAME" 32771 >/dev/null
+  DIALOG=$(qv_wait_window '#32770' 'Audio Settings:' 20)
+  check_ok "lost device: the new sink is chosen" qvd list "$DIALOG" 1145 QvGone
+  qvd list "$DIALOG" 1147 Shared >/dev/null
+  qvd post-command "$DIALOG" 1045 >/dev/null
+  qvd wait-gone "$DIALOG" 20 >/dev/null
+  qvd post-command "$FRAME" 32794 >/dev/null
+  REC=$(qv_wait_window '#32770' 'Recording:' 20)
+  qvd post-command "$REC" 1106 >/dev/null
+  qvd file-dialog "Wave File To Record" "$(qv_winpath "$work/lost.wav")" 20 >/dev/null
+  sleep 0.5
+  qvd post-command "$REC" 1109 >/dev/null
+  timeout 30 paplay --device=b "$work/tone.wav"
+  timeout 5 pactl unload-module "$module"
+  for _ in $(seq 100); do [ "$(boxes)" -gt 0 ] && break; sleep 0.1; done
+  sleep 1
+  echo "lost device: boxes: $(tr '\n' '|' <"$QV_WATCH_LOG")"
+  check_file_line "$QV_WATCH_LOG" $'Error #273\tThe sound device was removed or changed. Live input stopped.\tOK' \
+    "lost device: one message says live input stopped"
+  check_eq 1 "$(grep -c '#273' "$QV_WATCH_LOG")" "lost device: said once"
+  check_eq "Quorvane Live 1.21" "$(qvd title "$FRAME" | cut -f2-)" "lost device: the program survives"
+  qvd close "$REC" >/dev/null
+  qvd wait-gone "$REC" 10 >/dev/null
+  peak=$(sox "$work/lost.wav" -n stat 2>&1 | awk '/Maximum amplitude/ {print $3}')
+  echo "lost device: the take's peak $peak, $(soxi -D "$work/lost.wav" 2>/dev/null) s"
+  check_ok "lost device: the take keeps the tone it had (peak $peak)" \
+    awk -v p="$peak" 'BEGIN { exit !(p > 0.15 && p < 0.35) }'
+  qvd post-command "$FRAME" 105 >/dev/null
+  qv_wait_exit 30 && check_eq 0 "$QV_EXIT" "lost device: exit code"
+  qv_stop
+else
+  qv_fail "lost device: could not load an extra null sink"
+fi
+qv_reg_delete_key "$QV_KEY"
