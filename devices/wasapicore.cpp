@@ -1,6 +1,7 @@
 #include "devices/wasapicore.h"
 
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 
@@ -232,8 +233,8 @@ void fail(EngineState& e, int32_t rc, uint32_t bit) {
 
 // Takes every packet the capture client holds into the buffer, dropping the
 // oldest frames when it would hold more than the limit. Drops count as
-// over-runs once captured frames have been played (`counting`): the backlog
-// a capture side starts with is dropped silently.
+// over-runs once the stream has settled (`counting`): the backlog a capture
+// side starts with is dropped silently.
 bool drainCapture(WasapiEndpoint& capture, const WasapiStream& s, WasapiFifo& q, uint32_t limit, EngineState& e,
                   WasapiCounters& c, bool counting) {
     for (int guard = 0; guard < 64; ++guard) {
@@ -277,9 +278,38 @@ bool drainCapture(WasapiEndpoint& capture, const WasapiStream& s, WasapiFifo& q,
 // device is given a silent period only when it holds less than a period
 // (an under-run once capture has begun: before, the capture side is still
 // starting); otherwise the captured period is awaited.
+constexpr uint32_t kSettlingWindows = 2;
+
+// What the loop keeps between passes.
+struct LoopState {
+    uint32_t ahead = 0;        // frames the render side is kept ahead
+    bool captured = false;     // the capture side has delivered
+    bool played = false;       // captured frames have been played
+    uint32_t window = 0;       // render periods in the current settling window
+    uint32_t settled = 0;      // settling windows done
+    uint32_t minimumSpare = UINT32_MAX;
+};
+
+// While the stream settles (its first two seconds of played frames): what
+// the buffer held beyond the block that was taken, at its lowest over a
+// second, was never needed (a capture side's start-up backlog) and is only
+// delay; it is dropped at the end of each window.
+void settle(const WasapiStream& s, WasapiFifo& q, LoopState& l) {
+    if (!l.played || l.settled >= kSettlingWindows) return;
+    if (q.count < l.minimumSpare) l.minimumSpare = q.count;
+    const uint32_t periodsPerSecond = s.rate / s.periodFrames;
+    if (++l.window < (periodsPerSecond > 10 ? periodsPerSecond : 10)) return;
+    if (l.minimumSpare != UINT32_MAX && l.minimumSpare > 0 && l.minimumSpare <= q.count) fifoDrop(q, l.minimumSpare);
+    l.window = 0;
+    l.minimumSpare = UINT32_MAX;
+    ++l.settled;
+}
+
 bool serveRender(WasapiEndpoint& render, const WasapiStream& s, WasapiFifo& q, EngineState& e, WasapiCounters& c,
-                 uint32_t& ahead, bool captured) {
+                 LoopState& l) {
     const uint32_t block = s.periodFrames;
+    uint32_t& ahead = l.ahead;
+    const bool captured = l.captured;
     for (int guard = 0; guard < 8; ++guard) {
         uint32_t queued = 0;
         int32_t rc = render.padding(queued);
@@ -294,6 +324,8 @@ bool serveRender(WasapiEndpoint& render, const WasapiStream& s, WasapiFifo& q, E
         bool silent = true;
         if (q.count >= block) {
             fifoPop(q, e.inputL, e.inputR, block);
+            l.played = true;
+            settle(s, q, l);
             if (engineBlockBegin(e)) {
                 processBlock(e);
                 renderBlock(s.renderFormat, data, e.outputL, e.outputR, block);
@@ -398,7 +430,8 @@ void wasapiRun(WasapiEndpoint& capture, WasapiEndpoint& render, WasapiEvents& ev
     q.readAt = q.count = 0;
     const uint32_t limit = wasapiFifoLimit(s);
     const bool exclusive = s.mode == kWasapiExclusive;
-    uint32_t ahead = exclusive ? s.renderBufferFrames : 2 * s.periodFrames;
+    LoopState l;
+    l.ahead = exclusive ? s.renderBufferFrames : 2 * s.periodFrames;
     bool ready = q.capacity >= wasapiFifoCapacity(s) && q.left && q.right && e.blockSize == s.periodFrames;
     if (!ready) e.engineStatus.fetch_or(STATUS_PLAYBACK_ERROR);
     gConverter.setHistory(kSlotOutputDevice);
@@ -428,7 +461,6 @@ void wasapiRun(WasapiEndpoint& capture, WasapiEndpoint& render, WasapiEvents& ev
     // A device that stops signalling is a lost device: two seconds without
     // an event while running.
     uint32_t silentWaits = 0;
-    bool captured = false, played = false;
     while (ready && !(e.engineStatus.load() & kDeviceErrors)) {
         const WasapiWake wake = events.wait(200);
         if (wake == WasapiWake::Stop) break;
@@ -442,11 +474,10 @@ void wasapiRun(WasapiEndpoint& capture, WasapiEndpoint& render, WasapiEvents& ev
         silentWaits = 0;
         // Whichever event woke the loop, both sides are looked at: the
         // capture side first, so a render period finds the newest frames.
-        if (!drainCapture(capture, s, q, limit, e, c, played)) break;
-        captured = captured || q.count > 0;
+        if (!drainCapture(capture, s, q, limit, e, c, l.played && l.settled >= kSettlingWindows)) break;
+        l.captured = l.captured || q.count > 0;
         if (wake == WasapiWake::Render || exclusive || q.count >= s.periodFrames) {
-            if (!serveRender(render, s, q, e, c, ahead, captured)) break;
-            played = played || captured;
+            if (!serveRender(render, s, q, e, c, l)) break;
         }
     }
     render.stop();

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "devices/directsound.h"
+#include "devices/wasapi.h"
 #include "streamconv/binding.h"
 #include "tests/support/appfolder.h"
 #include "tests/support/devicetiming.h"
@@ -192,21 +193,17 @@ std::string heardAfter(const std::vector<float>& heard, size_t from, double fram
     return text;
 }
 
-TEST_F(DirectSound, LoopbackCarriesTheSignalScaledAndLateByTheBlockGeometry) {
-    const uint32_t latencyMs = 20;
-    ASSERT_EQ(0, dsApplySettings(outB, monitorB, 5, latencyMs, 3, testWindow()));
-    engine.inputGain = 0.5f;
-    LoopExpectation expected;
-    const double geometryMs = 2.0 * latencyMs + dsSettings().outputDelayMs;
-    expected.minLoopMs = geometryMs - 5.0;
-    expected.maxLoopMs = geometryMs + 400.0;
-
+// Plays bursts into `sink` while live input (`start`, `stop`) runs from
+// `monitor` back into it at half gain, and judges every train of echoes;
+// `medianMs` is the median round, the loop's latency.
+void runLoopback(EngineState& engine, const DsDevice* monitor, const DsDevice* sink, int32_t (*start)(),
+                 int32_t (*stop)(), double blockMs, const LoopExpectation& expected, const char* what,
+                 double& medianMs) {
     LoopbackRig rig;
     // Room for the start, the settling and every train that may be played.
     const double seconds = (kLoopTrains + kLoopRepeats + 2) * kTrainMs / 1000.0 + 20.0;
-    ASSERT_TRUE(rig.begin(nodeAt(dsCaptureDevices(), monitorB), nodeAt(dsPlaybackDevices(), outB), seconds, engine,
-                          testWindow()));
-    ASSERT_EQ(0, dsStart());
+    ASSERT_TRUE(rig.begin(monitor, sink, seconds, engine, testWindow()));
+    ASSERT_EQ(0, start());
     ASSERT_TRUE(rig.waitUntilFlowing(1000.0, 10000.0)) << "live input or the recording never started";
     ASSERT_TRUE(rig.play());
 
@@ -229,14 +226,14 @@ TEST_F(DirectSound, LoopbackCarriesTheSignalScaledAndLateByTheBlockGeometry) {
             std::string rounds;
             for (const LoopRound& r : train.rounds) {
                 roundStalls.push_back(
-                    rig.stallAround(static_cast<double>(r.from), static_cast<double>(r.to), latencyMs));
+                    rig.stallAround(static_cast<double>(r.from), static_cast<double>(r.to), blockMs));
                 char text[80];
                 std::snprintf(text, sizeof text, " %.0f ms x%.2f (stall %.0f)", r.loopMs, r.ratio,
                               roundStalls.back().stallMs);
                 rounds += text;
             }
             const StallMeasure trainStall = rig.stallAround(static_cast<double>(train.burst),
-                                                            static_cast<double>(train.burst) + trainFrames, latencyMs);
+                                                            static_cast<double>(train.burst) + trainFrames, blockMs);
             char why[160];
             const Verdict verdict = trainVerdict(train, expected, kMinRounds, roundStalls, trainStall, why, sizeof why);
             std::printf(
@@ -261,8 +258,8 @@ TEST_F(DirectSound, LoopbackCarriesTheSignalScaledAndLateByTheBlockGeometry) {
     }
     rig.end();
     {
-        Watchdog watchdog("dsStop", 10000);  // a streaming thread that hangs is no stall
-        ASSERT_EQ(0, dsStop());
+        Watchdog watchdog("stop", 10000);  // a streaming thread that hangs is no stall
+        ASSERT_EQ(0, stop());
     }
     EXPECT_EQ(0u, engine.engineStatus.load() & (STATUS_PLAYBACK_ERROR | STATUS_CAPTURE_ERROR));
     ASSERT_EQ("", faults) << "a round was wrong while nothing stalled";
@@ -270,10 +267,57 @@ TEST_F(DirectSound, LoopbackCarriesTheSignalScaledAndLateByTheBlockGeometry) {
     ASSERT_GE(loops.size(), kLoopRounds) << "rounds that never came back (" << judged << " trains judged)";
     ASSERT_GE(whole, 1) << "no train came back whole";
     std::sort(loops.begin(), loops.end());
-    std::printf(
-        "loopback: %zu rounds at 20 ms blocks, median %.1f ms; the block geometry accounts for %.1f ms, the "
-        "sound system for the rest\n",
-        loops.size(), loops[loops.size() / 2], geometryMs);
+    medianMs = loops[loops.size() / 2];
+    std::printf("loopback %s: %zu rounds, median %.1f ms\n", what, loops.size(), medianMs);
+}
+
+TEST_F(DirectSound, LoopbackCarriesTheSignalScaledAndLateByTheBlockGeometry) {
+    const uint32_t latencyMs = 20;
+    ASSERT_EQ(0, dsApplySettings(outB, monitorB, 5, latencyMs, 3, testWindow()));
+    engine.inputGain = 0.5f;
+    LoopExpectation expected;
+    const double geometryMs = 2.0 * latencyMs + dsSettings().outputDelayMs;
+    expected.minLoopMs = geometryMs - 5.0;
+    expected.maxLoopMs = geometryMs + 400.0;
+
+    double medianMs = 0.0;
+    runLoopback(engine, nodeAt(dsCaptureDevices(), monitorB), nodeAt(dsPlaybackDevices(), outB), dsStart, dsStop,
+                latencyMs, expected, "DirectSound", medianMs);
+    std::printf("loopback: the block geometry accounts for %.1f ms of DirectSound's, the sound system for the rest\n",
+                geometryMs);
+}
+
+// The same loop through WASAPI Shared; and DirectSound at its defaults (40
+// ms, 2 buffers) in the same run, for the figure beside it.
+TEST_F(DirectSound, WasapiSharedLoopsTheSignalBackSoonerThanDirectSoundAtItsDefaults) {
+    ASSERT_EQ(0, wasapiEnumerate());
+    const WasapiDevice* out = nullptr;
+    const WasapiDevice* in = nullptr;
+    for (int i = 0; i < wasapiDeviceCount(false); ++i)
+        if (std::string(wasapiDeviceAt(false, i)->name) == "QvOutB") out = wasapiDeviceAt(false, i);
+    for (int i = 0; i < wasapiDeviceCount(true); ++i)
+        if (std::string(wasapiDeviceAt(true, i)->name) == "Monitor of QvOutB") in = wasapiDeviceAt(true, i);
+    ASSERT_TRUE(in && out) << "the null sink is not listed";
+    engine.inputGain = 0.5f;
+    wasapiSetEngine(&engine);
+    wasapiApply(kWasapiShared, in->id, out->id);
+    LoopExpectation expected;
+    expected.minLoopMs = 10.0;
+    expected.maxLoopMs = 400.0;
+    double wasapiMs = 0.0;
+    runLoopback(engine, nodeAt(dsCaptureDevices(), monitorB), nodeAt(dsPlaybackDevices(), outB), wasapiStart,
+                wasapiStop, 10.0, expected, "WASAPI Shared", wasapiMs);
+    wasapiSetEngine(nullptr);
+    engineRelease(engine);
+
+    ASSERT_EQ(0, dsApplySettings(outB, monitorB, 5, 40, 2, testWindow()));
+    expected.minLoopMs = 2.0 * 40 + dsSettings().outputDelayMs - 5.0;
+    expected.maxLoopMs = 1000.0;
+    double directSoundMs = 0.0;
+    runLoopback(engine, nodeAt(dsCaptureDevices(), monitorB), nodeAt(dsPlaybackDevices(), outB), dsStart, dsStop,
+                40.0, expected, "DirectSound at 40 ms, 2 buffers", directSoundMs);
+    std::printf("loopback: WASAPI Shared %.1f ms, DirectSound at its defaults %.1f ms\n", wasapiMs, directSoundMs);
+    EXPECT_LT(wasapiMs, directSoundMs);
 }
 
 }  // namespace
