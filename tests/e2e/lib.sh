@@ -314,6 +314,26 @@ sizes_valid() {
 # rms_of FILE FROM SECONDS: RMS amplitude (sox stat) of that stretch.
 rms_of() { sox "$1" -n trim "$2" "$3" stat 2>&1 | awk '/RMS +amplitude/ {print $3}'; }
 
+# ---- the VU meters ----------------------------------------------------------------
+
+# lit_segments TITLE: how many of the meter's upper row of 43 segments
+# differ from the colour of an unlit one ($UNLIT, read while it was silent).
+lit_segments() {
+  local meter points k
+  meter=$(qvd wait-window Quorvane_Meter_Class "$1" 5 | cut -f1)
+  points=""
+  for k in $(seq 0 42); do points+=" $((67 + 5 * k)) 16"; done
+  # shellcheck disable=SC2086
+  qvd pixels "$meter" $points | awk -F'\t' -v u="$UNLIT" '$2 != u { n++ } END { print n + 0 }'
+}
+segments_for() {  # PEAK: the segments a linear peak lights
+  awk -v p="$1" 'BEGIN { if (p <= 0) { print 0; exit } n = int((80 + 20 * log(p) / log(10)) * 43 / 80);
+                         print (n < 0 ? 0 : (n > 43 ? 43 : n)) }'
+}
+# near_segments LIT WANT: LIT is WANT or one segment fewer (a block's peak
+# may fall a segment below the file's).
+near_segments() { [ -n "$1" ] && [ "$1" -le "$2" ] && [ "$1" -ge $(($2 - 1)) ]; }
+
 # qv_epoch: the clock qvdrive's "press" lines are read against (seconds,
 # with milliseconds).
 qv_epoch() { date +%s.%3N; }

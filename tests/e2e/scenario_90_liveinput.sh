@@ -36,27 +36,12 @@ meters_open() { QV_DRIVE_LIMIT=20 qvd wait-window Quorvane_Meter_Class - 3 >/dev
 meters_closed() { ! QV_DRIVE_LIMIT=15 qvd wait-window Quorvane_Meter_Class - 0.5 >/dev/null 2>&1; }
 toggle_live() { qvd send-key "$FRAME" ctrl+l >/dev/null; sleep 1.5; }
 
-# lit_segments TITLE: how many of the upper row's 43 segments differ from
-# the colour of an unlit one (read before live input started).
-lit_segments() {
-  local meter points k
-  meter=$(qvd wait-window Quorvane_Meter_Class "$1" 5 | cut -f1)
-  points=""
-  for k in $(seq 0 42); do points+=" $((67 + 5 * k)) 16"; done
-  # shellcheck disable=SC2086
-  qvd pixels "$meter" $points | awk -F'\t' -v u="$UNLIT" '$2 != u { n++ } END { print n + 0 }'
-}
-segments_for() {  # PEAK: the segments a linear peak lights
-  awk -v p="$1" 'BEGIN { if (p <= 0) { print 0; exit } n = int((80 + 20 * log(p) / log(10)) * 43 / 80);
-                         print (n < 0 ? 0 : (n > 43 ? 43 : n)) }'
-}
 # meter_place TITLE: the meter window's outer rectangle on the screen.
 meter_place() {
   local meter
   meter=$(qvd wait-window Quorvane_Meter_Class "$1" 5 | cut -f1)
   [ -n "$meter" ] && qvd rects "$meter" | head -1 | cut -f6
 }
-near_segments() { [ -n "$1" ] && [ "$1" -le "$2" ] && [ "$1" -ge $(($2 - 1)) ]; }
 # load_row: the colours along the middle of the load read-out (bar and
 # percentage), bottom right of the frame's client area above the status bar.
 load_row() {

@@ -3,7 +3,7 @@
 # two buffers), the capture-to-playback latency of a tone is measured; then
 # WASAPI is chosen in Audio Settings with Exclusive mode (which Wine
 # refuses: the fallback shows in the status bar, no box), live input
-# carries the tone at half gain with the meters lit, its latency is
+# carries the tone at half gain with the meters lit as for DirectSound, its latency is
 # measured the same way, and a take records the tone. The choice survives
 # a restart, and the device record still says DirectSound for releases
 # that know nothing else.
@@ -55,6 +55,18 @@ measure() {
     g = (i > 0 && o > 0) ? sprintf("%.1f", 20 * log(o / i) / log(10)) : "none"
     print l, g }'
 }
+# open_settings: Audio Settings from the frame, its handle in DIALOG. A
+# command posted while the frame is still starting can go unanswered: it is
+# posted once more before the scenario gives up.
+open_settings() {
+  qvd post-command "$FRAME" 32771 >/dev/null
+  DIALOG=$(qv_wait_window '#32770' 'Audio Settings:' 5 2>/dev/null)
+  if [ -z "$DIALOG" ]; then
+    echo "no Audio Settings after 5 s: asking again"
+    qvd post-command "$FRAME" 32771 >/dev/null
+    DIALOG=$(qv_wait_window '#32770' 'Audio Settings:' 20)
+  fi
+}
 half_gain() { awk -v g="$1" 'BEGIN { exit !(g != "none" && g > -7.0 && g < -5.0) }'; }
 
 QV_APP_LIMIT=300 qv_watch_start wasapi.boxes "*=OK"
@@ -69,8 +81,7 @@ echo "directsound (40 ms, 2 buffers): latency $ds_latency ms, gain $ds_gain dB"
 toggle_live
 
 # ---- WASAPI chosen in Audio Settings --------------------------------------------
-qvd post-command "$FRAME" 32771 >/dev/null
-DIALOG=$(qv_wait_window '#32770' 'Audio Settings:' 20)
+open_settings
 check_ok "the dialog offers WASAPI" test -n "$(qvd children "$DIALOG" | grep -P '\t1140\t')"
 qvd post-command "$DIALOG" 1140 >/dev/null
 sleep 0.5
@@ -86,6 +97,8 @@ qvd post-command "$DIALOG" 1045 >/dev/null
 check_ok "Accept closes the dialog" qvd wait-gone "$DIALOG" 20
 
 toggle_live
+meter=$(qvd wait-window Quorvane_Meter_Class "Input VU Meter" 5 | cut -f1)
+UNLIT=$(qvd pixels "$meter" 277 16 | cut -f2)
 status=$(status_text)
 echo "status: $status"
 check_contains "$status" "WASAPI" "the status bar names WASAPI"
@@ -98,8 +111,21 @@ check_ok "WASAPI's loop is shorter than DirectSound's at its defaults ($wasapi_l
   awk -v w="$wasapi_latency" -v d="$ds_latency" 'BEGIN { exit !(w != "?" && d != "?" && w + 0 < d + 0) }'
 check_ok "WASAPI's loop is under 80 ms ($wasapi_latency ms)" \
   awk -v w="$wasapi_latency" 'BEGIN { exit !(w != "?" && w + 0 < 80) }'
-meter=$(qvd wait-window Quorvane_Meter_Class "Input VU Meter" 5 | cut -f1)
-check_ok "the meter windows are open" test -n "$meter"
+# The meters while the tone sounds again, against its captured peak: the
+# input meter lights the peak's segments, the output meter half of it.
+timeout 20 paplay --device=b "$work/tone.wav" &
+tone=$!
+sleep 1.5
+in_lit=$(lit_segments "Input VU Meter")
+out_lit=$(lit_segments "Output VU Meter")
+wait "$tone"
+in_peak=$(sox "$work/wasapi.in.wav" -n trim 1.5 1.5 stat 2>&1 | awk '/Maximum amplitude/ {print $3}')
+want_in=$(segments_for "$in_peak")
+want_out=$(segments_for "$(awk -v p="$in_peak" 'BEGIN { print p / 2 }')")
+echo "meters: captured peak $in_peak; lit input $in_lit (want $want_in), output $out_lit (want $want_out)"
+check_ok "the input meter lights the tone's segments ($in_lit of 43, want $want_in)" near_segments "$in_lit" "$want_in"
+check_ok "the output meter lights half the tone's segments ($out_lit of 43, want $want_out)" \
+  near_segments "$out_lit" "$want_out"
 
 # ---- a take through WASAPI ------------------------------------------------------
 qvd post-command "$FRAME" 32794 >/dev/null
@@ -137,8 +163,7 @@ if [ -n "$module" ]; then
   QV_APP_LIMIT=120 qv_start
   FRAME=$(qv_wait_window Quorvane_Main_Class - 40)
   sleep 2
-  qvd post-command "$FRAME" 32771 >/dev/null
-  DIALOG=$(qv_wait_window '#32770' 'Audio Settings:' 20)
+  open_settings
   check_ok "lost device: the new sink is chosen" qvd list "$DIALOG" 1145 QvGone
   qvd list "$DIALOG" 1147 Shared >/dev/null
   qvd post-command "$DIALOG" 1045 >/dev/null
