@@ -444,13 +444,7 @@ int32_t wasapiStart() {
     release(out);
     // Exclusive mode asks for 48 kHz 24-bit stereo first, then the mix
     // format's rate at 24 and 16 bits.
-    StreamFormat asked{};
-    asked.wFormatTag = kWaveFormatPcm;
-    asked.nChannels = 2;
-    asked.nSamplesPerSec = 48000;
-    asked.wBitsPerSample = 24;
-    asked.nBlockAlign = 6;
-    asked.nAvgBytesPerSec = 48000 * 6;
+    const StreamFormat asked = pcmFormat(48000, 2, 24);
     if (result == 0) result = wasapiOpen(s.capture, s.render, s.settings.mode, asked, s.stream);
     if (result != 0) {
         closeStreams();

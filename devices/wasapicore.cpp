@@ -19,17 +19,6 @@ int64_t durationOf(uint32_t frames, uint32_t rate) {
     return rate ? static_cast<int64_t>(std::llround(kHundredNs * frames / rate)) : 0;
 }
 
-StreamFormat pcmFormat(uint32_t rate, uint16_t channels, uint16_t bits) {
-    StreamFormat f{};
-    f.wFormatTag = kWaveFormatPcm;
-    f.nChannels = channels;
-    f.nSamplesPerSec = rate;
-    f.wBitsPerSample = bits;
-    f.nBlockAlign = static_cast<uint16_t>(channels * bits / 8);
-    f.nAvgBytesPerSec = rate * f.nBlockAlign;
-    return f;
-}
-
 // A format the loop can carry: PCM of 8 to 32 bits or 32-bit float, one or
 // more channels, a block alignment that matches, a rate in the engine's range.
 bool usable(const StreamFormat& f) {
@@ -348,6 +337,17 @@ bool serveRender(WasapiEndpoint& render, const WasapiStream& s, WasapiFifo& q, E
 }
 
 }  // namespace
+
+StreamFormat pcmFormat(uint32_t rate, uint16_t channels, uint16_t bits) {
+    StreamFormat f{};
+    f.wFormatTag = kWaveFormatPcm;
+    f.nChannels = channels;
+    f.nSamplesPerSec = rate;
+    f.wBitsPerSample = bits;
+    f.nBlockAlign = static_cast<uint16_t>(channels * bits / 8);
+    f.nAvgBytesPerSec = rate * f.nBlockAlign;
+    return f;
+}
 
 const char* wasapiModeName(uint32_t mode) {
     switch (mode) {

@@ -36,6 +36,9 @@ constexpr uint32_t kCaptureDiscontinuity = 0x1;  // AUDCLNT_BUFFERFLAGS_DATA_DIS
 // endpoint resolves the extensible form to one of these.
 constexpr uint16_t kWaveFormatPcm = 1, kWaveFormatFloat = 3;
 
+// The record of an integer PCM format.
+StreamFormat pcmFormat(uint32_t rate, uint16_t channels, uint16_t bits);
+
 // One direction of the device, as the core drives it: the calls map one to
 // one onto the platform's audio client, capture client and render client.
 // Every call returns the platform's result (0 for success).

@@ -37,7 +37,7 @@ protected:
     // Opens, configures the engine at the stream's rate and block, and
     // gives the buffer its storage.
     void open(uint32_t mode) {
-        ASSERT_EQ(0, wasapiOpen(capture, render, mode, pcm16(44100), stream));
+        ASSERT_EQ(0, wasapiOpen(capture, render, mode, pcmFormat(44100, 2, 16), stream));
         engine.blockSize = stream.periodFrames;
         ASSERT_EQ(0, engineConfigure(engine, stream.rate, true));
         left.assign(wasapiFifoCapacity(stream), 0.0f);
@@ -67,7 +67,7 @@ TEST_F(WasapiCore, SharedModeTakesTheMixFormatAndTheDevicePeriodAndTheFallbacksA
     // Low latency: the engine's smallest period.
     ScriptedEndpoint c2(true), r2(false);
     WasapiStream s2;
-    ASSERT_EQ(0, wasapiOpen(c2, r2, kWasapiSharedLowLatency, pcm16(44100), s2));
+    ASSERT_EQ(0, wasapiOpen(c2, r2, kWasapiSharedLowLatency, pcmFormat(44100, 2, 16), s2));
     EXPECT_EQ(kWasapiSharedLowLatency, s2.mode);
     EXPECT_EQ(144u, s2.periodFrames);
 
@@ -75,7 +75,7 @@ TEST_F(WasapiCore, SharedModeTakesTheMixFormatAndTheDevicePeriodAndTheFallbacksA
     ScriptedEndpoint c3(true), r3(false);
     r3.exclusiveResult = kAudclntExclusiveNotAllowed;
     WasapiStream s3;
-    ASSERT_EQ(0, wasapiOpen(c3, r3, kWasapiExclusive, pcm16(44100), s3));
+    ASSERT_EQ(0, wasapiOpen(c3, r3, kWasapiExclusive, pcmFormat(44100, 2, 16), s3));
     EXPECT_EQ(kWasapiSharedLowLatency, s3.mode);
     wasapiFallbackText(s3, text, sizeof text);
     EXPECT_STREQ("Exclusive mode refused: shared, low latency", text);
@@ -85,7 +85,7 @@ TEST_F(WasapiCore, SharedModeTakesTheMixFormatAndTheDevicePeriodAndTheFallbacksA
     r4.exclusiveResult = kAudclntExclusiveNotAllowed;
     r4.haveLowLatency = false;
     WasapiStream s4;
-    ASSERT_EQ(0, wasapiOpen(c4, r4, kWasapiExclusive, pcm16(44100), s4));
+    ASSERT_EQ(0, wasapiOpen(c4, r4, kWasapiExclusive, pcmFormat(44100, 2, 16), s4));
     EXPECT_EQ(kWasapiShared, s4.mode);
     EXPECT_EQ(kWasapiExclusiveRefused | kWasapiLowLatencyRefused, s4.fallbacks);
     wasapiFallbackText(s4, text, sizeof text);
@@ -93,7 +93,7 @@ TEST_F(WasapiCore, SharedModeTakesTheMixFormatAndTheDevicePeriodAndTheFallbacksA
     ScriptedEndpoint c5(true), r5(false);
     r5.haveLowLatency = false;
     WasapiStream s5;
-    ASSERT_EQ(0, wasapiOpen(c5, r5, kWasapiSharedLowLatency, pcm16(44100), s5));
+    ASSERT_EQ(0, wasapiOpen(c5, r5, kWasapiSharedLowLatency, pcmFormat(44100, 2, 16), s5));
     wasapiFallbackText(s5, text, sizeof text);
     EXPECT_STREQ("Low-latency shared mode refused: shared", text);
 }
@@ -103,7 +103,7 @@ TEST_F(WasapiCore, ExclusiveModeReinitialisesAtTheAlignedSizeAndRefusedFormatsAr
     // fresh client is initialised again at exactly that period.
     render.alignedFrames = 448;
     capture.alignedFrames = 448;
-    ASSERT_EQ(0, wasapiOpen(capture, render, kWasapiExclusive, pcm16(44100), stream));
+    ASSERT_EQ(0, wasapiOpen(capture, render, kWasapiExclusive, pcmFormat(44100, 2, 16), stream));
     EXPECT_EQ(kWasapiExclusive, stream.mode);
     EXPECT_EQ(448u, stream.periodFrames);
     EXPECT_EQ(kWaveFormatPcm, stream.renderFormat.wFormatTag);
@@ -118,14 +118,14 @@ TEST_F(WasapiCore, ExclusiveModeReinitialisesAtTheAlignedSizeAndRefusedFormatsAr
     ScriptedEndpoint c2(true), r2(false);
     r2.refuseFormats = true;
     WasapiStream s2;
-    EXPECT_EQ(kWasapiFormatError, wasapiOpen(c2, r2, kWasapiShared, pcm16(44100), s2));
+    EXPECT_EQ(kWasapiFormatError, wasapiOpen(c2, r2, kWasapiShared, pcmFormat(44100, 2, 16), s2));
 
     // A capture side at another rate is converted by the platform when it
     // can be; when it cannot, the rates are said to differ.
     ScriptedEndpoint c3(true), r3(false);
     c3.mix = floatFormat(44100, 1);
     WasapiStream s3;
-    ASSERT_EQ(0, wasapiOpen(c3, r3, kWasapiShared, pcm16(44100), s3));
+    ASSERT_EQ(0, wasapiOpen(c3, r3, kWasapiShared, pcmFormat(44100, 2, 16), s3));
     EXPECT_EQ(48000u, s3.captureFormat.nSamplesPerSec);
     EXPECT_EQ(1u, s3.captureFormat.nChannels);
     EXPECT_TRUE(s3.fallbacks & kWasapiCaptureConverted);
@@ -133,7 +133,7 @@ TEST_F(WasapiCore, ExclusiveModeReinitialisesAtTheAlignedSizeAndRefusedFormatsAr
     c4.mix = floatFormat(44100, 2);
     c4.refuseOtherRates = true;
     WasapiStream s4;
-    EXPECT_EQ(kWasapiRatesDiffer, wasapiOpen(c4, r4, kWasapiShared, pcm16(44100), s4));
+    EXPECT_EQ(kWasapiRatesDiffer, wasapiOpen(c4, r4, kWasapiShared, pcmFormat(44100, 2, 16), s4));
     EXPECT_EQ("renew", r4.calls.back());
 
     // A device that is gone while opening.
@@ -142,7 +142,7 @@ TEST_F(WasapiCore, ExclusiveModeReinitialisesAtTheAlignedSizeAndRefusedFormatsAr
     r5.haveLowLatency = false;
     r5.refuseFormats = true;
     WasapiStream s5;
-    EXPECT_NE(0, wasapiOpen(c5, r5, kWasapiExclusive, pcm16(44100), s5));
+    EXPECT_NE(0, wasapiOpen(c5, r5, kWasapiExclusive, pcmFormat(44100, 2, 16), s5));
 }
 
 TEST_F(WasapiCore, SteadyClocksCarryEverySampleAtAFixedDelay) {

@@ -228,14 +228,7 @@ TEST(NoAllocation, WasapiDuplexLoopWhileItsClocksDrift) {
             capture.log = render.log = false;
             capture.mix = render.mix = mode == kWasapiExclusive ? floatFormat(44100, 2) : floatFormat(48000, 2);
             WasapiStream stream;
-            StreamFormat asked{};
-            asked.wFormatTag = kWaveFormatPcm;
-            asked.nChannels = 2;
-            asked.nSamplesPerSec = 44100;
-            asked.wBitsPerSample = 16;
-            asked.nBlockAlign = 4;
-            asked.nAvgBytesPerSec = 44100 * 4;
-            ASSERT_EQ(0, wasapiOpen(capture, render, mode, asked, stream));
+            ASSERT_EQ(0, wasapiOpen(capture, render, mode, pcmFormat(44100, 2, 16), stream));
             ASSERT_EQ(mode, stream.mode);
             EngineState engine;
             engine.blockSize = stream.periodFrames;

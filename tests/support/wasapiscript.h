@@ -25,17 +25,6 @@ StreamFormat floatFormat(uint32_t rate, uint16_t channels) {
     return f;
 }
 
-StreamFormat pcm16(uint32_t rate) {
-    StreamFormat f{};
-    f.wFormatTag = kWaveFormatPcm;
-    f.nChannels = 2;
-    f.nSamplesPerSec = rate;
-    f.wBitsPerSample = 16;
-    f.nBlockAlign = 4;
-    f.nAvgBytesPerSec = rate * 4;
-    return f;
-}
-
 // The sample the capture side delivers at frame n: exact in a float, so
 // the output can be compared bit for bit.
 float captured(uint64_t n, int channel) {
