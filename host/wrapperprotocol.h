@@ -64,6 +64,11 @@ enum : intptr_t {
     WD_GET_PARAMETER_COUNT = 30,
     WD_GET_PARAMETER = 31,  // fills value, name and display for `index`
     WD_SET_PARAMETER = 32,  // sets `index` to `value`
+    // As WD_LOAD_STATE, but the wrapper's present instances stay and the
+    // blob's are appended after them (in creation order). The host prepares
+    // the next song's chain with it while the current one plays; a wrapper
+    // that answers 0 gets the stop-and-load of opening a file instead.
+    WD_ADD_STATE = 33,
 };
 
 // The record behind WD_GET_PARAMETER and WD_SET_PARAMETER.
@@ -84,6 +89,11 @@ enum : intptr_t {
     HC_EDITOR_CLOSED = 5,
     HC_SCAN_PROGRESS = 6,
     HC_WRAPPER_CLOSED = 7,
+    // Added later; an older host answers 0. a1 the instance, a2 the
+    // parameter's index. UI thread.
+    HC_PARAMETER_CHANGED = 8,  // the user moved it in the plug-in's editor
+    HC_LEARN_PARAMETER = 9,    // "Learn MIDI Control" on its row of the generic editor
+    HC_FORGET_PARAMETER = 10,  // "Forget MIDI Control" on that row
 };
 
 // The record behind WD_GET_USER_DATA and WD_SET_USER_DATA: three words.
