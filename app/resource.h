@@ -121,6 +121,17 @@
 #define IDM_WINDOW_TILE_HORIZONTAL 32807
 #define IDM_METRONOME 32813
 #define IDM_SEPARATE_PROCESSES 32816
+// Playing live: MIDI, set lists, song changes and tap tempo.
+#define IDM_MIDI_SETTINGS 32820
+#define IDM_OPEN_SET_LIST 32821
+#define IDM_SAVE_SET_LIST 32822
+#define IDM_SHOW_SET_LIST 32823
+#define IDM_SONG_PREVIOUS 32824
+#define IDM_SONG_NEXT 32825
+#define IDM_TAP_TEMPO 32826
+#define IDD_MIDI_SETTINGS 140
+#define IDC_MIDI_INPUTS 1150
+#define IDC_MIDI_NONE 1151
 
 // The effect chain: the "Select Effect:" dialog and its controls (the
 // pane's pop-up menu commands 110 ... 114 are named in app/chain.h).
