@@ -15,8 +15,8 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 BITMAPS = {
     "fxpane.bmp": (291, 235), "gatepane.bmp": (228, 235), "switchlit.bmp": (83, 15),
     "mdipattern.bmp": (64, 64), "meter.bmp": (300, 56), "splash.bmp": (360, 160),
-    "bypass.bmp": (51, 15), "loadbar.bmp": (166, 16), "toolbar_normal.bmp": (384, 39),
-    "toolbar_hot.bmp": (384, 39), "play.bmp": (14, 14), "stop.bmp": (14, 14),
+    "bypass.bmp": (51, 15), "loadbar.bmp": (166, 16), "toolbar_normal.bmp": (528, 39),
+    "toolbar_hot.bmp": (528, 39), "play.bmp": (14, 14), "stop.bmp": (14, 14),
 }
 ICONS = {"quorvane.ico": [16, 32, 48], "quorvane_small.ico": [16, 32]}
 # The modules' own pictures, drawn by their scripts into folders of their own.

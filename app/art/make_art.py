@@ -715,7 +715,7 @@ def loadbar():
     return cv
 
 
-# Toolbar pictures: eight 48x39 cells side by side, in button order. The
+# Toolbar pictures: eleven 48x39 cells side by side, in button order. The
 # toolbar and the accompaniment bar's button are painted in the system
 # button face, and these pictures sit on it: they are drawn on the classic
 # light-grey face (192, 192, 192), so that a picture blends into its button.
@@ -870,7 +870,58 @@ def tb_fx(cv, ox, hi):
         fill(cv, sh.moved(ox + 24 - w / 2.0, 12.5), vgrad(12, 27, [(0, shade(amber, 0.4)), (1, amber)]))
 
 
-TOOLBAR = [tb_new, tb_open, tb_save, tb_wave, tb_microphone, tb_metronome, tb_record, tb_fx]
+SONG_BLUE = (44, 108, 204)
+
+
+def skip(cv, ox, hi, forward):
+    """A skip mark: two triangles against a bar, pointing forward (right)
+    or back (left), as a player's next and previous track buttons are."""
+    def x(v):
+        return ox + (v if forward else 48 - v)
+    top, bottom, mid = 10.0, 30.0, 20.0
+    first = polygon([(x(9), top), (x(21), mid), (x(9), bottom)])
+    second = polygon([(x(20), top), (x(32), mid), (x(20), bottom)])
+    bar = rrect(min(x(32), x(37)), top, max(x(32), x(37)), bottom, 0.8)
+    mark = first | second | bar
+    drop_shadow(cv, mark)
+    blue = tb_colour(SONG_BLUE, hi)
+    inked(cv, mark, vgrad(top, bottom, [(0, shade(blue, 0.4)), (0.5, blue), (1, shade(blue, -0.3))]))
+
+
+def tb_previous_song(cv, ox, hi):
+    skip(cv, ox, hi, False)
+
+
+def tb_next_song(cv, ox, hi):
+    skip(cv, ox, hi, True)
+
+
+def tb_tap_tempo(cv, ox, hi):
+    """A finger tapping a pad, the beat ringing out from the tap."""
+    cx, tip = ox + 21, 26.0
+    pad = rrect(ox + 8, 27, ox + 40, 35, 3.5)
+    drop_shadow(cv, pad)
+    inked(cv, pad, vgrad(27, 35, [(0, (84, 88, 98)), (1, (34, 36, 42))]))
+    amber = tb_colour((240, 160, 30), hi)
+    fill(cv, rrect(ox + 10, 28.5, ox + 38, 30, 0.7), amber, 0.85)
+    # The beat: short strokes radiating from the fingertip on both sides.
+    for deg in (195, 225, 255, 285, 315, 345):
+        (ax, ay), (bx, by) = polar(cx, tip, 6.5, deg), polar(cx, tip, 11.0, deg)
+        inked(cv, segment(ax, ay, bx, by, 0.75), amber, 0.6)
+    skin = tb_colour((236, 190, 150), hi)
+    fist = rrect(cx - 4, 2, cx + 13, 15, 4.5)
+    finger = rrect(cx - 3.5, 5, cx + 3.0, tip, 3.2)
+    hand = fist | finger
+    drop_shadow(cv, hand)
+    inked(cv, hand, hgrad(cx - 4, cx + 13, [(0, shade(skin, 0.2)), (1, shade(skin, -0.2))]))
+    crease = tb_colour((150, 100, 70), hi)
+    for k in range(3):
+        fill(cv, rrect(cx + 4, 5 + 3 * k, cx + 11, 5.8 + 3 * k, 0.4), crease, 0.8)
+    fill(cv, rrect(cx - 2.0, tip - 6, cx + 1.5, tip - 1.5, 1.5), shade(skin, 0.35))
+
+
+TOOLBAR = [tb_new, tb_open, tb_save, tb_wave, tb_microphone, tb_metronome, tb_record, tb_fx,
+           tb_previous_song, tb_next_song, tb_tap_tempo]
 
 
 def keyed(w, h, draw):
