@@ -33,7 +33,7 @@ struct ImageListRow {
 // Indexed by SharedImageListId.
 constexpr ImageListRow kImageLists[kSharedImageListCount] = {
     {IDB_LOAD_BAR, 166, 16, 1},   {IDB_BYPASS, 51, 15, 1},          {IDB_SWITCH_LIT, 83, 15, 1},
-    {IDB_GATE_PANE, 228, 235, 1}, {IDB_TOOLBAR_HOT, 48, 39, 8}, {IDB_TOOLBAR_NORMAL, 48, 39, 8},
+    {IDB_GATE_PANE, 228, 235, 1}, {IDB_TOOLBAR_HOT, 48, 39, 11}, {IDB_TOOLBAR_NORMAL, 48, 39, 11},
 };
 
 struct Graphics {

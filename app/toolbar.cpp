@@ -2,8 +2,10 @@
 
 namespace {
 
-// Commands of menu 109 (the same numbers as app/resource.h, which carries
-// the resource compiler's #defines and is not included by platform-free code).
+// Commands the frame handles: those of menu 109 and, after the last gap,
+// the stage's song and tempo commands (the same numbers as app/resource.h,
+// which carries the resource compiler's #defines and is not included by
+// platform-free code).
 constexpr ToolbarButton kButtons[kToolbarButtonCount] = {
     {32773, false, "New Performance"},
     {32774, false, "Open Performance"},
@@ -12,7 +14,11 @@ constexpr ToolbarButton kButtons[kToolbarButtonCount] = {
     {32772, false, "Start Live Input"},
     {32813, false, "Enable Metronome"},
     {32794, true, "Record"},
-    {32800, false, "Master Section"},
+    {32800, true, "Master Section"},
+    // For the stage: the set list's songs and the metronome's tempo.
+    {32824, false, "Previous Song"},
+    {32825, false, "Next Song"},
+    {32826, false, "Tap Tempo"},
 };
 
 bool validIndex(int index) { return index >= 0 && index < kToolbarButtonCount; }

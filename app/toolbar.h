@@ -1,4 +1,4 @@
-// The toolbar's platform-free model: where its eight buttons sit, which
+// The toolbar's platform-free model: where its eleven buttons sit, which
 // command and tooltip each carries, how the mouse moves their states, and
 // which picture each state shows. toolbar_win32.cpp draws and dispatches
 // what these functions decide. Main (user-interface) thread only.
@@ -7,7 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 
-constexpr int kToolbarButtonCount = 8;
+constexpr int kToolbarButtonCount = 11;
 constexpr int kToolbarBarHeight = 54;
 constexpr int kToolbarButtonWidth = 50, kToolbarButtonHeight = 41;
 constexpr int kToolbarPictureWidth = 48, kToolbarPictureHeight = 39;
@@ -36,11 +36,11 @@ struct ToolbarButton {
     const char* tooltip;  // fits kToolbarTooltipSlot
 };
 
-// The eight buttons, in order; the picture of button i is picture i of
+// The eleven buttons, in order; the picture of button i is picture i of
 // both toolbar image lists.
 const ToolbarButton& toolbarButton(int index);
 
-// Button `index`'s rectangle; an empty rectangle for an index outside 0..7.
+// Button `index`'s rectangle; an empty rectangle for an index outside 0..10.
 ToolbarRect toolbarButtonRect(int index);
 
 bool toolbarRectHolds(const ToolbarRect& r, int x, int y);

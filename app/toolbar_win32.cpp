@@ -1,5 +1,5 @@
 // The toolbar along the frame's top edge and its tooltips. The bar draws
-// and tracks its eight picture buttons itself; app/toolbar.cpp decides
+// and tracks its eleven picture buttons itself; app/toolbar.cpp decides
 // where they are, what state the mouse puts them in and what each sends.
 // Main (user-interface) thread only.
 #include <windows.h>

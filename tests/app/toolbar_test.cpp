@@ -11,8 +11,8 @@ namespace {
 int centreX(int i) { return (toolbarButtonRect(i).left + toolbarButtonRect(i).right) / 2; }
 constexpr int kMiddleY = 26;
 
-TEST(ToolbarLayout, ButtonsSitInThreeGroupsSeparatedByTheTwoGaps) {
-    const int lefts[kToolbarButtonCount] = {10, 61, 112, 163, 244, 295, 346, 427};
+TEST(ToolbarLayout, ButtonsSitInFourGroupsSeparatedByTheThreeGaps) {
+    const int lefts[kToolbarButtonCount] = {10, 61, 112, 163, 244, 295, 346, 427, 508, 559, 610};
     for (int i = 0; i < kToolbarButtonCount; ++i) {
         const ToolbarRect r = toolbarButtonRect(i);
         EXPECT_EQ(r.left, lefts[i]) << "button " << i;
@@ -22,9 +22,10 @@ TEST(ToolbarLayout, ButtonsSitInThreeGroupsSeparatedByTheTwoGaps) {
     }
     EXPECT_EQ(toolbarButtonRect(3).right, 213);
     EXPECT_EQ(toolbarButtonRect(6).right, 396);
-    EXPECT_EQ(toolbarButtonRect(7).right, 477);  // the Master Section button, after both gaps
+    EXPECT_EQ(toolbarButtonRect(7).right, 477);  // the Master Section button, after two gaps
+    EXPECT_EQ(toolbarButtonRect(10).right, 660);  // Tap Tempo, the last, after all three
     EXPECT_EQ(toolbarButtonRect(-1).right, 0);
-    EXPECT_EQ(toolbarButtonRect(8).right, 0);
+    EXPECT_EQ(toolbarButtonRect(11).right, 0);
 }
 
 TEST(ToolbarLayout, HitTestFindsButtonsAndMissesMarginsGapsAndEdges) {
@@ -38,7 +39,15 @@ TEST(ToolbarLayout, HitTestFindsButtonsAndMissesMarginsGapsAndEdges) {
     EXPECT_EQ(toolbarButtonAt(450, 26), 7);
     EXPECT_EQ(toolbarButtonAt(450, 5), -1);
     EXPECT_EQ(toolbarButtonAt(450, 47), -1);
+    EXPECT_EQ(toolbarButtonAt(477, 26), -1);  // third gap, from its first pixel
     EXPECT_EQ(toolbarButtonAt(500, 26), -1);
+    EXPECT_EQ(toolbarButtonAt(507, 26), -1);  // ... to its last
+    EXPECT_EQ(toolbarButtonAt(508, 26), 8);
+    EXPECT_EQ(toolbarButtonAt(558, 26), -1);
+    EXPECT_EQ(toolbarButtonAt(559, 26), 9);
+    EXPECT_EQ(toolbarButtonAt(659, 46), 10);
+    EXPECT_EQ(toolbarButtonAt(660, 26), -1);
+    EXPECT_EQ(toolbarButtonAt(900, 26), -1);
     EXPECT_EQ(toolbarButtonAt(-30000, -30000), -1);
 }
 
@@ -49,14 +58,15 @@ TEST(ToolbarButtons, EachSendsItsMenuCommandAndNamesItInItsTooltip) {
     } expected[kToolbarButtonCount] = {
         {32773, "New Performance"},    {32774, "Open Performance"}, {32775, "Save Performance"},
         {32798, "Open Accompaniment"}, {32772, "Start Live Input"}, {32813, "Enable Metronome"},
-        {32794, "Record"},             {32800, "Master Section"},
+        {32794, "Record"},             {32800, "Master Section"},   {32824, "Previous Song"},
+        {32825, "Next Song"},          {32826, "Tap Tempo"},
     };
     for (int i = 0; i < kToolbarButtonCount; ++i) {
         EXPECT_EQ(toolbarButton(i).command, expected[i].command);
         EXPECT_STREQ(toolbarButton(i).tooltip, expected[i].tip);
         EXPECT_LT(std::strlen(toolbarButton(i).tooltip), kToolbarTooltipSlot);
     }
-    EXPECT_EQ(toolbarButton(8).command, 0);
+    EXPECT_EQ(toolbarButton(11).command, 0);
     EXPECT_STREQ(toolbarButton(-1).tooltip, "");
 }
 
@@ -131,6 +141,31 @@ TEST(ToolbarMouse, ThePressedButtonIgnoresMovesOverItself) {
     uint16_t command = 0;
     toolbarButtonUp(m, centreX(4), kMiddleY, command);
     EXPECT_EQ(command, 32772);
+}
+
+TEST(ToolbarMouse, TheStageButtonsAfterTheLastGapLightUpAndSendTheirCommands) {
+    ToolbarModel m;
+    toolbarMouseMove(m, centreX(7), kMiddleY);
+    // Into the gap before them: the Master Section button stays hot.
+    EXPECT_EQ(toolbarMouseMove(m, 492, kMiddleY), 0u);
+    EXPECT_EQ(m.state[7], kToolbarHot);
+    EXPECT_EQ(toolbarMouseMove(m, centreX(8), kMiddleY), (1u << 7) | (1u << 8));
+    const uint16_t commands[3] = {32824, 32825, 32826};  // previous, next song, tap tempo
+    for (int i = 8; i < kToolbarButtonCount; ++i) {
+        toolbarMouseMove(m, centreX(i), kMiddleY);
+        EXPECT_EQ(toolbarButtonDown(m, centreX(i), kMiddleY), 1u << i);
+        uint16_t command = 0;
+        EXPECT_EQ(toolbarButtonUp(m, centreX(i), kMiddleY, command), 1u << i);
+        EXPECT_EQ(command, commands[i - 8]) << "button " << i;
+        EXPECT_EQ(m.state[i], kToolbarHot);
+    }
+    // Taps in quick succession: every release sends the command again.
+    uint16_t command = 0;
+    toolbarButtonDown(m, centreX(10), kMiddleY);
+    toolbarButtonUp(m, centreX(10), kMiddleY, command);
+    EXPECT_EQ(command, 32826);
+    m.hovering = true;
+    EXPECT_EQ(toolbarMouseLeft(m), 1u << 10);
 }
 
 TEST(ToolbarPaint, EachStateShowsItsPictureAtItsOffsetWithItsEdge) {
