@@ -278,7 +278,7 @@ static void processInMode(EngineState& e) {
     copySamples(e.outputL, e.inputL, n);
     if (stereo) copySamples(e.outputR, e.inputR, n);
 
-    runChain(e, e.chain, e.outputL, stereo ? e.outputR : nullptr);
+    runChain(e, e.chain, e.outputL, e.outputR);
     // Only this thread sets the flag while blocks run.
     if (e.tailActive.load(std::memory_order_relaxed)) runTail(e, n, stereo);
 
