@@ -32,9 +32,10 @@ enum SongSwitchState : int32_t {
     kSwitchTail = 3,       // the new chain plays, the old one rings out
 };
 
-// A switch or its tail is still under way (negative: a notice, not an error).
+// Answers for the caller's logic, not messages: never give them to
+// ReportResult. A switch or its tail is still under way:
 constexpr int32_t kResultSwitchBusy = -1;
-// songSwitchCommit without a prepared song.
+// songSwitchCommit without a prepared song:
 constexpr int32_t kResultNothingPrepared = -2;
 
 struct SongSwitch {
