@@ -302,33 +302,6 @@ TEST_F(DefWrapper, MalformedBlobsStopAfterTheRecordsBeforeTheFault) {
     EXPECT_EQ(0, w.load({'D', 'E', 'F'}));
 }
 
-TEST_F(DefWrapper, AddStateAppendsAfterThePresentInstancesAndUndoesAMalformedBlob) {
-    const intptr_t kept = w.create("echo");
-    std::vector<uint8_t> blob = emptyBlob();
-    addRecord(blob, "reverb" + librarySuffix(), {}, "\x01");
-    addRecord(blob, "echo" + librarySuffix(), {}, "\x82");
-    auto add = [&](const std::vector<uint8_t>& b) {
-        return w.call(WD_ADD_STATE, reinterpret_cast<intptr_t>(b.data()), static_cast<intptr_t>(b.size()));
-    };
-    ASSERT_EQ(1, add(blob));
-    ASSERT_EQ(3, w.count(WD_GET_INSTANCE_COUNT));
-    intptr_t handles[3] = {};
-    for (int i = 0; i < 3; ++i) w.call(WD_GET_INSTANCE, reinterpret_cast<intptr_t>(&handles[i]), i);
-    EXPECT_EQ(kept, handles[0]);
-    EXPECT_EQ("\x01", w.userData(handles[1]));
-    EXPECT_EQ("\x82", w.userData(handles[2]));
-
-    // A fault after a good record: the good one goes again, the others stay.
-    std::vector<uint8_t> bad = emptyBlob();
-    addRecord(bad, "chorus" + librarySuffix(), {}, "");
-    addRecord(bad, std::string(4, 'x'), {}, "");
-    EXPECT_EQ(0, add(bad));
-    EXPECT_EQ(3, w.count(WD_GET_INSTANCE_COUNT));
-    EXPECT_EQ(1, w.call(WD_IS_INSTANCE, kept, 0));
-    EXPECT_EQ(0, add({'D', 'E', 'F'}));
-    EXPECT_EQ(3, w.count(WD_GET_INSTANCE_COUNT));
-}
-
 TEST_F(DefWrapper, HugeLengthFieldsAreDamageNotAllocations) {
     std::vector<uint8_t> blob = emptyBlob();
     addRecord(blob, "echo" + librarySuffix(), {}, "");
