@@ -27,6 +27,12 @@ static void releaseBlockBuffers(EngineState& e) {
     engineFreeFloats(e.outputR);
     engineFreeFloats(e.inputL);
     engineFreeFloats(e.inputR);
+    // Without its buffer a tail cannot play on: it is over, and its chain
+    // is the UI's to release.
+    engineFreeFloats(e.tailL);
+    engineFreeFloats(e.tailR);
+    e.tailRemaining = 0;
+    e.tailActive.store(false);
     if (e.accompaniment.release) e.accompaniment.release(e.accompaniment.context);
     engineFreeFloats(e.gate.ring[0]);
     engineFreeFloats(e.gate.ring[1]);
@@ -74,11 +80,13 @@ int32_t engineConfigure(EngineState& e, uint32_t rate, bool stereo) {
 
     e.outputL = engineAllocFloats(e.blockSize);
     e.inputL = engineAllocFloats(e.blockSize);
-    if (!e.outputL || !e.inputL) return failConfiguration(e, kConfigureNoMemory);
+    e.tailL = engineAllocFloats(e.blockSize);
+    if (!e.outputL || !e.inputL || !e.tailL) return failConfiguration(e, kConfigureNoMemory);
     if (stereo) {
         e.outputR = engineAllocFloats(e.blockSize);
         e.inputR = engineAllocFloats(e.blockSize);
-        if (!e.outputR || !e.inputR) return failConfiguration(e, kConfigureNoMemory);
+        e.tailR = engineAllocFloats(e.blockSize);
+        if (!e.outputR || !e.inputR || !e.tailR) return failConfiguration(e, kConfigureNoMemory);
     }
 
     if (gateConfigure(e, rate, stereo) != 0) return failConfiguration(e, kConfigureNoMemory);
@@ -172,11 +180,13 @@ static void copySamples(float* to, const float* from, uint32_t count) {
 // the thread's own is given back at the end.
 static constexpr unsigned kBlockMxcsr = 0x1F80;
 
-static void runChain(EngineState& e) {
-    for (const ChainSlot& slot : e.chain) {
+// Runs `chain` in place over `left`/`right` (right null in mono).
+static void runChain(EngineState& e, const ChainSlot* chain, float* left, float* right) {
+    for (int s = 0; s < kChainSlots; ++s) {
+        const ChainSlot& slot = chain[s];
         if (slot.instance == 0) continue;
         if (slotIsSeparate(slot)) {
-            if (e.separateProcess) e.separateProcess(slot.instance, e.outputL, e.outputR, e.blockSize);
+            if (e.separateProcess) e.separateProcess(slot.instance, left, right, e.blockSize);
             _mm_setcsr(kBlockMxcsr);
             continue;
         }
@@ -184,9 +194,58 @@ static void runChain(EngineState& e) {
         if (index >= e.wrapperCount || index >= kMaxWrappers) continue;
         WrapperProcessFn process = e.wrappers[index].processPlugin;
         if (!process) continue;
-        process(slot.instance, e.outputL, e.outputR);
+        process(slot.instance, left, right);
         _mm_setcsr(kBlockMxcsr);
     }
+}
+
+// ---- the song switch ----
+
+static bool chainEmpty(const ChainSlot* chain) {
+    for (int s = 0; s < kChainSlots; ++s)
+        if (chain[s].instance != 0) return false;
+    return true;
+}
+
+// The next chain becomes the chain, the chain the tail chain. Runs at the
+// start of a block on the real-time side, or on the UI thread while no
+// block can run (the pause); `ringOut` false when no block will play the
+// tail. Clearing `swapPending` last publishes both chains to the UI.
+static void takeSwap(EngineState& e, bool ringOut) {
+    for (int s = 0; s < kChainSlots; ++s) {
+        e.tailChain[s] = e.chain[s];
+        e.chain[s] = e.nextChain[s];
+    }
+    const bool rings = ringOut && e.tailL && e.nextTailFrames > 0 && !chainEmpty(e.tailChain);
+    e.tailLength = rings ? e.nextTailFrames : 0;
+    e.tailRemaining = e.tailLength;
+    e.swapBlock.store(e.blockCount.load(std::memory_order_relaxed), std::memory_order_relaxed);
+    e.tailActive.store(rings);
+    e.swapPending.store(false);
+}
+
+// The tail chain's block: silence through the old chain, faded linearly to
+// nothing over the tail's last kSwitchFadeSeconds, added to the output. The
+// last block of the tail clears `tailActive` after its last use of the chain.
+static void runTail(EngineState& e, uint32_t n, bool stereo) {
+    float* right = stereo ? e.tailR : nullptr;
+    for (uint32_t i = 0; i < n; ++i) e.tailL[i] = 0.0f;
+    if (right)
+        for (uint32_t i = 0; i < n; ++i) right[i] = 0.0f;
+    runChain(e, e.tailChain, e.tailL, right);
+
+    const double rate = e.lastConfiguredRate > 0 ? e.lastConfiguredRate : 44100.0;
+    uint32_t fade = static_cast<uint32_t>(kSwitchFadeSeconds * rate);
+    if (fade > e.tailLength) fade = e.tailLength;
+    const uint32_t remaining = e.tailRemaining;
+    for (uint32_t i = 0; i < n; ++i) {
+        const uint32_t rest = remaining > i ? remaining - i : 0;
+        const float gain = rest >= fade ? 1.0f : static_cast<float>(rest) / static_cast<float>(fade);
+        e.outputL[i] += gain * e.tailL[i];
+        if (right) e.outputR[i] += gain * right[i];
+    }
+    e.tailRemaining = remaining > n ? remaining - n : 0;
+    if (e.tailRemaining == 0) e.tailActive.store(false);
 }
 
 static void runStage(EngineStage& stage, EngineState& e) {
@@ -208,6 +267,8 @@ static void processInMode(EngineState& e) {
     const uint32_t n = e.blockSize;
     const bool stereo = e.inputR && e.outputR;
 
+    if (e.swapPending.load()) takeSwap(e, true);
+
     conditionInput(e);
 
     float peakL = peakOf(e.inputL, n);
@@ -217,7 +278,9 @@ static void processInMode(EngineState& e) {
     copySamples(e.outputL, e.inputL, n);
     if (stereo) copySamples(e.outputR, e.inputR, n);
 
-    runChain(e);
+    runChain(e, e.chain, e.outputL, e.outputR);
+    // Only this thread sets the flag while blocks run.
+    if (e.tailActive.load(std::memory_order_relaxed)) runTail(e, n, stereo);
 
     // A gain of exactly 1 changes no sample.
     const float master = e.masterGain.load(std::memory_order_relaxed);
@@ -236,6 +299,7 @@ static void processInMode(EngineState& e) {
     peakL = clipAndPeak(e.outputL, n);
     e.outputPeakL.store(peakL, std::memory_order_relaxed);
     e.outputPeakR.store(stereo ? clipAndPeak(e.outputR, n) : peakL, std::memory_order_relaxed);
+    e.blockCount.store(e.blockCount.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
 }
 
 // Marking the block busy before testing the enable flag, both sequentially
@@ -248,12 +312,49 @@ bool engineBlockBegin(EngineState& e) {
 
 void engineBlockEnd(EngineState& e) { e.blockInProgress.store(false); }
 
-void engineChainPause(EngineState& e) {
-    e.processingEnabled.store(false);
+static void waitForBlockOut(EngineState& e) {
     while (e.blockInProgress.load()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
 }
 
+void engineChainPause(EngineState& e) {
+    e.processingEnabled.store(false);
+    waitForBlockOut(e);
+    if (e.swapPending.load()) takeSwap(e, true);
+}
+
 void engineChainResume(EngineState& e) { e.processingEnabled.store(true); }
+
+int32_t engineChainSwapRequest(EngineState& e, const ChainSlot next[kChainSlots], uint32_t tailFrames) {
+    if (e.swapPending.load() || e.tailActive.load() || !chainEmpty(e.tailChain)) return kSwapBusy;
+    for (int s = 0; s < kChainSlots; ++s) e.nextChain[s] = next[s];
+    e.nextTailFrames = tailFrames;
+    e.swapPending.store(true);
+    return 0;
+}
+
+void engineChainSwapSettle(EngineState& e) {
+    const bool enabled = e.processingEnabled.exchange(false);
+    waitForBlockOut(e);
+    if (e.swapPending.load()) takeSwap(e, false);
+    e.tailRemaining = 0;
+    e.tailActive.store(false);
+    e.processingEnabled.store(enabled);
+}
+
+bool engineChainSwapDone(const EngineState& e) { return !e.swapPending.load(); }
+
+bool engineChainTailDone(const EngineState& e) { return !e.swapPending.load() && !e.tailActive.load(); }
+
+bool engineChainTailTake(EngineState& e, ChainSlot old[kChainSlots]) {
+    if (!engineChainTailDone(e)) return false;
+    for (int s = 0; s < kChainSlots; ++s) {
+        old[s] = e.tailChain[s];
+        e.tailChain[s] = ChainSlot{};
+    }
+    return true;
+}
+
+uint32_t engineTailFrames(uint32_t rate) { return static_cast<uint32_t>(kSwitchTailSeconds * rate); }
 
 void engineMeasureCpu(EngineState& e, uint64_t start, uint64_t end) {
     if (!e.cpuMeterReady.load(std::memory_order_relaxed)) return;

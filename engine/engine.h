@@ -155,6 +155,27 @@ struct EngineState {
     void (*separateProcess)(intptr_t instance, float* left, float* right, uint32_t frames) = nullptr;
     void (*separateConfigure)(int channels, uint32_t rate, uint32_t blockSize) = nullptr;
 
+    // The song switch: a next chain handed over whole, taken at the start
+    // of a block; the chain it replaced rings out as the tail chain on
+    // silent input, added to the output after the chain (see
+    // engineChainSwapRequest). `nextChain` and `nextTailFrames` are the UI
+    // thread's until it sets `swapPending`, the audio thread's until that
+    // clears. `tailChain` is the audio thread's while `tailActive`, the UI
+    // thread's (to take and release) once the swap is done and the tail is not.
+    ChainSlot nextChain[kChainSlots];
+    uint32_t nextTailFrames = 0;
+    ChainSlot tailChain[kChainSlots];
+    uint32_t tailLength = 0;     // frames the running tail lasts in all
+    uint32_t tailRemaining = 0;  // frames of it still to play
+    float* tailL = nullptr;      // the tail chain's block: silence in, its sound out
+    float* tailR = nullptr;
+    std::atomic<bool> swapPending{false};
+    std::atomic<bool> tailActive{false};
+    // Blocks processed since the engine was made, and the index of the block
+    // that took the last swap (for the UI's figures).
+    std::atomic<uint64_t> blockCount{0};
+    std::atomic<uint64_t> swapBlock{0};
+
     EngineStage recorder;
     EngineStage accompaniment;
 
@@ -187,9 +208,45 @@ bool engineBlockBegin(EngineState& engine);
 void engineBlockEnd(EngineState& engine);
 
 // The UI side of the handshake around a change of the chain: after
-// engineChainPause returns, no block touches the chain until engineChainResume.
+// engineChainPause returns, no block touches the chain or the tail chain
+// until engineChainResume. A pending swap is applied by the pause itself,
+// so the chain the UI then edits is the one that will play; its tail goes
+// on after the resume.
 void engineChainPause(EngineState& engine);
 void engineChainResume(EngineState& engine);
+
+// ---- the song switch ----
+
+// How long the replaced chain's reverb and echo tails ring out after a
+// switch, and the last part of it over which they fade to nothing.
+constexpr double kSwitchTailSeconds = 4.0;
+constexpr double kSwitchFadeSeconds = 1.5;
+
+// engineChainSwapRequest's refusal: a swap is still pending, a tail still
+// rings, or the last tail chain was not taken yet.
+constexpr int32_t kSwapBusy = 1;
+
+// UI thread. Hands the engine `next` whole: the next block takes it as the
+// chain at its start, and the chain it replaces plays on as the tail chain
+// for `tailFrames` on silence, faded out over its last part, added to the
+// output before master gain. The instances of both stay the caller's.
+// Returns 0 or kSwapBusy (nothing was handed over).
+int32_t engineChainSwapRequest(EngineState& engine, const ChainSlot next[kChainSlots], uint32_t tailFrames);
+// UI thread, when no block may come (live input stopped or stopping):
+// applies a pending swap itself and ends a running tail at once, under the
+// pause handshake, so that a block that starts meanwhile waits outside.
+// The processing flag is left as it was.
+void engineChainSwapSettle(EngineState& engine);
+// UI thread. Whether the handed-over chain is the chain yet; whether the old
+// one has finished ringing out (true as well when there is none).
+bool engineChainSwapDone(const EngineState& engine);
+bool engineChainTailDone(const EngineState& engine);
+// UI thread, once the swap and its tail are done: copies the old chain to
+// `old` (to release its instances) and empties the tail chain. False, and
+// nothing copied, while either is still under way.
+bool engineChainTailTake(EngineState& engine, ChainSlot old[kChainSlots]);
+// The tail's frames for a rate: kSwitchTailSeconds.
+uint32_t engineTailFrames(uint32_t rate);
 
 // CPU figure of one cycle from performance-counter readings: `start` taken
 // before the block, `end` after it. Updates cpuUsagePercent and the previous

@@ -44,8 +44,9 @@ struct Host {
     bool (*scanProgress)(const char* text) = nullptr;
     // Each wrapper's file name in Wrappers, for helpers that load it.
     char moduleFiles[kMaxWrappers][kWrapperNameBuffer] = {};
-    // Plug-ins in helper processes: the records chain slots point at.
-    BridgeInstance* separate[kChainSlots] = {};
+    // Plug-ins in helper processes: the records chain slots point at. Room
+    // for two chains: a song switch prepares the next one beside the current.
+    BridgeInstance* separate[2 * kChainSlots] = {};
     // The engine's last configuration, for helpers started later.
     int channels = 2;
     uint32_t rate = 44100;

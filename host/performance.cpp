@@ -142,6 +142,7 @@ struct SeparateEntry {
     uint16_t chunk;
     uint8_t slotByte;
     uint8_t flags;
+    PerformanceHelperEntry helper() const { return {slotByte, (flags & kEntry32Bit) != 0}; }
 };
 
 struct SeparateTable {
@@ -169,9 +170,9 @@ void parseHostChunk(const uint8_t* blob, uint32_t size, SeparateTable& table) {
 
 // A chunk of one plug-in that ran in a helper: started in one again and put
 // into its slot; false when no helper takes it.
-bool restoreSeparate(int w, const uint8_t* blob, uint32_t size, const SeparateEntry& entry) {
+bool restoreSeparate(int w, const uint8_t* blob, uint32_t size, const PerformanceHelperEntry& entry) {
     uint8_t saved = 0;
-    BridgeInstance* b = separateFromState(w, blob, size, saved, (entry.flags & kEntry32Bit) != 0);
+    BridgeInstance* b = separateFromState(w, blob, size, saved, entry.bits32);
     if (!b) return false;
     const int slot = entry.slotByte & 0x7F;
     if (slot >= kChainSlots) {
@@ -183,7 +184,7 @@ bool restoreSeparate(int w, const uint8_t* blob, uint32_t size, const SeparateEn
     return true;
 }
 
-int32_t readChunks(Reader& in) {
+int32_t readChunks(Reader& in, const PerformanceReadTarget& target) {
     SeparateTable separate;
     for (int chunk = 0;; ++chunk) {
         char tag[7];
@@ -215,19 +216,17 @@ int32_t readChunks(Reader& in) {
         }
         const int w = findWrapper(name);
         const SeparateEntry* entry = separate.find(chunk);
-        if (w >= 0 && entry && restoreSeparate(w, blob, static_cast<uint32_t>(size), *entry)) {
-            // in its helper
-        } else if (w >= 0) {
-            if (wrapperLoadState(w, blob, static_cast<uint32_t>(size)) != 0)
-                ReportResult(kResultWrapperRejected);
-            else
-                restoreSlots(w);
+        int32_t result = 0;
+        if (w >= 0 && target.chunk) {
+            const PerformanceHelperEntry helper = entry ? entry->helper() : PerformanceHelperEntry{};
+            result = target.chunk(target.context, w, blob, static_cast<uint32_t>(size), entry ? &helper : nullptr);
         }
         std::free(blob);
+        if (result != 0) return result;
     }
 }
 
-int32_t readFile(FILE* file) {
+int32_t readFile(FILE* file, const PerformanceReadTarget& target) {
     Reader in{file, fileSize(file)};
     if (in.remaining < 0) return kResultDamaged;
     char tag[6];
@@ -240,12 +239,27 @@ int32_t readFile(FILE* file) {
     uint16_t pathLength = 0;
     if (!in.u16(pathLength)) return kResultDamaged;
     if (pathLength != 0) {
-        closeAccompaniment();
+        if (target.accompanimentFollows) target.accompanimentFollows(target.context);
         char path[kPathMax + 1] = {};
         if (pathLength > kPathMax || !in.exact(path, pathLength)) return kResultDamaged;
-        if (!gPerformance.openAccompaniment || !gPerformance.openAccompaniment(path)) closeAccompaniment();
+        if (target.accompaniment) target.accompaniment(target.context, path);
     }
-    return readChunks(in);
+    return readChunks(in, target);
+}
+
+// performanceRead's target: the current chain and the accompaniment player.
+// Errors of single wrappers are reported and do not end the read.
+int32_t loadChunk(void*, int w, const uint8_t* blob, uint32_t size, const PerformanceHelperEntry* helper) {
+    if (helper && restoreSeparate(w, blob, size, *helper)) return 0;  // in its helper
+    if (wrapperLoadState(w, blob, size) != 0)
+        ReportResult(kResultWrapperRejected);
+    else
+        restoreSlots(w);
+    return 0;
+}
+
+void openAccompaniment(void*, const char* path) {
+    if (!gPerformance.openAccompaniment || !gPerformance.openAccompaniment(path)) closeAccompaniment();
 }
 
 void writeChunk(Writer& out, const char* name, const uint8_t* blob, uint32_t size) {
@@ -331,11 +345,22 @@ int32_t performanceWrite(const char* path) {
     return 0;
 }
 
-int32_t performanceRead(const char* path) {
+int32_t performanceReadWith(const char* path, const PerformanceReadTarget& target) {
     FILE* file = std::fopen(path, "rb");
     if (!file) return kResultCannotOpen;
-    int32_t result = readFile(file);
+    const int32_t result = readFile(file, target);
     std::fclose(file);
+    return result;
+}
+
+void performanceSetCurrentPath(const char* path) { setCurrentPath(path); }
+
+int32_t performanceRead(const char* path) {
+    PerformanceReadTarget target;
+    target.accompanimentFollows = [](void*) { closeAccompaniment(); };
+    target.accompaniment = openAccompaniment;
+    target.chunk = loadChunk;
+    const int32_t result = performanceReadWith(path, target);
     if (result != 0) return result;
     chainMoveAllOutside();
     setCurrentPath(path);

@@ -61,6 +61,29 @@ int32_t performanceWrite(const char* path);
 // kResultNotPerformance, kResultDamaged or kResultNoAccompTag. Errors of
 // single wrappers are reported on the way and do not end the read.
 int32_t performanceRead(const char* path);
+// The reader behind performanceRead and the song switch: every check of the
+// file is its own; what becomes of the file's contents is the target's.
+struct PerformanceHelperEntry {
+    uint8_t slotByte = kSlotNone;  // the plug-in's slot and bypass
+    bool bits32 = false;           // in the 32-bit helper
+};
+struct PerformanceReadTarget {
+    void* context = nullptr;
+    // The file names an accompaniment: called before its path is read, and
+    // with the path once it was read whole. Either may be null.
+    void (*accompanimentFollows)(void* context) = nullptr;
+    void (*accompaniment)(void* context, const char* path) = nullptr;
+    // A chunk of loaded wrapper `w` (chunks of wrappers not loaded are
+    // skipped); `helper` non-null when the file's host chunk says its one
+    // plug-in ran in a helper process. A non-zero result ends the read with it.
+    int32_t (*chunk)(void* context, int w, const uint8_t* blob, uint32_t size,
+                     const PerformanceHelperEntry* helper) = nullptr;
+};
+// performanceRead's results; the chain, the accompaniment and the current
+// path are the target's business.
+int32_t performanceReadWith(const char* path, const PerformanceReadTarget& target);
+// Sets the current path and tells the main window.
+void performanceSetCurrentPath(const char* path);
 // Whether anything differs from the snapshot.
 bool performanceChanged();
 void performanceTakeSnapshot();

@@ -1,6 +1,6 @@
 // The block path allocates nothing: the engine's block with every stage on,
-// the handshake, the CPU figure, every converter path and a full chain of
-// the built-in effects, counted at the allocator itself.
+// the handshake, the CPU figure, every converter path, a full chain of the
+// built-in effects and a song switch's tail, counted at the allocator itself.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -132,6 +132,35 @@ TEST(NoAllocation, FullChainOfBuiltInEffectsThroughTheDefaultWrapper) {
     hostReset(gEngine, "");
 }
 
+// A song switch: the built-in effects' chain swapped for another at a block
+// boundary, the old one ringing out on silence and fading, then gone.
+TEST(NoAllocation, SongSwitchAcrossTheSwapAndItsTail) {
+    EngineState engine;
+    hostReset(engine, stagePath("").c_str());
+    ASSERT_EQ(0, wrappersLoadAll());
+    const int w = wrapperNamed("Quorvane Plugins");
+    ASSERT_EQ(0, wrapperRefreshList(w));
+    ASSERT_EQ(0, chainAttach(0, w, availableIndex(w, "reverb")));
+    ASSERT_EQ(0, chainAttach(1, w, availableIndex(w, "echo")));
+    ChainSlot next[kChainSlots] = {};
+    next[2] = {wrapperCreateInstance(w, availableIndex(w, "chorus")), w};
+    next[5] = {wrapperCreateInstance(w, availableIndex(w, "flanger")), w};
+    engine.blockSize = 64;
+    ASSERT_EQ(0, engineConfigure(engine, 48000, true));
+    countAllocationsOfBlocks(engine, 100);
+
+    ASSERT_EQ(0, engineChainSwapRequest(engine, next, engineTailFrames(48000)));
+    const long tailBlocks = static_cast<long>(engineTailFrames(48000) / 64);
+    EXPECT_EQ(0, countAllocationsOfBlocks(engine, static_cast<int>(tailBlocks + 100)));
+    EXPECT_EQ(next[2].instance, engine.chain[2].instance);
+    EXPECT_TRUE(engineChainTailDone(engine));
+    ChainSlot old[kChainSlots] = {};
+    ASSERT_TRUE(engineChainTailTake(engine, old));
+    EXPECT_NE(0, old[0].instance);
+    wrappersUnloadAll();
+    hostReset(gEngine, "");
+}
+
 TEST(NoAllocation, VstEffectsOfEveryChannelShapeThroughTheVstWrapper) {
     namespace fs = std::filesystem;
     AppFolder app;
@@ -205,6 +234,13 @@ TEST(NoAllocation, PlugInsInHelperProcessesThroughTheBridge) {
                 EXPECT_FALSE(chainSlotFailed(1) || chainSlotFailed(4));
                 EXPECT_EQ(inside[0], engine.outputL[0]);
                 if (stereo) EXPECT_EQ(inside[1], engine.outputR[0]);
+                // The helpers ring out as a song switch's tail chain.
+                const ChainSlot none[kChainSlots] = {};
+                ASSERT_EQ(0, engineChainSwapRequest(engine, none, 44100 / 2));
+                EXPECT_EQ(0, countAllocationsOfBlocks(engine, 400)) << "tail";
+                EXPECT_TRUE(engineChainTailDone(engine));
+                ASSERT_TRUE(slotIsSeparate(engine.tailChain[1]));
+                EXPECT_EQ(0u, reinterpret_cast<BridgeInstance*>(engine.tailChain[1].instance)->misses.load());
             } else {
                 countAllocationsOfBlocks(engine, 2000);
                 inside[0] = engine.outputL[0];

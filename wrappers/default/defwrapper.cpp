@@ -333,11 +333,11 @@ intptr_t saveState(intptr_t out) {
     return static_cast<intptr_t>(total);
 }
 
-// Rebuilds all instances from a blob, checking every length against the
-// bytes left before it is used. A module that cannot be loaded is reported
-// and skipped; a malformed blob stops with 0, keeping what was created.
-intptr_t loadState(const uint8_t* blob, intptr_t size) {
-    destroyAll();
+// Builds the blob's instances after the present ones, checking every
+// length against the bytes left before it is used. A module that cannot be
+// loaded is reported and skipped; a malformed blob stops with 0, keeping
+// what was created.
+intptr_t parseState(const uint8_t* blob, intptr_t size) {
     if (!blob || size < static_cast<intptr_t>(kBlobTagLength) || std::memcmp(blob, kBlobTag, kBlobTagLength) != 0)
         return 0;
     size_t at = kBlobTagLength;
@@ -368,6 +368,24 @@ intptr_t loadState(const uint8_t* blob, intptr_t size) {
         at += userSize;
     }
     return 1;
+}
+
+// WD_LOAD_STATE: the blob's instances replace all others.
+intptr_t loadState(const uint8_t* blob, intptr_t size) {
+    destroyAll();
+    return parseState(blob, size);
+}
+
+// WD_ADD_STATE: the present instances stay (the chain that plays keeps
+// running them) and the blob's follow them. A malformed blob leaves the
+// list as it was: the instances made from it are destroyed again.
+intptr_t addState(const uint8_t* blob, intptr_t size) {
+    Instance* last = instances;
+    while (last && last->next) last = last->next;
+    if (parseState(blob, size)) return 1;
+    Instance*& firstAdded = last ? last->next : instances;
+    while (firstAdded) unlinkAndFree(firstAdded);
+    return 0;
 }
 
 }  // namespace
@@ -477,6 +495,8 @@ WRAPPER_EXPORT intptr_t WRAPPER_CALL wrapperDispatcher(intptr_t opcode, intptr_t
             return 1;
         case WD_LOAD_STATE:
             return loadState(reinterpret_cast<const uint8_t*>(a1), a2);
+        case WD_ADD_STATE:
+            return addState(reinterpret_cast<const uint8_t*>(a1), a2);
         case WD_SAVE_STATE:
             return saveState(a1);
         case WD_SET_TEMPO: {
