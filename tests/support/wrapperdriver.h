@@ -112,6 +112,29 @@ struct WrapperDriver {
         return call(WD_LOAD_STATE, reinterpret_cast<intptr_t>(blob.data()), static_cast<intptr_t>(blob.size()));
     }
 
+    // WD_ADD_STATE: the blob's instances after the present ones.
+    intptr_t add(const std::vector<uint8_t>& blob) const {
+        return call(WD_ADD_STATE, reinterpret_cast<intptr_t>(blob.data()), static_cast<intptr_t>(blob.size()));
+    }
+
+    int parameterCount(intptr_t handle) const {
+        int32_t n = -1;
+        return call(WD_GET_PARAMETER_COUNT, handle, reinterpret_cast<intptr_t>(&n)) ? n : -1;
+    }
+    // The record of parameter `index`; index -1 when the wrapper refused.
+    WrapperParameter parameter(intptr_t handle, int index) const {
+        WrapperParameter p{};
+        p.index = index;
+        if (!call(WD_GET_PARAMETER, handle, reinterpret_cast<intptr_t>(&p))) p.index = -1;
+        return p;
+    }
+    bool setParameter(intptr_t handle, int index, double value) const {
+        WrapperParameter p{};
+        p.index = index;
+        p.value = value;
+        return call(WD_SET_PARAMETER, handle, reinterpret_cast<intptr_t>(&p)) == 1;
+    }
+
     intptr_t setUserData(intptr_t handle, const std::string& data) const {
         WrapperUserData record{handle, reinterpret_cast<intptr_t>(data.data()), static_cast<intptr_t>(data.size())};
         return call(WD_SET_USER_DATA, reinterpret_cast<intptr_t>(&record), 12);
