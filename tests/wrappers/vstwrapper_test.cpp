@@ -694,3 +694,39 @@ TEST_F(VstWrapper, ALibraryOfTheOtherWidthIsListedAsSuchAndNeverLoaded) {
         EXPECT_TRUE(messagesTaken().empty());
     }
 }
+
+// The effect's parameters: value, name, display with its label; a set
+// reaches the sound and the save; texts an effect writes too long for the
+// record are cut, never spilled.
+TEST_F(VstWrapper, ParametersRoundTripAndOverlongTextsAreCut) {
+    configure(44100, 64);
+    const intptr_t h = w.create("stereo");
+    ASSERT_EQ(3, w.parameterCount(h));
+    WrapperParameter gain = w.parameter(h, 0);
+    EXPECT_STREQ("Gain", gain.name);
+    EXPECT_FLOAT_EQ(0.25f, static_cast<float>(gain.value));
+    EXPECT_STREQ("25 %", gain.display);
+    ASSERT_TRUE(w.setParameter(h, 0, 0.5));
+    EXPECT_STREQ("50 %", w.parameter(h, 0).display);
+    EXPECT_EQ(std::make_pair(0.2f, 0.8f), run(h, 0.1f, 0.2f));  // gain 4 * 0.5
+    ASSERT_TRUE(w.setParameter(h, 2, 3.0));  // limited to 1
+    EXPECT_EQ(1.0, w.parameter(h, 2).value);
+    EXPECT_FALSE(w.setParameter(h, 3, 0.5));
+    EXPECT_EQ(-1, w.parameter(h, -1).index);
+    std::vector<uint8_t> expected = blobTag();
+    addRecord(expected, effectPath("Guitar/stereo"), "PARAM", floats({0.5f, 0.5f, 1.0f}), 3, "");
+    EXPECT_EQ(expected, w.save());
+
+    EffectLibrary lib(effectPath("Guitar/stereo"));
+    auto longTexts = reinterpret_cast<void (*)(int)>(platformFindSymbol(lib.module, "testVstLongTexts"));
+    ASSERT_NE(nullptr, longTexts);
+    longTexts(1);
+    WrapperParameter tone{};
+    std::memset(&tone, 0x55, sizeof tone);
+    tone.index = 1;
+    ASSERT_EQ(1, w.call(WD_GET_PARAMETER, h, reinterpret_cast<intptr_t>(&tone)));
+    longTexts(0);
+    EXPECT_EQ(std::string(63, 'N'), tone.name);
+    EXPECT_EQ(std::string(63, 'D'), tone.display);
+    EXPECT_EQ(0.5, tone.value);
+}

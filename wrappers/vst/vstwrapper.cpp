@@ -677,6 +677,68 @@ intptr_t loadState(const uint8_t* blob, intptr_t size) {
 
 void copyName(char* out, const char* path) { fileTitle(path, out, kWrapperNameBuffer); }
 
+// ---- parameters ----
+
+// A parameter's text into a cleared scratch far larger than the record's
+// field (effects write past the nominal 8 or 24 bytes), then at most
+// `size` - 1 characters of it.
+void effectText(Vst2Effect* effect, int32_t opcode, int32_t index, char* out, size_t size) {
+    char text[kEffectText];
+    std::memset(text, 0, sizeof text);
+    dispatch(effect, opcode, index, 0, text);
+    size_t n = strnlen(text, sizeof text);
+    if (n > size - 1) n = size - 1;
+    std::memcpy(out, text, n);
+    out[n] = '\0';
+}
+
+// `text` after `out` (both terminated), cut to the `size` bytes of `out`.
+void appendText(char* out, size_t size, const char* text) {
+    size_t at = std::strlen(out);
+    for (; *text && at + 1 < size; ++text) out[at++] = *text;
+    out[at] = '\0';
+}
+
+float limitedValue(double value) {
+    if (!(value >= 0.0)) return 0.0f;  // NaN too
+    return value > 1.0 ? 1.0f : static_cast<float>(value);
+}
+
+bool validParameter(const Instance* instance, int32_t index) {
+    return instance && instance->effect && index >= 0 && index < instance->editor.parameterCount;
+}
+
+// WD_GET_PARAMETER: the value, the name, and the display with its label
+// ("50 %"). UI thread.
+intptr_t getParameter(Instance* instance, WrapperParameter& p) {
+    if (!validParameter(instance, p.index)) return 0;
+    Vst2Effect* effect = instance->effect;
+    const float value = effect->getParameter ? limitedValue(effect->getParameter(effect, p.index)) : 0.0f;
+    instance->editor.parameters[p.index] = value;
+    p.value = value;
+    effectText(effect, kVst2GetParamName, p.index, p.name, sizeof p.name);
+    char label[sizeof p.display];
+    effectText(effect, kVst2GetParamDisplay, p.index, p.display, sizeof p.display);
+    effectText(effect, kVst2GetParamLabel, p.index, label, sizeof label);
+    if (label[0]) {
+        appendText(p.display, sizeof p.display, " ");
+        appendText(p.display, sizeof p.display, label);
+    }
+    return 1;
+}
+
+// WD_SET_PARAMETER, UI thread: as the generic editor's drag does (VST 2
+// effects take parameters on any thread), the cache and the open editor
+// follow.
+intptr_t setParameter(Instance* instance, const WrapperParameter& p) {
+    if (!validParameter(instance, p.index) || !instance->effect->setParameter) return 0;
+    const float value = limitedValue(p.value);
+    instance->effect->setParameter(instance->effect, p.index, value);
+    instance->editor.parameters[p.index] = value;
+    editorRepaint(instance->editor);
+    return 1;
+}
+
 }  // namespace
 
 WRAPPER_EXPORT intptr_t WRAPPER_CALL wrapperDispatcher(intptr_t opcode, intptr_t a1, intptr_t a2) {
@@ -817,6 +879,17 @@ WRAPPER_EXPORT intptr_t WRAPPER_CALL wrapperDispatcher(intptr_t opcode, intptr_t
             *reinterpret_cast<int32_t*>(a2) = delay > 0 ? delay : 0;
             return 1;
         }
+        case WD_GET_PARAMETER_COUNT:
+            instance = findInstance(instances, a1);
+            if (!instance || !a2) return 0;
+            *reinterpret_cast<int32_t*>(a2) = instance->editor.parameterCount;
+            return 1;
+        case WD_GET_PARAMETER:
+            instance = findInstance(instances, a1);
+            return a2 ? getParameter(instance, *reinterpret_cast<WrapperParameter*>(a2)) : 0;
+        case WD_SET_PARAMETER:
+            instance = findInstance(instances, a1);
+            return a2 ? setParameter(instance, *reinterpret_cast<const WrapperParameter*>(a2)) : 0;
         default:
             return 0;
     }
