@@ -730,3 +730,40 @@ TEST_F(VstWrapper, ParametersRoundTripAndOverlongTextsAreCut) {
     EXPECT_EQ(std::string(63, 'D'), tone.display);
     EXPECT_EQ(0.5, tone.value);
 }
+
+// Adding a state appends its instances after the present ones; a malformed
+// blob leaves exactly the present ones, and the effects it made are closed.
+TEST_F(VstWrapper, AddingAStateAppendsAndAMalformedOneLeavesExactlyThePresentInstances) {
+    configure(44100, 64);
+    const intptr_t present = w.create("mono");
+    w.setUserData(present, "present");
+    std::vector<uint8_t> blob = blobTag();
+    addRecord(blob, effectPath("Guitar/stereo"), "PARAM", floats({0.5f}), 1, "added");
+    addRecord(blob, effectPath("chunk"), "CHUNK", {}, 0, "");
+    ASSERT_EQ(1, w.add(blob));
+    ASSERT_EQ(3, w.count(WD_GET_INSTANCE_COUNT));
+    intptr_t handles[3] = {};
+    for (int i = 0; i < 3; ++i) w.call(WD_GET_INSTANCE, reinterpret_cast<intptr_t>(&handles[i]), i);
+    EXPECT_EQ(present, handles[0]);
+    EXPECT_EQ("present", w.userData(present));
+    EXPECT_EQ("added", w.userData(handles[1]));
+    EXPECT_EQ(std::make_pair(0.2f, 0.8f), run(handles[1], 0.1f, 0.2f));  // gain 4 * 0.5
+    EffectLibrary stereo(effectPath("Guitar/stereo")), chunk(effectPath("chunk"));
+    EXPECT_EQ(1, stereo.liveCount());
+
+    std::vector<uint8_t> bad = blob;
+    bad[bad.size() - 8] = 'X';  // the last record's "DATA", after both effects were made
+    messagesStart();
+    EXPECT_EQ(0, w.add(bad));
+    ASSERT_EQ(3, w.count(WD_GET_INSTANCE_COUNT));
+    for (int i = 0; i < 3; ++i) {
+        intptr_t h = 0;
+        w.call(WD_GET_INSTANCE, reinterpret_cast<intptr_t>(&h), i);
+        EXPECT_EQ(handles[i], h) << i;
+    }
+    EXPECT_EQ(1, stereo.liveCount());
+    EXPECT_EQ(1, chunk.liveCount());
+    EXPECT_TRUE(messagesTaken().empty());
+    EXPECT_EQ(0, w.add({'V', 'S', 'T'}));
+    EXPECT_EQ(3, w.count(WD_GET_INSTANCE_COUNT));
+}

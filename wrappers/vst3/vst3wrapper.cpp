@@ -775,6 +775,9 @@ WRAPPER_EXPORT intptr_t WRAPPER_CALL wrapperDispatcher(intptr_t opcode, intptr_t
         }
         case WD_LOAD_STATE:
             return loadState(reinterpret_cast<const uint8_t*>(a1), a2);
+        case WD_ADD_STATE:
+            return addStateAppending(
+                instances, [&] { return loadState(reinterpret_cast<const uint8_t*>(a1), a2); }, unlinkAndFree);
         case WD_SAVE_STATE:
             return saveState(a1);
         case WD_SET_TEMPO:
