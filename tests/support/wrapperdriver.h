@@ -14,6 +14,7 @@
 struct HostRequest {
     intptr_t opcode, a1;
     std::string text;  // HC_SCAN_PROGRESS's text
+    intptr_t a2 = 0;   // not compared
     bool operator==(const HostRequest& other) const { return opcode == other.opcode && a1 == other.a1; }
 };
 
@@ -27,9 +28,9 @@ struct RecordingHost {
         static RecordingHost host;
         return host;
     }
-    static intptr_t WRAPPER_CALL answer(intptr_t opcode, intptr_t a1, intptr_t) {
+    static intptr_t WRAPPER_CALL answer(intptr_t opcode, intptr_t a1, intptr_t a2) {
         RecordingHost& h = current();
-        HostRequest request{opcode, a1, ""};
+        HostRequest request{opcode, a1, "", a2};
         if (opcode == HC_SCAN_PROGRESS && a1) request.text = reinterpret_cast<const char*>(a1);
         h.requests.push_back(request);
         if (opcode == HC_GET_HOST_VERSION) *reinterpret_cast<uint16_t*>(a1) = h.version;

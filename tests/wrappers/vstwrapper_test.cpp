@@ -10,6 +10,7 @@
 #include <fstream>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "common/bytes.h"
@@ -766,4 +767,25 @@ TEST_F(VstWrapper, AddingAStateAppendsAndAMalformedOneLeavesExactlyThePresentIns
     EXPECT_TRUE(messagesTaken().empty());
     EXPECT_EQ(0, w.add({'V', 'S', 'T'}));
     EXPECT_EQ(3, w.count(WD_GET_INSTANCE_COUNT));
+}
+
+// An edit in the effect's own editor (its automate request) on the UI
+// thread tells the host which parameter moved; from any other thread (an
+// effect automating while it processes) the host is not called.
+TEST_F(VstWrapper, AnEditOnTheUiThreadIsReportedAndOneElsewhereIsNot) {
+    const intptr_t h = w.create("stereo");
+    EffectLibrary lib(effectPath("Guitar/stereo"));
+    Vst2Effect* e = onlyEffect(lib);
+    auto changes = [] {
+        std::vector<HostRequest> seen;
+        for (const HostRequest& r : RecordingHost::current().requests)
+            if (r.opcode == HC_PARAMETER_CHANGED) seen.push_back(r);
+        return seen;
+    };
+    std::thread([&] { lib.host(e)(e, kVst2HostAutomate, 1, 0, nullptr, 0.75f); }).join();
+    EXPECT_TRUE(changes().empty());
+    lib.host(e)(e, kVst2HostAutomate, 2, 0, nullptr, 0.125f);
+    lib.host(e)(e, kVst2HostAutomate, 3, 0, nullptr, 0.5f);  // no such parameter
+    ASSERT_EQ((std::vector<HostRequest>{{HC_PARAMETER_CHANGED, h, ""}}), changes());
+    EXPECT_EQ(2, changes()[0].a2);
 }

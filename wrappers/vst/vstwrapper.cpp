@@ -18,6 +18,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <new>
+#include <thread>
 
 #include "common/bytes.h"
 #include "host/wrapperprotocol.h"
@@ -76,6 +77,9 @@ char directoryAnswer[kPathSize] = "";
 Available* availableList = nullptr;
 Instance* instances = nullptr;
 uint8_t* savedState = nullptr;
+// The thread that opened the wrapper: the UI thread, the only one on which
+// the host is told of an effect's edits.
+std::thread::id uiThread;
 
 intptr_t callHost(intptr_t opcode, intptr_t a1, intptr_t a2) {
     return hostCallback ? hostCallback(opcode, a1, a2) : 0;
@@ -234,10 +238,18 @@ int32_t currentBlockSize() {
 
 // The host callback every effect gets.
 intptr_t VST2_CALL effectHost(Vst2Effect* effect, int32_t opcode, int32_t index, intptr_t value, void* ptr,
-                              float) {
+                              float opt) {
     switch (opcode) {
-        case kVst2HostAutomate:
+        case kVst2HostAutomate: {
+            // An edit in the effect's own editor. Effects also automate
+            // while they process: off the UI thread the host is never called.
+            if (std::this_thread::get_id() != uiThread) return 0;
+            Instance* instance = instanceOfEffect(effect);
+            if (!instance || index < 0 || index >= instance->editor.parameterCount) return 0;
+            instance->editor.parameters[index] = opt >= 0.0f ? (opt <= 1.0f ? opt : 1.0f) : 0.0f;
+            callHost(HC_PARAMETER_CHANGED, reinterpret_cast<intptr_t>(instance), index);
             return 0;
+        }
         case kVst2HostVersion:
             return kHostVstVersion;
         case kVst2HostCurrentId:
@@ -748,8 +760,10 @@ WRAPPER_EXPORT intptr_t WRAPPER_CALL wrapperDispatcher(intptr_t opcode, intptr_t
     switch (opcode) {
         case WD_SET_HOST_CALLBACK:
             hostCallback = reinterpret_cast<HostCallbackFn>(a1);
+            editorSetHost(hostCallback);
             return 1;
         case WD_OPEN:
+            uiThread = std::this_thread::get_id();
             if (!openForHost(hostCallback, reinterpret_cast<const char*>(a1), applicationDirectory,
                              sizeof applicationDirectory, kVersionCaption))
                 return 0;
