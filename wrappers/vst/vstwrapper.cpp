@@ -18,7 +18,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <new>
-#include <thread>
 
 #include "common/bytes.h"
 #include "host/wrapperprotocol.h"
@@ -79,7 +78,7 @@ Instance* instances = nullptr;
 uint8_t* savedState = nullptr;
 // The thread that opened the wrapper: the UI thread, the only one on which
 // the host is told of an effect's edits.
-std::thread::id uiThread;
+std::atomic<uint64_t> uiThread{0};  // read on any thread
 
 intptr_t callHost(intptr_t opcode, intptr_t a1, intptr_t a2) {
     return hostCallback ? hostCallback(opcode, a1, a2) : 0;
@@ -243,7 +242,7 @@ intptr_t VST2_CALL effectHost(Vst2Effect* effect, int32_t opcode, int32_t index,
         case kVst2HostAutomate: {
             // An edit in the effect's own editor. Effects also automate
             // while they process: off the UI thread the host is never called.
-            if (std::this_thread::get_id() != uiThread) return 0;
+            if (platformThreadId() != uiThread.load(std::memory_order_relaxed)) return 0;
             Instance* instance = instanceOfEffect(effect);
             if (!instance || index < 0 || index >= instance->editor.parameterCount) return 0;
             instance->editor.parameters[index] = opt >= 0.0f ? (opt <= 1.0f ? opt : 1.0f) : 0.0f;
@@ -763,7 +762,7 @@ WRAPPER_EXPORT intptr_t WRAPPER_CALL wrapperDispatcher(intptr_t opcode, intptr_t
             editorSetHost(hostCallback);
             return 1;
         case WD_OPEN:
-            uiThread = std::this_thread::get_id();
+            uiThread.store(platformThreadId(), std::memory_order_relaxed);
             if (!openForHost(hostCallback, reinterpret_cast<const char*>(a1), applicationDirectory,
                              sizeof applicationDirectory, kVersionCaption))
                 return 0;

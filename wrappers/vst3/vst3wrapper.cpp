@@ -53,7 +53,7 @@ struct Available {
 HostCallbackFn hostCallback = nullptr;
 // The thread that opened the wrapper: the UI thread, the only one on which
 // the host is told of a plug-in's edits.
-std::thread::id uiThread;
+std::atomic<uint64_t> uiThread{0};  // read on any thread
 char applicationDirectory[kPathSize] = "";
 std::atomic<int32_t> sampleRate{0};
 std::atomic<int32_t> blockSize{0};
@@ -461,8 +461,8 @@ intptr_t replaceInstance(Instance* instance, intptr_t index) {
 // parameter's index; a plug-in editing from a thread of its own is not
 // reported (the host is never called off the UI thread).
 void reportEdit(Instance& instance, ParamID id) {
-    if (!hostCallback || std::this_thread::get_id() != uiThread || !instance.controller ||
-        !findInstance(instances, reinterpret_cast<intptr_t>(&instance)))
+    if (!hostCallback || platformThreadId() != uiThread.load(std::memory_order_relaxed) ||
+        !instance.controller || !findInstance(instances, reinterpret_cast<intptr_t>(&instance)))
         return;
     const int32_t n = instance.controller->getParameterCount();
     for (int32_t i = 0; i < n && i < (1 << 20); ++i) {
@@ -717,7 +717,7 @@ WRAPPER_EXPORT intptr_t WRAPPER_CALL wrapperDispatcher(intptr_t opcode, intptr_t
             editorSetHost(hostCallback);
             return 1;
         case WD_OPEN:
-            uiThread = std::this_thread::get_id();
+            uiThread.store(platformThreadId(), std::memory_order_relaxed);
             if (!openForHost(hostCallback, reinterpret_cast<const char*>(a1), applicationDirectory,
                              sizeof applicationDirectory, kVersionCaption))
                 return 0;
