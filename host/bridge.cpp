@@ -134,6 +134,35 @@ int64_t saveState(BridgeServer& s, BridgeChannel& c, uint8_t* out) {
     return 1;
 }
 
+int64_t parameterCount(BridgeServer& s) {
+    int32_t n = 0;
+    if (!s.instance || !call(s, WD_GET_PARAMETER_COUNT, s.instance, reinterpret_cast<intptr_t>(&n))) return 0;
+    return n > 0 ? n : 0;
+}
+
+int64_t getParameter(BridgeServer& s, BridgeChannel& c, uint8_t* out) {
+    c.blobSize = 0;
+    WrapperParameter p{};
+    p.index = static_cast<int32_t>(c.arg[0]);
+    if (!s.instance || !call(s, WD_GET_PARAMETER, s.instance, reinterpret_cast<intptr_t>(&p))) return 0;
+    BridgeParameter answer{};
+    answer.index = p.index;
+    answer.value = p.value;
+    std::memcpy(answer.name, p.name, sizeof answer.name);
+    std::memcpy(answer.display, p.display, sizeof answer.display);
+    answer.name[sizeof answer.name - 1] = answer.display[sizeof answer.display - 1] = '\0';
+    std::memcpy(out, &answer, sizeof answer);
+    c.blobSize = sizeof answer;
+    return 1;
+}
+
+int64_t setParameter(BridgeServer& s, const BridgeChannel& c) {
+    WrapperParameter p{};
+    p.index = static_cast<int32_t>(c.arg[0]);
+    std::memcpy(&p.value, &c.arg[1], sizeof p.value);
+    return s.instance && call(s, WD_SET_PARAMETER, s.instance, reinterpret_cast<intptr_t>(&p)) ? 1 : 0;
+}
+
 }  // namespace
 
 void bridgeServeCommand(BridgeServer& s) {
@@ -179,6 +208,15 @@ void bridgeServeCommand(BridgeServer& s) {
             result = frames;
             break;
         }
+        case BR_GET_PARAMETER_COUNT:
+            result = parameterCount(s);
+            break;
+        case BR_GET_PARAMETER:
+            result = getParameter(s, c, bridgeBlob(s.area));
+            break;
+        case BR_SET_PARAMETER:
+            result = setParameter(s, c);
+            break;
         case BR_CONFIGURE:
             configure(s, c);
             result = 1;

@@ -45,6 +45,9 @@ enum : int32_t {
                             // instance to keep (the others are destroyed)
     BR_SHOW_EDITOR = 14,    // arg 0: the program's MDI client; text: the window's caption
     BR_CLOSE_EDITOR = 15,
+    BR_GET_PARAMETER_COUNT = 16,  // result: the instance's parameters (0 from a wrapper that does not say)
+    BR_GET_PARAMETER = 17,        // arg 0 the index; blob out: a BridgeParameter; result 1 or 0
+    BR_SET_PARAMETER = 18,        // arg 0 the index, arg 1 the value's bits (a double, 0 ... 1); result 1 or 0
     BR_PROCESS = 20,        // audio channel: arg 0 frames, arg 1 channels
 };
 
@@ -59,6 +62,22 @@ struct BridgeChannel {
 static_assert(std::atomic<uint32_t>::is_always_lock_free, "shared between processes");
 static_assert(sizeof(BridgeChannel) == 48, "same layout in 32- and 64-bit builds");
 static_assert(offsetof(BridgeChannel, arg) == 16 && offsetof(BridgeChannel, result) == 40, "fixed offsets");
+
+// BR_GET_PARAMETER's answer in the blob area: WrapperParameter with its
+// padding spelled out.
+struct BridgeParameter {
+    int32_t index;
+    int32_t reserved;
+    double value;
+    char name[64];
+    char display[64];
+};
+static_assert(sizeof(BridgeParameter) == 144 && offsetof(BridgeParameter, value) == 8 &&
+                  offsetof(BridgeParameter, name) == 16 && offsetof(BridgeParameter, display) == 80,
+              "same layout in 32- and 64-bit builds");
+static_assert(sizeof(BridgeParameter::name) == sizeof(WrapperParameter::name) &&
+                  sizeof(BridgeParameter::display) == sizeof(WrapperParameter::display),
+              "the wrapper record's texts fit");
 
 struct BridgeHeader {
     uint32_t magic;

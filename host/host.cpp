@@ -178,6 +178,26 @@ void eachSeparateOf(int w, Fn fn) {
         if (b && static_cast<int>(b->wrapper) == w) fn(*b);
 }
 
+// The wrapper an instance of the program belongs to: the one owning the
+// chain slot that holds it, else the one that knows it; -1 for none.
+int wrapperOfInstance(intptr_t instance) {
+    if (!instance) return -1;
+    for (const ChainSlot& s : engine().chain)
+        if (s.instance == instance && !s.separate) return slotWrapper(s);
+    for (int w = 0; w < wrapperCount(); ++w)
+        if (usable(w) && dispatch(w, WD_IS_INSTANCE, instance, 0)) return w;
+    return -1;
+}
+
+// A parameter report of a wrapper to its hook; 0 when no hook listens.
+intptr_t parameterReport(void (*hook)(int, intptr_t, int32_t), intptr_t instance, intptr_t index) {
+    if (!hook || index < 0 || index > INT32_MAX) return 0;
+    const int w = wrapperOfInstance(instance);
+    if (w < 0) return 0;
+    hook(w, instance, static_cast<int32_t>(index));
+    return 1;
+}
+
 }  // namespace
 
 void hostReset(EngineState& e, const char* applicationDirectory) {
@@ -188,7 +208,7 @@ void hostReset(EngineState& e, const char* applicationDirectory) {
     std::snprintf(gHost.applicationDirectory, sizeof gHost.applicationDirectory, "%s", applicationDirectory);
 }
 
-intptr_t WRAPPER_CALL hostCallback(intptr_t opcode, intptr_t a1, intptr_t) {
+intptr_t WRAPPER_CALL hostCallback(intptr_t opcode, intptr_t a1, intptr_t a2) {
     switch (opcode) {
         case HC_GET_HOST_NAME:
             if (a1) *reinterpret_cast<const char**>(a1) = kHostName;
@@ -218,6 +238,12 @@ intptr_t WRAPPER_CALL hostCallback(intptr_t opcode, intptr_t a1, intptr_t) {
         case HC_SCAN_PROGRESS:
             if (a1 && gHost.scanProgress) return gHost.scanProgress(reinterpret_cast<const char*>(a1)) ? 1 : 0;
             return 1;
+        case HC_PARAMETER_CHANGED:
+            return parameterReport(gHost.parameterChanged, a1, a2);
+        case HC_LEARN_PARAMETER:
+            return parameterReport(gHost.learnParameter, a1, a2);
+        case HC_FORGET_PARAMETER:
+            return parameterReport(gHost.forgetParameter, a1, a2);
         default:
             return 0;
     }
@@ -361,6 +387,50 @@ int32_t wrapperLatency(int w, intptr_t handle) {
         frames = answer > 0 ? static_cast<int32_t>(answer) : 0;
     } else if (!usable(w) || !dispatch(w, WD_GET_LATENCY, handle, reinterpret_cast<intptr_t>(&frames))) return 0;
     return frames > 0 && frames < (1 << 24) ? frames : 0;
+}
+
+int wrapperParameterCount(int w, intptr_t handle) {
+    int32_t n = 0;
+    if (BridgeInstance* b = bridgeOf(handle)) {
+        const int64_t answer = bridgeCommand(*b, BR_GET_PARAMETER_COUNT);
+        if (answer < 0) return -1;
+        n = answer < (1 << 20) ? static_cast<int32_t>(answer) : 0;
+    } else if (!usable(w)) {
+        return -1;
+    } else if (!dispatch(w, WD_GET_PARAMETER_COUNT, handle, reinterpret_cast<intptr_t>(&n))) {
+        return 0;
+    }
+    return n > 0 && n < (1 << 20) ? n : 0;
+}
+
+int wrapperGetParameter(int w, intptr_t handle, WrapperParameter& p) {
+    if (BridgeInstance* b = bridgeOf(handle)) {
+        uint32_t size = 0;
+        const uint8_t* answer =
+            bridgeCommand(*b, BR_GET_PARAMETER, p.index) == 1 ? bridgeAnswerBlob(*b, size) : nullptr;
+        if (!answer || size != sizeof(BridgeParameter)) return -1;
+        BridgeParameter r;
+        std::memcpy(&r, answer, sizeof r);
+        p.value = r.value;
+        std::memcpy(p.name, r.name, sizeof p.name);
+        std::memcpy(p.display, r.display, sizeof p.display);
+    } else if (!usable(w) || !dispatch(w, WD_GET_PARAMETER, handle, reinterpret_cast<intptr_t>(&p))) {
+        return -1;
+    }
+    p.name[sizeof p.name - 1] = p.display[sizeof p.display - 1] = '\0';
+    return 0;
+}
+
+int wrapperSetParameter(int w, intptr_t handle, int32_t index, double value) {
+    if (BridgeInstance* b = bridgeOf(handle)) {
+        int64_t bits = 0;
+        std::memcpy(&bits, &value, sizeof bits);
+        return bridgeCommand(*b, BR_SET_PARAMETER, index, bits) == 1 ? 0 : -1;
+    }
+    WrapperParameter p{};
+    p.index = index;
+    p.value = value;
+    return command(w, WD_SET_PARAMETER, handle, reinterpret_cast<intptr_t>(&p));
 }
 
 int32_t chainLatency() {

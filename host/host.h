@@ -55,6 +55,12 @@ struct Host {
     uint32_t separateDeadlineUs = 0;
     // "Run All Plug-ins in Separate Processes".
     bool allSeparate = false;
+    // A plug-in's editor reports (UI thread; null: nobody listens, and the
+    // wrapper hears 0): the user moved parameter `index` of `instance`, of
+    // wrapper `w`, or asked to learn or forget a MIDI control for it.
+    void (*parameterChanged)(int w, intptr_t instance, int32_t index) = nullptr;
+    void (*learnParameter)(int w, intptr_t instance, int32_t index) = nullptr;
+    void (*forgetParameter)(int w, intptr_t instance, int32_t index) = nullptr;
 };
 
 // The program's host. Tests reset it with hostReset.
@@ -112,6 +118,14 @@ int wrapperSetTempo(int w, float bpm);
 // The frames the instance delays its output by; 0 from a wrapper that
 // does not say.
 int32_t wrapperLatency(int w, intptr_t handle);
+// An instance's parameters (normalised 0 ... 1), in the program or, for a
+// chain slot's plug-in in a helper, there (a bounded wait, as every helper
+// command). The count is 0 from a wrapper that does not say and -1 when
+// `w` is not loaded or the helper failed; the others return 0 or -1.
+// wrapperGetParameter fills `p` for `p.index`.
+int wrapperParameterCount(int w, intptr_t handle);
+int wrapperGetParameter(int w, intptr_t handle, WrapperParameter& p);
+int wrapperSetParameter(int w, intptr_t handle, int32_t index, double value);
 // The chain's plug-ins' delays added up, in frames.
 int32_t chainLatency();
 // Every wrapper's idle call (UI thread, while live input runs).

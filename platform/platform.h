@@ -114,6 +114,9 @@ void platformHelperAnswer(PlatformHelper helper, int channel);
 bool platformGuardPages(void* address, size_t size);
 // Raises the calling thread to the priority of audio processing.
 void platformAudioThreadPriority();
+// The calling thread's id in the system; asks nothing of the threads
+// library (no allocation), so the audio thread may call it too.
+uint64_t platformThreadId();
 // The folder of the module (program or library) that holds `address`,
 // ending with the separator.
 bool platformModuleDirectory(const void* address, char* out, size_t size);

@@ -4,6 +4,7 @@
 #include <sys/prctl.h>
 #include <errno.h>
 #include <poll.h>
+#include <pthread.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <dlfcn.h>
@@ -410,3 +411,4 @@ void platformHelperAnswer(PlatformHelper helper, int channel) { wake(static_cast
 bool platformGuardPages(void* address, size_t size) { return mprotect(address, size, PROT_NONE) == 0; }
 
 void platformAudioThreadPriority() {}
+uint64_t platformThreadId() { return static_cast<uint64_t>(pthread_self()); }

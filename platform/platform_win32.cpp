@@ -442,3 +442,4 @@ bool platformGuardPages(void* address, size_t size) {
 }
 
 void platformAudioThreadPriority() { SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_TIME_CRITICAL); }
+uint64_t platformThreadId() { return GetCurrentThreadId(); }

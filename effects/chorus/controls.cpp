@@ -42,14 +42,16 @@ double delayValue(int position) { return static_cast<float>(position * 35 * 0.00
 double delayPosition(double ms) { return (ms - 5) * 1000 / 35; }
 
 const TrackbarControl kControls[] = {
-    {IDC_CHORUS_RANGE, IDC_CHORUS_RANGE_CAPTION, 0, false, 0, rangeValue, rangePosition, msCaption, nullptr},
-    {IDC_CHORUS_RATE, IDC_CHORUS_RATE_CAPTION, 0, false, 1, rateValue, ratePosition, hzCaption, nullptr},
+    {IDC_CHORUS_RANGE, IDC_CHORUS_RANGE_CAPTION, 0, false, 0, rangeValue, rangePosition, msCaption, nullptr,
+     "Sweep Range"},
+    {IDC_CHORUS_RATE, IDC_CHORUS_RATE_CAPTION, 0, false, 1, rateValue, ratePosition, hzCaption, nullptr, "Sweep Rate"},
     {IDC_CHORUS_PANNING, IDC_CHORUS_PANNING_CAPTION, 0, false, 2, panningValue, panningPosition, panningCaption,
-     nullptr},
-    {IDC_CHORUS_LEVEL, IDC_CHORUS_LEVEL_CAPTION, 0, false, 3, levelValue, levelPosition, levelPercent, nullptr},
+     nullptr, "Panning"},
+    {IDC_CHORUS_LEVEL, IDC_CHORUS_LEVEL_CAPTION, 0, false, 3, levelValue, levelPosition, levelPercent, nullptr,
+     "Level"},
     {IDC_CHORUS_FEEDBACK, IDC_CHORUS_FEEDBACK_CAPTION, 0, false, 4, feedbackValue, feedbackPosition,
-     feedbackCaption, nullptr},
-    {IDC_CHORUS_DELAY, IDC_CHORUS_DELAY_CAPTION, 0, false, 5, delayValue, delayPosition, msCaption, nullptr},
+     feedbackCaption, nullptr, "Feedback"},
+    {IDC_CHORUS_DELAY, IDC_CHORUS_DELAY_CAPTION, 0, false, 5, delayValue, delayPosition, msCaption, nullptr, "Delay"},
 };
 
 // Per voice: range, rate, panning, level, feedback, delay.

@@ -52,14 +52,14 @@ void resonanceCaption(double value, char* out, size_t size) {
 }
 
 const TrackbarControl kControls[] = {
-    {IDC_ECHO_TIME, IDC_ECHO_TIME_CAPTION, 0, false, 0, timeValue, timePosition, timeCaption, nullptr},
+    {IDC_ECHO_TIME, IDC_ECHO_TIME_CAPTION, 0, false, 0, timeValue, timePosition, timeCaption, nullptr, "Time"},
     {IDC_ECHO_FEEDBACK, IDC_ECHO_FEEDBACK_CAPTION, 0, false, 1, fractionValue, fractionPosition, feedbackCaption,
-     nullptr},
-    {IDC_ECHO_LEVEL, IDC_ECHO_LEVEL_CAPTION, 0, true, 2, levelValue, levelPosition, levelCaption, nullptr},
+     nullptr, "Feedback"},
+    {IDC_ECHO_LEVEL, IDC_ECHO_LEVEL_CAPTION, 0, true, 2, levelValue, levelPosition, levelCaption, nullptr, "Wet Out"},
     {IDC_ECHO_FREQUENCY, IDC_ECHO_FREQUENCY_CAPTION, 0, false, 3, frequencyValue, frequencyPosition,
-     frequencyCaption, nullptr},
+     frequencyCaption, nullptr, "Lowpass Frequency"},
     {IDC_ECHO_RESONANCE, IDC_ECHO_RESONANCE_CAPTION, 0, false, 4, resonanceValue, fractionPosition,
-     resonanceCaption, nullptr},
+     resonanceCaption, nullptr, "Lowpass Resonance"},
 };
 
 // Time (ms), feedback, level, frequency, resonance.

@@ -38,15 +38,17 @@ void rightCaption(double offset, char* out, size_t size) {
 
 // The sweep range comes first: it is the trackbar that gets the focus.
 const TrackbarControl kControls[] = {
-    {IDC_FLANGER_RANGE, IDC_FLANGER_RANGE_CAPTION, 0, false, 1, rangeValue, rangePosition, msCaption, nullptr},
-    {IDC_FLANGER_RATE, IDC_FLANGER_RATE_CAPTION, 0, false, 0, rateValue, ratePosition, hzCaption, nullptr},
+    {IDC_FLANGER_RANGE, IDC_FLANGER_RANGE_CAPTION, 0, false, 1, rangeValue, rangePosition, msCaption, nullptr,
+     "Sweep Range"},
+    {IDC_FLANGER_RATE, IDC_FLANGER_RATE_CAPTION, 0, false, 0, rateValue, ratePosition, hzCaption, nullptr,
+     "Sweep Rate"},
     {IDC_FLANGER_FEEDBACK, IDC_FLANGER_FEEDBACK_CAPTION, 0, false, 3, fractionValue, fractionPosition,
-     feedbackCaption, nullptr},
-    {IDC_FLANGER_DELAY, IDC_FLANGER_DELAY_CAPTION, 0, false, 2, delayValue, delayPosition, msCaption, nullptr},
+     feedbackCaption, nullptr, "Feedback"},
+    {IDC_FLANGER_DELAY, IDC_FLANGER_DELAY_CAPTION, 0, false, 2, delayValue, delayPosition, msCaption, nullptr, "Delay"},
     {IDC_FLANGER_MIX, IDC_FLANGER_WET_CAPTION, IDC_FLANGER_DRY_CAPTION, false, 4, fractionValue, fractionPosition,
-     wetCaption, dryCaption},
+     wetCaption, dryCaption, "Mixing (Wet / Dry)"},
     {IDC_FLANGER_PHASE, IDC_FLANGER_LEFT_CAPTION, IDC_FLANGER_RIGHT_CAPTION, false, 5, fractionValue,
-     fractionPosition, leftCaption, rightCaption},
+     fractionPosition, leftCaption, rightCaption, "Phase Offset (Left / Right)"},
 };
 
 // Rate, range, delay, feedback, mix, phase offset: the parameter block's order.

@@ -38,3 +38,47 @@ int echoFrequencyEntry(int index) {
     if (index > 999) index = 999;
     return static_cast<int>(std::pow(2.0, index * 10 * 0.001) * 20);
 }
+
+int controlParamCount(const EditorModel& model) { return model.controlCount * model.pageCount; }
+
+const TrackbarControl* controlParam(const EditorModel& model, int index, int* effectIndex) {
+    if (index < 0 || index >= controlParamCount(model)) return nullptr;
+    const TrackbarControl& c = model.controls[index % model.controlCount];
+    if (effectIndex) *effectIndex = index / model.controlCount * model.pageParams + c.param;
+    return &c;
+}
+
+double controlNormalised(const TrackbarControl& c, double value) {
+    const double position = c.toPosition(value);
+    double n = position >= 0.0 ? (position <= kTrackbarMax ? position / kTrackbarMax : 1.0) : 0.0;
+    return c.vertical ? 1.0 - n : n;
+}
+
+double controlValue(const TrackbarControl& c, double normalised) {
+    double n = normalised >= 0.0 ? (normalised <= 1.0 ? normalised : 1.0) : 0.0;
+    if (c.vertical) n = 1.0 - n;
+    return c.toValue(trackbarPosition(n * kTrackbarMax));
+}
+
+void controlParamName(const EditorModel& model, int index, char* out, size_t size) {
+    const TrackbarControl* c = controlParam(model, index, nullptr);
+    if (!c) {
+        if (size) out[0] = '\0';
+        return;
+    }
+    if (model.pageCount > 1)
+        std::snprintf(out, size, "Source %d %s", index / model.controlCount + 1, c->name ? c->name : "");
+    else
+        std::snprintf(out, size, "%s", c->name ? c->name : "");
+}
+
+void controlParamDisplay(const TrackbarControl& c, double value, char* out, size_t size) {
+    char first[kCaptionSize] = "", second[kCaptionSize] = "";
+    c.caption(value, first, sizeof first);
+    if (c.secondCaption) {
+        c.secondCaption(value, second, sizeof second);
+        std::snprintf(out, size, "%s / %s", first, second);
+    } else {
+        std::snprintf(out, size, "%s", first);
+    }
+}

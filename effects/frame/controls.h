@@ -33,6 +33,9 @@ struct TrackbarControl {
     double (*toPosition)(double value);
     void (*caption)(double value, char* out, size_t size);
     void (*secondCaption)(double value, char* out, size_t size);
+    // The label the dialog shows beside the trackbar: the parameter's name
+    // in the wrapper's parameter list.
+    const char* name;
 };
 
 struct EditorModel {
@@ -67,6 +70,21 @@ const TrackbarControl* findTrackbar(const EditorModel& model, int id);
 
 // "%.2f dB" of 20 log10(g) for a gain above 0, else "-96.0 dB".
 void levelCaption(double gain, char* out, size_t size);
+
+// The editor's controls as a flat parameter list (the wrapper's parameters,
+// which MIDI control changes move): every control of page 0, then every
+// control of page 1. `normalised` is the trackbar's position over 0 ... 1,
+// with the top of a vertical trackbar (the loudest end) at 1.
+int controlParamCount(const EditorModel& model);
+// The control of parameter `index` and the effect parameter it edits (page *
+// pageParams + param); null when `index` is out of range.
+const TrackbarControl* controlParam(const EditorModel& model, int index, int* effectIndex);
+double controlNormalised(const TrackbarControl& c, double value);
+double controlValue(const TrackbarControl& c, double normalised);
+// "Source 2 Sweep Rate" for a page of the chorus, the plain label otherwise.
+void controlParamName(const EditorModel& model, int index, char* out, size_t size);
+// The caption as the editor shows it; with a second caption, "first / second".
+void controlParamDisplay(const TrackbarControl& c, double value, char* out, size_t size);
 
 // The echo's frequency table: truncate(20 * 2^(i / 100)), i = 0 ... 999.
 int echoFrequencyEntry(int index);

@@ -46,6 +46,32 @@ intptr_t setState(intptr_t data, intptr_t size) {
     return 1;
 }
 
+// A parameter is a control of the editor: setting it stores exactly what
+// moving that trackbar stores, through the same setParam, so the audio
+// thread sees it as it sees an edit in the dialog.
+intptr_t getParameter(intptr_t out, intptr_t index) {
+    auto* p = reinterpret_cast<EffectParameter*>(out);
+    int effectIndex = 0;
+    const TrackbarControl* c =
+        kEffect.editor ? controlParam(*kEffect.editor, static_cast<int>(index), &effectIndex) : nullptr;
+    if (!c || !p) return 0;
+    const double value = kEffect.getParam(effectIndex);
+    p->value = controlNormalised(*c, value);
+    controlParamName(*kEffect.editor, static_cast<int>(index), p->name, sizeof p->name);
+    controlParamDisplay(*c, value, p->display, sizeof p->display);
+    return 1;
+}
+
+intptr_t setParameter(intptr_t value, intptr_t index) {
+    int effectIndex = 0;
+    const TrackbarControl* c =
+        kEffect.editor ? controlParam(*kEffect.editor, static_cast<int>(index), &effectIndex) : nullptr;
+    if (!c || !value) return 0;
+    kEffect.setParam(effectIndex, controlValue(*c, *reinterpret_cast<const double*>(value)));
+    effectRefreshEditor();
+    return 1;
+}
+
 }  // namespace
 
 uint32_t effectSampleRate() { return sampleRate; }
@@ -114,6 +140,12 @@ EFFECT_EXPORT intptr_t EFFECT_CALL pluginQuery(intptr_t opcode, intptr_t p, intp
             if (!kEffect.setTempo || !p) return 0;
             kEffect.setTempo(*reinterpret_cast<const float*>(p));
             return 1;
+        case PQ_GET_PARAM_COUNT:
+            return kEffect.editor ? controlParamCount(*kEffect.editor) : 0;
+        case PQ_GET_PARAM:
+            return getParameter(p, q);
+        case PQ_SET_PARAM:
+            return setParameter(p, q);
         default:
             return 0;
     }

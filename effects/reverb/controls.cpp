@@ -19,11 +19,12 @@ double wetValue(int position) { return static_cast<float>(position * 1.0 / 1000)
 
 const TrackbarControl kControls[] = {
     {IDC_REVERB_PREDELAY, IDC_REVERB_PREDELAY_CAPTION, 0, false, 0, predelayValue, predelayPosition, predelayCaption,
-     nullptr},
-    {IDC_REVERB_DECAY, IDC_REVERB_DECAY_CAPTION, 0, false, 1, fractionValue, fractionPosition, percentCaption, nullptr},
-    {IDC_REVERB_WET, IDC_REVERB_WET_CAPTION, 0, false, 2, wetValue, fractionPosition, levelCaption, nullptr},
+     nullptr, "Predelay"},
+    {IDC_REVERB_DECAY, IDC_REVERB_DECAY_CAPTION, 0, false, 1, fractionValue, fractionPosition, percentCaption, nullptr,
+     "Decay"},
+    {IDC_REVERB_WET, IDC_REVERB_WET_CAPTION, 0, false, 2, wetValue, fractionPosition, levelCaption, nullptr, "Wet Out"},
     {IDC_REVERB_BRIGHTNESS, IDC_REVERB_BRIGHTNESS_CAPTION, 0, false, 3, fractionValue, fractionPosition,
-     percentCaption, nullptr},
+     percentCaption, nullptr, "Brightness"},
 };
 
 // Predelay (ms), decay, wet out, brightness.

@@ -100,8 +100,12 @@ TEST_P(EveryEffect, PresetNamesAndSelectionStopAtThePresetCount) {
 TEST_P(EveryEffect, OnlyTheEchoKnowsTheTempoAndUnknownOpcodesAnswerZero) {
     float tempo = 90.0f;
     EXPECT_EQ(GetParam().tempo ? 1 : 0, query(PQ_SET_TEMPO, reinterpret_cast<intptr_t>(&tempo), 0));
-    EXPECT_EQ(0, query(12, 0, 0));
+    EXPECT_EQ(0, query(PQ_SET_PARAM + 1, 0, 0));
     EXPECT_EQ(0, query(-1, 0, 0));
+    // The editor's controls are its parameters; a record or value is required.
+    EXPECT_GE(query(PQ_GET_PARAM_COUNT, 0, 0), 4);
+    EXPECT_EQ(0, query(PQ_GET_PARAM, 0, 0));
+    EXPECT_EQ(0, query(PQ_SET_PARAM, 0, 0));
     int size[2] = {0, 0};
     EXPECT_EQ(0, query(PQ_OPEN_EDITOR, reinterpret_cast<intptr_t>(size), 0));
 }

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "tests/host/host_fixture.h"
+#include "tests/support/modules.h"
 
 
 TEST_F(HostTest, MissingWrappersFolderIsReturnedForTheCallerToReport) {
@@ -218,4 +219,70 @@ TEST_F(HostTest, TheEngineRunsTheChainThroughTheRealWrapper) {
     data = wrapperSaveState(w, size);
     ASSERT_NE(nullptr, data);
     EXPECT_EQ(0, std::memcmp(data, "DEFWRAP_", 8));
+}
+
+// Parameters reach a plug-in in the program and one in a helper alike; an
+// editor's reports go to the hook of the wrapper owning the instance, and a
+// wrapper hears 0 when no hook listens.
+namespace {
+std::vector<std::vector<intptr_t>> parameterReports;
+void recordParameterReport(intptr_t kind, int w, intptr_t instance, int32_t index) {
+    parameterReports.push_back({kind, w, instance, index});
+}
+}  // namespace
+
+TEST_F(HostTest, ParametersReachPlugInsInAHelperAndEditorReportsReachTheHooks) {
+    namespace fs = std::filesystem;
+    const std::string helper = std::string("QvPluginHost") + (librarySuffix() == ".dll" ? ".exe" : "");
+    fs::copy_file(stagePath(helper), app.path() + helper);
+    fs::create_directories(app.path() + "Vst");
+    fs::copy_file(testModulePath("tvst_stereo"), app.path() + "Vst/tvst_stereo" + librarySuffix());
+    ASSERT_TRUE(platformWriteSetting("VSTDir", (app.path() + "Vst").c_str()));
+    app.addWrapper(stagedModule("Wrappers", "vstwrapper"), "vstwrapper" + librarySuffix());
+    const int w = loadDefault();
+    const int v = wrapperNamed("VST Plugins");
+    ASSERT_EQ(0, wrapperRefreshList(v));
+
+    ASSERT_EQ(0, chainAttach(0, w, pluginIndex(w, "echo")));
+    const intptr_t echo = engine.chain[0].instance;
+    EXPECT_EQ(5, wrapperParameterCount(w, echo));
+    EXPECT_EQ(0, wrapperSetParameter(w, echo, 2, 0.5));
+    WrapperParameter p{};
+    p.index = 2;
+    ASSERT_EQ(0, wrapperGetParameter(w, echo, p));
+    EXPECT_STREQ("Wet Out", p.name);
+    EXPECT_STREQ("0.00 dB", p.display);
+    EXPECT_EQ(-1, wrapperParameterCount(7, echo));
+
+    ASSERT_EQ(0, chainAttachSeparate(2, v, pluginIndex(v, "tvst_stereo")));
+    const intptr_t outside = engine.chain[2].instance;
+    ASSERT_NE(nullptr, chainSeparate(2));
+    EXPECT_EQ(3, wrapperParameterCount(v, outside));
+    EXPECT_EQ(0, wrapperSetParameter(v, outside, 0, 0.5));
+    p = WrapperParameter{};
+    p.index = 0;
+    ASSERT_EQ(0, wrapperGetParameter(v, outside, p));
+    EXPECT_EQ(0.5, p.value);
+    EXPECT_STREQ("Gain", p.name);
+    EXPECT_STREQ("50 %", p.display);
+    p.index = 3;
+    EXPECT_EQ(-1, wrapperGetParameter(v, outside, p));
+    EXPECT_EQ(-1, wrapperSetParameter(v, outside, 3, 0.5));
+
+    EXPECT_EQ(0, hostCallback(HC_PARAMETER_CHANGED, echo, 1));  // nobody listens
+    parameterReports.clear();
+    gHost.parameterChanged = [](int w, intptr_t i, int32_t k) { recordParameterReport(HC_PARAMETER_CHANGED, w, i, k); };
+    gHost.learnParameter = [](int w, intptr_t i, int32_t k) { recordParameterReport(HC_LEARN_PARAMETER, w, i, k); };
+    gHost.forgetParameter = [](int w, intptr_t i, int32_t k) { recordParameterReport(HC_FORGET_PARAMETER, w, i, k); };
+    const intptr_t loose = wrapperCreateInstance(w, pluginIndex(w, "chorus"));  // in no slot
+    EXPECT_EQ(1, hostCallback(HC_PARAMETER_CHANGED, echo, 1));
+    EXPECT_EQ(1, hostCallback(HC_LEARN_PARAMETER, echo, 4));
+    EXPECT_EQ(1, hostCallback(HC_FORGET_PARAMETER, loose, 7));
+    EXPECT_EQ(0, hostCallback(HC_LEARN_PARAMETER, 12345, 0));  // no such instance
+    EXPECT_EQ(0, hostCallback(HC_LEARN_PARAMETER, echo, -1));
+    EXPECT_EQ((std::vector<std::vector<intptr_t>>{{HC_PARAMETER_CHANGED, w, echo, 1},
+                                                  {HC_LEARN_PARAMETER, w, echo, 4},
+                                                  {HC_FORGET_PARAMETER, w, loose, 7}}),
+              parameterReports);
+    platformWriteSetting("VSTDir", nullptr);
 }

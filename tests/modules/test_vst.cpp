@@ -95,6 +95,9 @@ struct TestEffect {
 
 TestEffect* live[kMaxLive];
 int liveCount = 0;
+// Shared by every effect of the library: parameter 1's name and display
+// run to 199 characters, far past the nominal 8 bytes, as careless effects write.
+int longTexts = 0;
 
 TestEffect* of(Vst2Effect* effect) { return reinterpret_cast<TestEffect*>(effect); }
 
@@ -185,6 +188,11 @@ intptr_t VST2_CALL dispatcher(Vst2Effect* effect, int32_t opcode, int32_t index,
             return 0;
         case kVst2GetParamName: {
             static const char* const names[kParameters] = {"Gain", "Tone", "Mix"};
+            if (longTexts && index == 1 && ptr) {
+                std::memset(ptr, 'N', 199);
+                static_cast<char*>(ptr)[199] = '\0';
+                return 0;
+            }
             copyText(ptr, index >= 0 && index < kParameters ? names[index] : "");
             return 0;
         }
@@ -192,6 +200,11 @@ intptr_t VST2_CALL dispatcher(Vst2Effect* effect, int32_t opcode, int32_t index,
             char text[16] = "";
             if (index >= 0 && index < kParameters)
                 std::snprintf(text, sizeof text, "%d", static_cast<int>(t->parameters[index] * 100.0f + 0.5f));
+            if (longTexts && index == 1 && ptr) {
+                std::memset(ptr, 'D', 199);
+                static_cast<char*>(ptr)[199] = '\0';
+                return 0;
+            }
             copyText(ptr, text);
             return 0;
         }
@@ -397,6 +410,7 @@ TVST_EXPORT Vst2Effect* VST2_CALL VSTPluginMain(Vst2HostCallback host) { return 
 // ---- what tests read ----
 
 TVST_EXPORT int testVstLiveCount() { return liveCount; }
+TVST_EXPORT void testVstLongTexts(int on) { longTexts = on; }
 TVST_EXPORT Vst2Effect* testVstLive(int i) { return i >= 0 && i < liveCount ? &live[i]->effect : nullptr; }
 TVST_EXPORT const TestVstCall* testVstCalls(Vst2Effect* effect, int* count) {
     *count = of(effect)->callCount;

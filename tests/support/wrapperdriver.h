@@ -14,6 +14,7 @@
 struct HostRequest {
     intptr_t opcode, a1;
     std::string text;  // HC_SCAN_PROGRESS's text
+    intptr_t a2 = 0;   // not compared
     bool operator==(const HostRequest& other) const { return opcode == other.opcode && a1 == other.a1; }
 };
 
@@ -27,9 +28,9 @@ struct RecordingHost {
         static RecordingHost host;
         return host;
     }
-    static intptr_t WRAPPER_CALL answer(intptr_t opcode, intptr_t a1, intptr_t) {
+    static intptr_t WRAPPER_CALL answer(intptr_t opcode, intptr_t a1, intptr_t a2) {
         RecordingHost& h = current();
-        HostRequest request{opcode, a1, ""};
+        HostRequest request{opcode, a1, "", a2};
         if (opcode == HC_SCAN_PROGRESS && a1) request.text = reinterpret_cast<const char*>(a1);
         h.requests.push_back(request);
         if (opcode == HC_GET_HOST_VERSION) *reinterpret_cast<uint16_t*>(a1) = h.version;
@@ -110,6 +111,29 @@ struct WrapperDriver {
 
     intptr_t load(const std::vector<uint8_t>& blob) const {
         return call(WD_LOAD_STATE, reinterpret_cast<intptr_t>(blob.data()), static_cast<intptr_t>(blob.size()));
+    }
+
+    // WD_ADD_STATE: the blob's instances after the present ones.
+    intptr_t add(const std::vector<uint8_t>& blob) const {
+        return call(WD_ADD_STATE, reinterpret_cast<intptr_t>(blob.data()), static_cast<intptr_t>(blob.size()));
+    }
+
+    int parameterCount(intptr_t handle) const {
+        int32_t n = -1;
+        return call(WD_GET_PARAMETER_COUNT, handle, reinterpret_cast<intptr_t>(&n)) ? n : -1;
+    }
+    // The record of parameter `index`; index -1 when the wrapper refused.
+    WrapperParameter parameter(intptr_t handle, int index) const {
+        WrapperParameter p{};
+        p.index = index;
+        if (!call(WD_GET_PARAMETER, handle, reinterpret_cast<intptr_t>(&p))) p.index = -1;
+        return p;
+    }
+    bool setParameter(intptr_t handle, int index, double value) const {
+        WrapperParameter p{};
+        p.index = index;
+        p.value = value;
+        return call(WD_SET_PARAMETER, handle, reinterpret_cast<intptr_t>(&p)) == 1;
     }
 
     intptr_t setUserData(intptr_t handle, const std::string& data) const {

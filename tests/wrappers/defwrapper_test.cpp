@@ -343,3 +343,55 @@ TEST_F(DefWrapper, EditorCommandsAndCallbacks) {
     EXPECT_EQ((std::vector<Call>{{HC_WRAPPER_CLOSED, 0}}), hostCalls);
     EXPECT_EQ(0, w.count(WD_GET_INSTANCE_COUNT));
 }
+
+// The parameters are the editor's controls: their labels, their captions,
+// the trackbar's travel as 0 ... 1 (a vertical one's top at 1), and a set
+// reaches the sound.
+TEST_F(DefWrapper, ParametersAreTheEditorsControlsAndMoveTheSound) {
+    intptr_t echo = w.create("echo");
+    ASSERT_EQ(5, w.parameterCount(echo));
+    std::vector<std::string> names;
+    for (int i = 0; i < 5; ++i) names.push_back(w.parameter(echo, i).name);
+    EXPECT_EQ((std::vector<std::string>{"Time", "Feedback", "Wet Out", "Lowpass Frequency", "Lowpass Resonance"}),
+              names);
+    EXPECT_EQ(-1, w.parameter(echo, 5).index);
+    EXPECT_FALSE(w.setParameter(echo, -1, 0.5));
+    ASSERT_TRUE(w.setParameter(echo, 0, 0.0));
+    EXPECT_STREQ("Time: 0.10 sec. (450 bpm, 3/4)", w.parameter(echo, 0).display);
+    ASSERT_TRUE(w.setParameter(echo, 1, 0.0));
+
+    ASSERT_TRUE(w.setParameter(echo, 2, 0.0));
+    WrapperParameter wet = w.parameter(echo, 2);
+    EXPECT_EQ(0.0, wet.value);
+    EXPECT_STREQ("-96.0 dB", wet.display);
+    const std::vector<float> silent = processImpulse(echo, 8192);
+    ASSERT_TRUE(w.setParameter(echo, 2, 0.5));
+    wet = w.parameter(echo, 2);
+    EXPECT_NEAR(0.5, wet.value, 1e-9);
+    EXPECT_STREQ("0.00 dB", wet.display);
+    ASSERT_TRUE(w.setParameter(echo, 2, 7.0));  // limited to the top
+    EXPECT_EQ(1.0, w.parameter(echo, 2).value);
+    EXPECT_STREQ("6.02 dB", w.parameter(echo, 2).display);
+    const std::vector<float> loud = processImpulse(echo, 8192);
+    double before = 0, after = 0;
+    for (size_t i = 4000; i < 8192; ++i) before += silent[i] * silent[i], after += loud[i] * loud[i];
+    EXPECT_EQ(0.0, before);
+    EXPECT_GT(after, 0.01);
+
+    // The chorus's second voice follows the first; both flanger captions show.
+    intptr_t chorus = w.create("chorus");
+    ASSERT_EQ(12, w.parameterCount(chorus));
+    EXPECT_STREQ("Source 1 Sweep Range", w.parameter(chorus, 0).name);
+    EXPECT_STREQ("Source 2 Sweep Rate", w.parameter(chorus, 7).name);
+    const std::string firstRate = w.parameter(chorus, 1).display;
+    ASSERT_TRUE(w.setParameter(chorus, 7, 1.0));
+    EXPECT_STREQ("5.00 Hz", w.parameter(chorus, 7).display);
+    EXPECT_EQ(firstRate, w.parameter(chorus, 1).display);
+    intptr_t flanger = w.create("flanger");
+    ASSERT_TRUE(w.setParameter(flanger, 4, 0.25));
+    EXPECT_STREQ("Mixing (Wet / Dry)", w.parameter(flanger, 4).name);
+    EXPECT_STREQ("25.0% / 75.0%", w.parameter(flanger, 4).display);
+    EXPECT_EQ(4, w.parameterCount(w.create("reverb")));
+    // A module of the first kind has no controls to offer.
+    EXPECT_EQ(0, w.parameterCount(w.create("plain")));
+}

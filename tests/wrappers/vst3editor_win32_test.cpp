@@ -62,6 +62,14 @@ void CALLBACK readPopup(HWND, UINT, UINT_PTR id, DWORD) {
     EndMenu();
 }
 
+// The parameter-changed requests the host got, as (instance, index).
+std::vector<std::pair<intptr_t, intptr_t>> parameterChanges() {
+    std::vector<std::pair<intptr_t, intptr_t>> seen;
+    for (const HostRequest& r : RecordingHost::current().requests)
+        if (r.opcode == HC_PARAMETER_CHANGED) seen.push_back({r.a1, r.a2});
+    return seen;
+}
+
 class Vst3Editor : public ::testing::Test {
 protected:
     AppFolder app;
@@ -205,6 +213,16 @@ TEST_F(Vst3Editor, AViewsResizeRequestSizesTheFrameAndNoViewGetsTheGenericEditor
     SendMessageA(client, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(300, 30 + 8));
     SendMessageA(client, WM_MOUSEMOVE, MK_LBUTTON, MAKELPARAM(320, 30 + 8));
     SendMessageA(client, WM_LBUTTONUP, 0, MAKELPARAM(320, 30 + 8));
+    ASSERT_FALSE(parameterChanges().empty());
+    EXPECT_EQ(std::make_pair(handle, intptr_t{0}), parameterChanges().back()) << "the host hears of the drag";
+    // A right click on a row offers MIDI learn for it.
+    menuItems.clear();
+    const UINT_PTR rowTimer = SetTimer(nullptr, 0, 50, readPopup);
+    PostMessageA(client, WM_RBUTTONUP, 0, MAKELPARAM(150, 30 + 17 + 8));
+    pump(1500);
+    KillTimer(nullptr, rowTimer);
+    EXPECT_EQ((std::vector<std::pair<UINT, std::string>>{{1100, "Learn MIDI Control"}, {1101, "Forget MIDI Control"}}),
+              menuItems);
     WrapperParameter p{};
     p.index = 0;
     ASSERT_EQ(1, w.call(WD_GET_PARAMETER, handle, reinterpret_cast<intptr_t>(&p)));
@@ -262,6 +280,8 @@ TEST_F(Vst3Editor, EditsInTheViewReachTheControllerTheAudioAndTheLatency) {
         ASSERT_EQ(1, w.call(WD_GET_PARAMETER, handle, reinterpret_cast<intptr_t>(&gain)));
         EXPECT_DOUBLE_EQ(0.75, gain.value) << name;
         EXPECT_STREQ("1.50", gain.display) << name;
+        ASSERT_FALSE(parameterChanges().empty()) << name;
+        EXPECT_EQ(std::make_pair(handle, intptr_t{0}), parameterChanges().back()) << name;
         float left[32], right[32];
         for (int i = 0; i < 32; ++i) left[i] = right[i] = 0.25f;
         w.process(handle, left, right);

@@ -172,3 +172,40 @@ TEST(VstEditorFrame, AddsTheStripAndTheBordersToTheEditor) {
 }
 
 }  // namespace
+
+// A right-click anywhere on a row, from its name to its bar's end, opens
+// that row's menu; its two commands become the host's learn and forget
+// requests for the instance (the frame's owner) and the row.
+namespace {
+std::vector<std::vector<intptr_t>> hostRequests;
+intptr_t WRAPPER_CALL recordRequest(intptr_t opcode, intptr_t a1, intptr_t a2) {
+    hostRequests.push_back({opcode, a1, a2});
+    return 1;
+}
+}  // namespace
+
+TEST(VstGenericEditor, ARowsMenuAsksTheHostToLearnOrForgetItsParameter) {
+    const int32_t second = parameterRowTop(1);
+    EXPECT_EQ(1, parameterMenuRow(5, second, 3));
+    EXPECT_EQ(1, parameterMenuRow(kBarRight - 1, second + kRowHeight - 1, 3));
+    EXPECT_EQ(0, parameterMenuRow(200, kRowTop, 3));
+    EXPECT_EQ(-1, parameterMenuRow(150, kRowTop - 1, 3));         // the heading
+    EXPECT_EQ(-1, parameterMenuRow(150, parameterRowTop(3), 3));  // below the last row
+    EXPECT_EQ(-1, parameterMenuRow(kBarRight, second, 3));       // right of the bars
+    EXPECT_EQ(HC_LEARN_PARAMETER, parameterMenuRequest(kParameterMenuItems[0].command));
+    EXPECT_EQ(HC_FORGET_PARAMETER, parameterMenuRequest(kParameterMenuItems[1].command));
+    EXPECT_EQ(0, parameterMenuRequest(0));  // dismissed
+    EXPECT_EQ(0, parameterMenuRequest(kProgramFirstCommand));
+
+    int owner = 0;
+    EditorFrame editor;
+    editorFrameInit(editor, nullptr, &owner);
+    hostRequests.clear();
+    EXPECT_EQ(0, editorHostRequest(editor, HC_LEARN_PARAMETER, 1));  // no host yet
+    editorSetHost(recordRequest);
+    EXPECT_EQ(1, editorHostRequest(editor, parameterMenuRequest(kForgetCommand), 2));
+    EXPECT_EQ(0, editorHostRequest(editor, HC_LEARN_PARAMETER, -1));
+    editorSetHost(nullptr);
+    EXPECT_EQ((std::vector<std::vector<intptr_t>>{{HC_FORGET_PARAMETER, reinterpret_cast<intptr_t>(&owner), 2}}),
+              hostRequests);
+}

@@ -10,6 +10,7 @@
 #include <fstream>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "common/bytes.h"
@@ -693,4 +694,98 @@ TEST_F(VstWrapper, ALibraryOfTheOtherWidthIsListedAsSuchAndNeverLoaded) {
         EXPECT_EQ(0, handle);
         EXPECT_TRUE(messagesTaken().empty());
     }
+}
+
+// The effect's parameters: value, name, display with its label; a set
+// reaches the sound and the save; texts an effect writes too long for the
+// record are cut, never spilled.
+TEST_F(VstWrapper, ParametersRoundTripAndOverlongTextsAreCut) {
+    configure(44100, 64);
+    const intptr_t h = w.create("stereo");
+    ASSERT_EQ(3, w.parameterCount(h));
+    WrapperParameter gain = w.parameter(h, 0);
+    EXPECT_STREQ("Gain", gain.name);
+    EXPECT_FLOAT_EQ(0.25f, static_cast<float>(gain.value));
+    EXPECT_STREQ("25 %", gain.display);
+    ASSERT_TRUE(w.setParameter(h, 0, 0.5));
+    EXPECT_STREQ("50 %", w.parameter(h, 0).display);
+    EXPECT_EQ(std::make_pair(0.2f, 0.8f), run(h, 0.1f, 0.2f));  // gain 4 * 0.5
+    ASSERT_TRUE(w.setParameter(h, 2, 3.0));  // limited to 1
+    EXPECT_EQ(1.0, w.parameter(h, 2).value);
+    EXPECT_FALSE(w.setParameter(h, 3, 0.5));
+    EXPECT_EQ(-1, w.parameter(h, -1).index);
+    std::vector<uint8_t> expected = blobTag();
+    addRecord(expected, effectPath("Guitar/stereo"), "PARAM", floats({0.5f, 0.5f, 1.0f}), 3, "");
+    EXPECT_EQ(expected, w.save());
+
+    EffectLibrary lib(effectPath("Guitar/stereo"));
+    auto longTexts = reinterpret_cast<void (*)(int)>(platformFindSymbol(lib.module, "testVstLongTexts"));
+    ASSERT_NE(nullptr, longTexts);
+    longTexts(1);
+    WrapperParameter tone{};
+    std::memset(&tone, 0x55, sizeof tone);
+    tone.index = 1;
+    ASSERT_EQ(1, w.call(WD_GET_PARAMETER, h, reinterpret_cast<intptr_t>(&tone)));
+    longTexts(0);
+    EXPECT_EQ(std::string(63, 'N'), tone.name);
+    EXPECT_EQ(std::string(63, 'D'), tone.display);
+    EXPECT_EQ(0.5, tone.value);
+}
+
+// Adding a state appends its instances after the present ones; a malformed
+// blob leaves exactly the present ones, and the effects it made are closed.
+TEST_F(VstWrapper, AddingAStateAppendsAndAMalformedOneLeavesExactlyThePresentInstances) {
+    configure(44100, 64);
+    const intptr_t present = w.create("mono");
+    w.setUserData(present, "present");
+    std::vector<uint8_t> blob = blobTag();
+    addRecord(blob, effectPath("Guitar/stereo"), "PARAM", floats({0.5f}), 1, "added");
+    addRecord(blob, effectPath("chunk"), "CHUNK", {}, 0, "");
+    ASSERT_EQ(1, w.add(blob));
+    ASSERT_EQ(3, w.count(WD_GET_INSTANCE_COUNT));
+    intptr_t handles[3] = {};
+    for (int i = 0; i < 3; ++i) w.call(WD_GET_INSTANCE, reinterpret_cast<intptr_t>(&handles[i]), i);
+    EXPECT_EQ(present, handles[0]);
+    EXPECT_EQ("present", w.userData(present));
+    EXPECT_EQ("added", w.userData(handles[1]));
+    EXPECT_EQ(std::make_pair(0.2f, 0.8f), run(handles[1], 0.1f, 0.2f));  // gain 4 * 0.5
+    EffectLibrary stereo(effectPath("Guitar/stereo")), chunk(effectPath("chunk"));
+    EXPECT_EQ(1, stereo.liveCount());
+
+    std::vector<uint8_t> bad = blob;
+    bad[bad.size() - 8] = 'X';  // the last record's "DATA", after both effects were made
+    messagesStart();
+    EXPECT_EQ(0, w.add(bad));
+    ASSERT_EQ(3, w.count(WD_GET_INSTANCE_COUNT));
+    for (int i = 0; i < 3; ++i) {
+        intptr_t h = 0;
+        w.call(WD_GET_INSTANCE, reinterpret_cast<intptr_t>(&h), i);
+        EXPECT_EQ(handles[i], h) << i;
+    }
+    EXPECT_EQ(1, stereo.liveCount());
+    EXPECT_EQ(1, chunk.liveCount());
+    EXPECT_TRUE(messagesTaken().empty());
+    EXPECT_EQ(0, w.add({'V', 'S', 'T'}));
+    EXPECT_EQ(3, w.count(WD_GET_INSTANCE_COUNT));
+}
+
+// An edit in the effect's own editor (its automate request) on the UI
+// thread tells the host which parameter moved; from any other thread (an
+// effect automating while it processes) the host is not called.
+TEST_F(VstWrapper, AnEditOnTheUiThreadIsReportedAndOneElsewhereIsNot) {
+    const intptr_t h = w.create("stereo");
+    EffectLibrary lib(effectPath("Guitar/stereo"));
+    Vst2Effect* e = onlyEffect(lib);
+    auto changes = [] {
+        std::vector<HostRequest> seen;
+        for (const HostRequest& r : RecordingHost::current().requests)
+            if (r.opcode == HC_PARAMETER_CHANGED) seen.push_back(r);
+        return seen;
+    };
+    std::thread([&] { lib.host(e)(e, kVst2HostAutomate, 1, 0, nullptr, 0.75f); }).join();
+    EXPECT_TRUE(changes().empty());
+    lib.host(e)(e, kVst2HostAutomate, 2, 0, nullptr, 0.125f);
+    lib.host(e)(e, kVst2HostAutomate, 3, 0, nullptr, 0.5f);  // no such parameter
+    ASSERT_EQ((std::vector<HostRequest>{{HC_PARAMETER_CHANGED, h, ""}}), changes());
+    EXPECT_EQ(2, changes()[0].a2);
 }

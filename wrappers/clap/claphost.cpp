@@ -254,7 +254,10 @@ void clapServeMainThread(Instance& instance, int64_t now) {
     // What the plug-in reported reaches the generic editor.
     ParamEvent e;
     bool reported = false;
-    while (instance.fromAudio.pop(e)) reported = true;
+    while (instance.fromAudio.pop(e)) {
+        reported = true;
+        if (e.type == kEventParamValue) clapReportEdit(instance, e.id);
+    }
     if (reported || instance.rescanRequested.exchange(false) || instance.valuesChanged.exchange(false))
         if (clapRefreshParameters(instance)) editorRepaint(instance.editor);
     if (instance.timerSupport && instance.timerSupport->on_timer) {

@@ -156,6 +156,9 @@ void clapReadLatency(Instance& instance);
 void clapFlush(Instance& instance, bool evenWhileProcessing = false);
 int32_t clapParameterCount(Instance& instance);
 bool clapParameterInfo(Instance& instance, int32_t index, ParamInfo& info);
+// A value the plug-in reported (its own editor moved it), on the main
+// thread: the host hears the parameter's index.
+void clapReportEdit(Instance& instance, Id id);
 // A plain value into 0..1 of the parameter's range and back.
 double clapNormalized(const ParamInfo& info, double plain);
 double clapPlain(const ParamInfo& info, double normalized);

@@ -255,6 +255,20 @@ bool clapParameterInfo(Instance& instance, int32_t index, ParamInfo& info) {
     return std::isfinite(info.min_value) && std::isfinite(info.max_value) && info.max_value >= info.min_value;
 }
 
+void clapReportEdit(Instance& instance, Id id) {
+    if (!findInstance(instances, reinterpret_cast<intptr_t>(&instance))) return;  // not the host's yet
+    const int32_t n = clapParameterCount(instance);
+    for (int32_t i = 0; i < n; ++i) {
+        ParamInfo info;
+        if (clapParameterInfo(instance, i, info) && info.id == id) {
+            // A read-only parameter is the plug-in's meter, not an edit.
+            if (!(info.flags & kParamIsReadonly))
+                callHost(HC_PARAMETER_CHANGED, reinterpret_cast<intptr_t>(&instance), i);
+            return;
+        }
+    }
+}
+
 double clapNormalized(const ParamInfo& info, double plain) {
     const double span = info.max_value - info.min_value;
     if (!(span > 0.0) || !std::isfinite(plain)) return 0.0;
@@ -611,6 +625,7 @@ WRAPPER_EXPORT intptr_t WRAPPER_CALL wrapperDispatcher(intptr_t opcode, intptr_t
     switch (opcode) {
         case WD_SET_HOST_CALLBACK:
             hostCallback = reinterpret_cast<HostCallbackFn>(a1);
+            editorSetHost(hostCallback);
             return 1;
         case WD_OPEN:
             if (!openForHost(hostCallback, reinterpret_cast<const char*>(a1), applicationDirectory,
@@ -704,6 +719,9 @@ WRAPPER_EXPORT intptr_t WRAPPER_CALL wrapperDispatcher(intptr_t opcode, intptr_t
         }
         case WD_LOAD_STATE:
             return loadState(reinterpret_cast<const uint8_t*>(a1), a2);
+        case WD_ADD_STATE:
+            return addStateAppending(
+                instances, [&] { return loadState(reinterpret_cast<const uint8_t*>(a1), a2); }, unlinkAndFree);
         case WD_SAVE_STATE:
             return saveState(a1);
         case WD_SET_TEMPO:

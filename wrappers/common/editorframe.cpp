@@ -128,6 +128,29 @@ bool parameterDragEnd(ParameterDrag& drag, const void* window) {
     return true;
 }
 
+int32_t parameterMenuRow(int32_t x, int32_t y, int32_t parameters) {
+    if (x < 5 || x >= kBarRight || y < kRowTop) return -1;
+    const int32_t row = (y - kRowTop) / kRowHeight;
+    return row < parameters ? row : -1;
+}
+
+intptr_t parameterMenuRequest(int32_t command) {
+    if (command == kLearnCommand) return HC_LEARN_PARAMETER;
+    if (command == kForgetCommand) return HC_FORGET_PARAMETER;
+    return 0;
+}
+
+namespace {
+HostCallbackFn editorHost = nullptr;
+}  // namespace
+
+void editorSetHost(HostCallbackFn host) { editorHost = host; }
+
+intptr_t editorHostRequest(const EditorFrame& editor, intptr_t opcode, int32_t index) {
+    if (!editorHost || !editor.owner || index < 0) return 0;
+    return editorHost(opcode, reinterpret_cast<intptr_t>(editor.owner), index);
+}
+
 EditorSize editorFrameSize(const FrameInsets& insets, EditorSize client) {
     return {kProgramStripWidth + client.width + insets.left + insets.right, client.height + insets.top + insets.bottom};
 }

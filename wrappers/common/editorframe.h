@@ -17,6 +17,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "host/wrapperprotocol.h"
+
 // ---- the program menu ----
 
 constexpr int32_t kProgramCurrentCommand = 106;  // the current program's item
@@ -119,6 +121,36 @@ bool parameterDragMove(ParameterDrag& drag, const void* window, int32_t x, const
                        int32_t& row, float& value);
 // Ends the window's drag; true when it had one.
 bool parameterDragEnd(ParameterDrag& drag, const void* window);
+
+// The generic editor's row menu (a right-click on a parameter's row): MIDI
+// learn for that parameter, which the host does.
+constexpr int32_t kLearnCommand = 1100, kForgetCommand = 1101;  // below the program commands
+struct ParameterMenuItem {
+    int32_t command;
+    const char* text;
+};
+constexpr ParameterMenuItem kParameterMenuItems[] = {{kLearnCommand, "Learn MIDI Control"},
+                                                     {kForgetCommand, "Forget MIDI Control"}};
+// The row a right-click at (x, y) of the generic editor's client opens the
+// menu for: anywhere on the row, from its name to the end of its bar; -1
+// elsewhere (the heading, below the last row, right of the bars).
+int32_t parameterMenuRow(int32_t x, int32_t y, int32_t parameters);
+// The host request a command of that menu makes (HC_LEARN_PARAMETER,
+// HC_FORGET_PARAMETER); 0 for any other command (the menu was dismissed).
+intptr_t parameterMenuRequest(int32_t command);
+
+// ---- requests to the host ----
+
+struct EditorFrame;
+
+// The wrapper module's host callback, which the frame's requests go
+// through (each wrapper module has its own frame code and so its own).
+void editorSetHost(HostCallbackFn host);
+// Tells the host `opcode` (HC_PARAMETER_CHANGED, HC_LEARN_PARAMETER,
+// HC_FORGET_PARAMETER) about parameter `index` of the editor's instance:
+// a1 is the owner, which is the instance's handle in every wrapper. 0
+// without a host. UI thread only: the host's answers touch its windows.
+intptr_t editorHostRequest(const EditorFrame& editor, intptr_t opcode, int32_t index);
 
 // ---- the frame ----
 

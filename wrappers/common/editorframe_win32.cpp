@@ -155,6 +155,22 @@ void drawGeneric(HWND window, HDC dc, EditorFrame& editor) {
     for (int32_t row = 0; row < rows; ++row) drawRow(dc, editor, row);
 }
 
+// The row's menu at the cursor; the chosen command goes to the host as
+// its request for that row.
+void rowMenu(HWND window, EditorFrame& editor, int32_t row) {
+    HMENU menu = CreatePopupMenu();
+    if (!menu) return;
+    for (const ParameterMenuItem& item : kParameterMenuItems)
+        AppendMenuA(menu, MF_STRING, static_cast<UINT_PTR>(item.command), item.text);
+    POINT at;
+    GetCursorPos(&at);
+    const int command = static_cast<int>(TrackPopupMenu(
+        menu, TPM_LEFTALIGN | TPM_TOPALIGN | TPM_RIGHTBUTTON | TPM_RETURNCMD | TPM_NONOTIFY, at.x, at.y, 0, window,
+        nullptr));
+    DestroyMenu(menu);
+    if (const intptr_t request = parameterMenuRequest(command)) editorHostRequest(editor, request, row);
+}
+
 void endDrag(HWND window, bool restoreCursor) {
     const ParameterDrag was = drag;
     if (!parameterDragEnd(drag, window)) return;
@@ -201,6 +217,7 @@ LRESULT CALLBACK clientProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
                     drawRow(dc, *editor, row);
                     ReleaseDC(window, dc);
                 }
+                editorHostRequest(*editor, HC_PARAMETER_CHANGED, row);
             } else if (drag.window == nullptr && cursorHidden) {
                 endDrag(window, false);  // the cache shrank under the drag
             }
@@ -209,6 +226,12 @@ LRESULT CALLBACK clientProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
         case WM_LBUTTONUP:
             endDrag(window, true);
             return 0;
+        case WM_RBUTTONUP: {
+            const int32_t x = GET_X_LPARAM(lParam), y = GET_Y_LPARAM(lParam);
+            const int32_t row = drag.window ? -1 : parameterMenuRow(x, y, parameters);
+            if (row >= 0) rowMenu(window, *editor, row);
+            return 0;
+        }
         case WM_CAPTURECHANGED:
             if (reinterpret_cast<HWND>(lParam) != window) endDrag(window, false);
             return 0;

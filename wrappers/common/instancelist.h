@@ -45,6 +45,20 @@ int32_t countInstances(const Instance* head) {
     return n;
 }
 
+// WD_ADD_STATE over a wrapper's appending load: `load()` appends a blob's
+// instances after the present ones and answers 0 for a malformed blob; the
+// instances it created from that blob are then destroyed again
+// (`unlinkAndFree`, without telling the host, which never saw them), so the
+// list is exactly what it was and the host never gets half a song. UI thread.
+template <typename Instance, typename Load, typename Free>
+intptr_t addStateAppending(Instance*& head, Load load, Free unlinkAndFree) {
+    Instance* last = head;
+    while (last && last->next) last = last->next;
+    if (load()) return 1;
+    while (Instance* created = last ? last->next : head) unlinkAndFree(created);
+    return 0;
+}
+
 // Replaces the user data with a copy of `size` bytes (none for null or a
 // size of 0 or less). False when memory runs out.
 template <typename Instance>

@@ -513,6 +513,35 @@ WRAPPER_EXPORT intptr_t WRAPPER_CALL wrapperDispatcher(intptr_t opcode, intptr_t
             if (!findInstance(instances, a1) || !a2) return 0;
             *reinterpret_cast<int32_t*>(a2) = 0;
             return 1;
+        case WD_GET_PARAMETER_COUNT: {
+            // The effect's editor controls; a module without them has none.
+            instance = findInstance(instances, a1);
+            if (!instance || !a2) return 0;
+            const intptr_t n = instance->query ? instance->query(PQ_GET_PARAM_COUNT, 0, 0) : 0;
+            *reinterpret_cast<int32_t*>(a2) = n > 0 && n < 1024 ? static_cast<int32_t>(n) : 0;
+            return 1;
+        }
+        case WD_GET_PARAMETER: {
+            instance = findInstance(instances, a1);
+            auto* p = reinterpret_cast<WrapperParameter*>(a2);
+            if (!instance || !p || !instance->query) return 0;
+            EffectParameter e{};
+            if (!instance->query(PQ_GET_PARAM, reinterpret_cast<intptr_t>(&e), p->index)) return 0;
+            p->value = e.value;
+            e.name[sizeof e.name - 1] = e.display[sizeof e.display - 1] = '\0';
+            std::snprintf(p->name, sizeof p->name, "%s", e.name);
+            std::snprintf(p->display, sizeof p->display, "%s", e.display);
+            return 1;
+        }
+        case WD_SET_PARAMETER: {
+            // UI thread, as the effect's own editor: the effect stores the
+            // control's value into its relaxed atomics.
+            instance = findInstance(instances, a1);
+            auto* p = reinterpret_cast<WrapperParameter*>(a2);
+            if (!instance || !p || !instance->query) return 0;
+            const double value = p->value;
+            return instance->query(PQ_SET_PARAM, reinterpret_cast<intptr_t>(&value), p->index) ? 1 : 0;
+        }
         default:
             return 0;
     }

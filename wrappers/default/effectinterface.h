@@ -33,6 +33,19 @@ enum : intptr_t {
     PQ_SELECT_PRESET = 9,
     PQ_CLOSE = 10,
     PQ_SET_TEMPO = 11,
+    // Added later (a module that does not know them answers 0): the
+    // controls of the effect's editor as parameters, UI thread.
+    PQ_GET_PARAM_COUNT = 12,  // answers the count
+    PQ_GET_PARAM = 13,        // p an EffectParameter*, q the index
+    PQ_SET_PARAM = 14,        // p a const double* (normalised 0 ... 1), q the index
+};
+
+// The record behind PQ_GET_PARAM: the value normalised over the control's
+// range, the label and the caption the editor shows.
+struct EffectParameter {
+    double value;
+    char name[64];
+    char display[64];
 };
 
 // The wrapper's buffer for PQ_GET_PRESET_NAME.

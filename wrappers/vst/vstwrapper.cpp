@@ -76,6 +76,9 @@ char directoryAnswer[kPathSize] = "";
 Available* availableList = nullptr;
 Instance* instances = nullptr;
 uint8_t* savedState = nullptr;
+// The thread that opened the wrapper: the UI thread, the only one on which
+// the host is told of an effect's edits.
+std::atomic<uint64_t> uiThread{0};  // read on any thread
 
 intptr_t callHost(intptr_t opcode, intptr_t a1, intptr_t a2) {
     return hostCallback ? hostCallback(opcode, a1, a2) : 0;
@@ -234,10 +237,18 @@ int32_t currentBlockSize() {
 
 // The host callback every effect gets.
 intptr_t VST2_CALL effectHost(Vst2Effect* effect, int32_t opcode, int32_t index, intptr_t value, void* ptr,
-                              float) {
+                              float opt) {
     switch (opcode) {
-        case kVst2HostAutomate:
+        case kVst2HostAutomate: {
+            // An edit in the effect's own editor. Effects also automate
+            // while they process: off the UI thread the host is never called.
+            if (platformThreadId() != uiThread.load(std::memory_order_relaxed)) return 0;
+            Instance* instance = instanceOfEffect(effect);
+            if (!instance || index < 0 || index >= instance->editor.parameterCount) return 0;
+            instance->editor.parameters[index] = opt >= 0.0f ? (opt <= 1.0f ? opt : 1.0f) : 0.0f;
+            callHost(HC_PARAMETER_CHANGED, reinterpret_cast<intptr_t>(instance), index);
             return 0;
+        }
         case kVst2HostVersion:
             return kHostVstVersion;
         case kVst2HostCurrentId:
@@ -677,6 +688,68 @@ intptr_t loadState(const uint8_t* blob, intptr_t size) {
 
 void copyName(char* out, const char* path) { fileTitle(path, out, kWrapperNameBuffer); }
 
+// ---- parameters ----
+
+// A parameter's text into a cleared scratch far larger than the record's
+// field (effects write past the nominal 8 or 24 bytes), then at most
+// `size` - 1 characters of it.
+void effectText(Vst2Effect* effect, int32_t opcode, int32_t index, char* out, size_t size) {
+    char text[kEffectText];
+    std::memset(text, 0, sizeof text);
+    dispatch(effect, opcode, index, 0, text);
+    size_t n = strnlen(text, sizeof text);
+    if (n > size - 1) n = size - 1;
+    std::memcpy(out, text, n);
+    out[n] = '\0';
+}
+
+// `text` after `out` (both terminated), cut to the `size` bytes of `out`.
+void appendText(char* out, size_t size, const char* text) {
+    size_t at = std::strlen(out);
+    for (; *text && at + 1 < size; ++text) out[at++] = *text;
+    out[at] = '\0';
+}
+
+float limitedValue(double value) {
+    if (!(value >= 0.0)) return 0.0f;  // NaN too
+    return value > 1.0 ? 1.0f : static_cast<float>(value);
+}
+
+bool validParameter(const Instance* instance, int32_t index) {
+    return instance && instance->effect && index >= 0 && index < instance->editor.parameterCount;
+}
+
+// WD_GET_PARAMETER: the value, the name, and the display with its label
+// ("50 %"). UI thread.
+intptr_t getParameter(Instance* instance, WrapperParameter& p) {
+    if (!validParameter(instance, p.index)) return 0;
+    Vst2Effect* effect = instance->effect;
+    const float value = effect->getParameter ? limitedValue(effect->getParameter(effect, p.index)) : 0.0f;
+    instance->editor.parameters[p.index] = value;
+    p.value = value;
+    effectText(effect, kVst2GetParamName, p.index, p.name, sizeof p.name);
+    char label[sizeof p.display];
+    effectText(effect, kVst2GetParamDisplay, p.index, p.display, sizeof p.display);
+    effectText(effect, kVst2GetParamLabel, p.index, label, sizeof label);
+    if (label[0]) {
+        appendText(p.display, sizeof p.display, " ");
+        appendText(p.display, sizeof p.display, label);
+    }
+    return 1;
+}
+
+// WD_SET_PARAMETER, UI thread: as the generic editor's drag does (VST 2
+// effects take parameters on any thread), the cache and the open editor
+// follow.
+intptr_t setParameter(Instance* instance, const WrapperParameter& p) {
+    if (!validParameter(instance, p.index) || !instance->effect->setParameter) return 0;
+    const float value = limitedValue(p.value);
+    instance->effect->setParameter(instance->effect, p.index, value);
+    instance->editor.parameters[p.index] = value;
+    editorRepaint(instance->editor);
+    return 1;
+}
+
 }  // namespace
 
 WRAPPER_EXPORT intptr_t WRAPPER_CALL wrapperDispatcher(intptr_t opcode, intptr_t a1, intptr_t a2) {
@@ -686,8 +759,10 @@ WRAPPER_EXPORT intptr_t WRAPPER_CALL wrapperDispatcher(intptr_t opcode, intptr_t
     switch (opcode) {
         case WD_SET_HOST_CALLBACK:
             hostCallback = reinterpret_cast<HostCallbackFn>(a1);
+            editorSetHost(hostCallback);
             return 1;
         case WD_OPEN:
+            uiThread.store(platformThreadId(), std::memory_order_relaxed);
             if (!openForHost(hostCallback, reinterpret_cast<const char*>(a1), applicationDirectory,
                              sizeof applicationDirectory, kVersionCaption))
                 return 0;
@@ -802,6 +877,9 @@ WRAPPER_EXPORT intptr_t WRAPPER_CALL wrapperDispatcher(intptr_t opcode, intptr_t
         }
         case WD_LOAD_STATE:
             return loadState(reinterpret_cast<const uint8_t*>(a1), a2);
+        case WD_ADD_STATE:
+            return addStateAppending(
+                instances, [&] { return loadState(reinterpret_cast<const uint8_t*>(a1), a2); }, unlinkAndFree);
         case WD_SAVE_STATE:
             return saveState(a1);
         case WD_SET_TEMPO:
@@ -817,6 +895,17 @@ WRAPPER_EXPORT intptr_t WRAPPER_CALL wrapperDispatcher(intptr_t opcode, intptr_t
             *reinterpret_cast<int32_t*>(a2) = delay > 0 ? delay : 0;
             return 1;
         }
+        case WD_GET_PARAMETER_COUNT:
+            instance = findInstance(instances, a1);
+            if (!instance || !a2) return 0;
+            *reinterpret_cast<int32_t*>(a2) = instance->editor.parameterCount;
+            return 1;
+        case WD_GET_PARAMETER:
+            instance = findInstance(instances, a1);
+            return a2 ? getParameter(instance, *reinterpret_cast<WrapperParameter*>(a2)) : 0;
+        case WD_SET_PARAMETER:
+            instance = findInstance(instances, a1);
+            return a2 ? setParameter(instance, *reinterpret_cast<const WrapperParameter*>(a2)) : 0;
         default:
             return 0;
     }

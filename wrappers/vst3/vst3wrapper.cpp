@@ -51,6 +51,9 @@ struct Available {
 };
 
 HostCallbackFn hostCallback = nullptr;
+// The thread that opened the wrapper: the UI thread, the only one on which
+// the host is told of a plug-in's edits.
+std::atomic<uint64_t> uiThread{0};  // read on any thread
 char applicationDirectory[kPathSize] = "";
 std::atomic<int32_t> sampleRate{0};
 std::atomic<int32_t> blockSize{0};
@@ -137,6 +140,7 @@ intptr_t refreshList() {
 
 namespace {
 void deliverParameters(Instance* instance);
+void reportEdit(Instance& instance, ParamID id);
 }  // namespace
 
 bool vst3::vst3SendToAudio(Instance& instance, ParamID id, ParamValue value) {
@@ -147,7 +151,9 @@ bool vst3::vst3SendToAudio(Instance& instance, ParamID id, ParamValue value) {
 
 // An edit in the plug-in's editor.
 tresult VST3_CALL Handler::performEdit(ParamID id, ParamValue value) {
-    return vst3SendToAudio(*owner_, id, value) ? kResultOk : kResultFalse;
+    const bool sent = vst3SendToAudio(*owner_, id, value);
+    reportEdit(*owner_, id);
+    return sent ? kResultOk : kResultFalse;
 }
 
 namespace {
@@ -451,6 +457,24 @@ intptr_t replaceInstance(Instance* instance, intptr_t index) {
 }
 
 
+// An edit in the plug-in's own editor: on the UI thread the host hears the
+// parameter's index; a plug-in editing from a thread of its own is not
+// reported (the host is never called off the UI thread).
+void reportEdit(Instance& instance, ParamID id) {
+    if (!hostCallback || platformThreadId() != uiThread.load(std::memory_order_relaxed) ||
+        !instance.controller || !findInstance(instances, reinterpret_cast<intptr_t>(&instance)))
+        return;
+    const int32_t n = instance.controller->getParameterCount();
+    for (int32_t i = 0; i < n && i < (1 << 20); ++i) {
+        ParameterInfo info;
+        std::memset(&info, 0, sizeof info);
+        if (instance.controller->getParameterInfo(i, info) == kResultOk && info.id == id) {
+            hostCallback(HC_PARAMETER_CHANGED, reinterpret_cast<intptr_t>(&instance), i);
+            return;
+        }
+    }
+}
+
 // UI thread: what the plug-ins reported from the audio thread goes to
 // their controllers.
 void idle() {
@@ -690,8 +714,10 @@ WRAPPER_EXPORT intptr_t WRAPPER_CALL wrapperDispatcher(intptr_t opcode, intptr_t
     switch (opcode) {
         case WD_SET_HOST_CALLBACK:
             hostCallback = reinterpret_cast<HostCallbackFn>(a1);
+            editorSetHost(hostCallback);
             return 1;
         case WD_OPEN:
+            uiThread.store(platformThreadId(), std::memory_order_relaxed);
             if (!openForHost(hostCallback, reinterpret_cast<const char*>(a1), applicationDirectory,
                              sizeof applicationDirectory, kVersionCaption))
                 return 0;
@@ -775,6 +801,9 @@ WRAPPER_EXPORT intptr_t WRAPPER_CALL wrapperDispatcher(intptr_t opcode, intptr_t
         }
         case WD_LOAD_STATE:
             return loadState(reinterpret_cast<const uint8_t*>(a1), a2);
+        case WD_ADD_STATE:
+            return addStateAppending(
+                instances, [&] { return loadState(reinterpret_cast<const uint8_t*>(a1), a2); }, unlinkAndFree);
         case WD_SAVE_STATE:
             return saveState(a1);
         case WD_SET_TEMPO:
