@@ -14,6 +14,7 @@
 #include "app/report.h"
 #include "app/resource.h"
 #include "app/shell_win32.h"
+#include "app/stagecontrol.h"
 #include "host/host.h"
 #include "platform/platform.h"
 
@@ -210,20 +211,41 @@ void onLeftDoubleClick(LPARAM lParam) {
 }
 
 // The editor opens for the row under the pointer; the selected slot stays.
-void onRightButtonUp(LPARAM lParam) {
+// On the bypass picture the button offers MIDI learn for the slot's bypass.
+void onRightButtonUp(HWND window, LPARAM lParam) {
     const ChainHit hit = chainHitTest(GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam));
+    if (hit.row >= 0 && hit.zone == ChainZone::Bypass && slotFilled(hit.row)) {
+        POINT at{GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)};
+        ClientToScreen(window, &at);
+        StageMenu(window, at, kTargetBypass, static_cast<uint8_t>(hit.row), 0);
+        return;
+    }
     if (hit.row < 0 || hit.zone != ChainZone::Name || !slotFilled(hit.row)) return;
     chainShowEditor(hit.row, gShell.mdiClient);
 }
 
 void onCommand(int id) {
     const int slot = chainClampSlot(selectedSlot);
+    const intptr_t before = gEngine.chain[slot].instance;
     switch (id) {
-        case kChainCommandSelect: attachToSelectedSlot(); break;
-        case kChainCommandSelectNone: chainDetach(slot); break;
+        // A slot's MIDI bindings follow its plug-in, and go with it.
+        case kChainCommandSelect:
+            attachToSelectedSlot();
+            if (gEngine.chain[slot].instance != before) StageSlotCleared(slot);
+            break;
+        case kChainCommandSelectNone:
+            chainDetach(slot);
+            if (!gEngine.chain[slot].instance) StageSlotCleared(slot);
+            break;
         case kChainCommandShowEditor: chainShowEditor(slot, gShell.mdiClient); break;
-        case kChainCommandMoveUp: chainMoveUp(slot); break;
-        case kChainCommandMoveDown: chainMoveDown(slot); break;
+        case kChainCommandMoveUp:
+            chainMoveUp(slot);
+            if (slot > 0 && gEngine.chain[slot].instance != before) StageSlotsSwapped(slot, slot - 1);
+            break;
+        case kChainCommandMoveDown:
+            chainMoveDown(slot);
+            if (slot < kChainSlots - 1 && gEngine.chain[slot].instance != before) StageSlotsSwapped(slot, slot + 1);
+            break;
         case kChainCommandSeparate:
             if (chainSeparate(slot)) chainMoveInside(slot);
             else chainMoveOutside(slot);
@@ -270,7 +292,7 @@ LRESULT CALLBACK ChainPaneProc(HWND window, UINT message, WPARAM wParam, LPARAM 
             onLeftDoubleClick(lParam);
             return 0;
         case WM_RBUTTONUP:
-            onRightButtonUp(lParam);
+            onRightButtonUp(window, lParam);
             return 0;
         case WM_COMMAND:
             if (lParam == 0) onCommand(LOWORD(wParam));

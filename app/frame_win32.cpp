@@ -192,6 +192,7 @@ int onSize(int width, int height) {
 }
 
 void onClose() {
+    StageBeforeCommand(IDM_EXIT);
     ReportResult(StopLiveInput(false));
     // Yes/No only: closing cannot be cancelled.
     performanceClosing();
@@ -303,7 +304,13 @@ LRESULT CALLBACK FrameProc(HWND window, UINT message, WPARAM wParam, LPARAM lPar
         }
         case WM_COMMAND:
             if (gShell.scanning) return 0;
-            if (runCommand(LOWORD(wParam))) return 1;
+            StageBeforeCommand(LOWORD(wParam));
+            if (runCommand(LOWORD(wParam)) || StageCommand(LOWORD(wParam))) return 1;
+            break;
+        case WM_COPYDATA:
+            return StageCopyData(reinterpret_cast<const COPYDATASTRUCT*>(lParam)) ? 1 : 0;
+        case WM_DEVICECHANGE:
+            StageDevicesChanged();
             break;
         default:
             break;

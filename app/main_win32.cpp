@@ -147,6 +147,7 @@ void shutDown() {
     // report, only happen when it did not.
     ReportResult(StopLiveInput(false));
     KillLiveInputTimer();
+    StageShutDown();
     ReportResult(dsCloseInput());
     ReportResult(dsCloseOutput());
     asioRemoveCurrentDriver(gAsioLoader);
@@ -231,6 +232,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int) {
     if (show < 1 || show > 3) show = SW_SHOWNORMAL;
     ShowWindow(gShell.frame, show);
     UpdateWindow(gShell.frame);
+    StageStartUp();
     const float tempo = gEngine.metronomeTempo.load(std::memory_order_relaxed);
     for (int w = 0; w < wrapperCount(); ++w) wrapperSetTempo(w, tempo);
 

@@ -13,6 +13,7 @@
 #include "app/knob.h"
 #include "app/report.h"
 #include "app/settings.h"
+#include "app/stagecontrol.h"
 #include "app/shell_win32.h"
 #include "engine/engine.h"
 
@@ -24,6 +25,7 @@ constexpr COLORREF kReadoutInk = RGB(255, 255, 255);
 constexpr COLORREF kReadoutBox = RGB(34, 36, 47);  // the read-out boxes' face in the gate picture
 
 HWND chainPane = nullptr;
+HWND gatePane = nullptr;
 
 GateValues engineGateValues() {
     GateValues v;
@@ -142,6 +144,21 @@ void gateClick(HWND pane, LPARAM lParam) {
     RedrawWindow(pane, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
 }
 
+// A right-click on a knob or on the DC remover switch offers MIDI learn.
+void gateContextMenu(HWND pane, WPARAM wParam, LPARAM lParam) {
+    POINT at{static_cast<short>(LOWORD(lParam)), static_cast<short>(HIWORD(lParam))};
+    if (lParam == -1) return;  // from the keyboard: no knob is meant
+    HWND from = reinterpret_cast<HWND>(wParam);
+    if (from != pane) {
+        const int id = GetDlgCtrlID(from);
+        if (gateKnobRow(static_cast<uint32_t>(id))) StageMenu(pane, at, kTargetKnob, static_cast<uint8_t>(id), 0);
+        return;
+    }
+    POINT local = at;
+    ScreenToClient(pane, &local);
+    if (gateSwitchHit(local.x, local.y)) StageMenu(pane, at, kTargetDcRemover, 0, 0);
+}
+
 // ---- the window ----
 
 // The position the window is re-created at: its outer top-left corner in
@@ -188,7 +205,14 @@ LRESULT CALLBACK MasterSectionProc(HWND window, UINT message, WPARAM wParam, LPA
 
 LRESULT CALLBACK GatePaneProc(HWND pane, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
-        case WM_CREATE: createKnobs(pane); break;
+        case WM_CREATE:
+            gatePane = pane;
+            createKnobs(pane);
+            break;
+        case WM_DESTROY:
+            if (gatePane == pane) gatePane = nullptr;
+            break;
+        case WM_CONTEXTMENU: gateContextMenu(pane, wParam, lParam); return 0;
         case WM_ERASEBKGND: return gateErase(pane, reinterpret_cast<HDC>(wParam));
         case WM_COMMAND:
             if (gateCommand(pane, wParam, lParam)) return 0;
@@ -216,6 +240,18 @@ void ShowMasterSection() {
         gShell.masterSection = nullptr;
         ReportResult(169);
     }
+}
+
+void MasterSectionShowValues() {
+    if (!gatePane) return;
+    const GateValues v = engineGateValues();
+    for (const GateKnobRow& row : kGateKnobs) {
+        HWND knob = GetDlgItem(gatePane, row.id);
+        auto* record = knob ? reinterpret_cast<KnobRecord*>(SendMessageA(knob, WM_USER, 0, 0)) : nullptr;
+        if (!record || record->dragging) continue;
+        record->value = gateKnobValue(row.id, v);
+    }
+    RedrawWindow(gatePane, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
 }
 
 void RefreshMasterSection() {

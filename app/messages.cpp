@@ -163,6 +163,15 @@ constexpr Message kMessages[] = {
     {272, "The WASAPI input and output devices run at different sample rates"},
     {273, "The sound device was removed or changed. Live input stopped."},
     {274, "The sound device was removed or changed. Live input goes on with the default device."},
+    {280, "The set list can't be opened"},
+    {281, "The set list is damaged: a line is too long or is not text"},
+    {282, "The set list has too many songs"},
+    {283, "A performance file of the set list does not exist"},
+    {284, "The set list can't be saved"},
+    {285, "The MIDI bindings of this performance are damaged. They were not loaded."},
+    {286, "A MIDI input device was unplugged. It was closed."},
+    {287, "A MIDI input device can't be opened"},
+    {289, "The set list holds no performance file"},
 };
 
 }  // namespace

@@ -85,6 +85,23 @@ HWND CreateAccompanimentBar();
 void UpdateAccompanimentBar();
 void ShowMasterSection();
 void RefreshMasterSection();
+// The knobs and the DC remover switch show the engine's values again.
+void MasterSectionShowValues();
+
+// Playing live (stage_win32.cpp): MIDI ports, learn menus, set lists,
+// song changes and tap tempo.
+void StageStartUp();
+void StageShutDown();
+bool StageCommand(UINT id);
+void ShowSetList();
+void StageLearnFor(uint8_t target, uint8_t a, uint16_t b);
+void StageMenu(HWND owner, POINT screen, uint8_t target, uint8_t a, uint16_t b);
+void StageSlotsSwapped(int from, int to);
+void StageSlotCleared(int slot);
+bool StageCopyData(const COPYDATASTRUCT* data);
+void StageDevicesChanged();
+// Ends a prepared song change or a tail before a command they would disturb.
+void StageBeforeCommand(UINT id);
 void DrawLoadReadout(HDC dc);
 void RunAudioSettingsDialog();
 void RunRecordingDialog();
@@ -138,6 +155,8 @@ int StatusBarHeight();
 // The latency read-out: "Latency: N ms" while live input runs, nothing
 // otherwise; the bar is redrawn only when the text changes.
 void UpdateLatencyStatus(bool running);
+// A text of playing live shown after the latency ("" clears it).
+void SetStageStatus(const char* text);
 
 // ---- live input (liveinput_win32.cpp) ----
 bool LiveInputRunning();

@@ -20,8 +20,15 @@ namespace {
 // What the bar shows now: a text is set only when it changes, so the
 // 50 ms timer causes no repaint while the figure stays.
 char shown[200] = "";
+// What playing live has to say (learning, a tempo tapped), after the latency.
+char stage[128] = "";
 
 }  // namespace
+
+void SetStageStatus(const char* text) {
+    std::snprintf(stage, sizeof stage, "%s", text ? text : "");
+    UpdateLatencyStatus(LiveInputRunning());
+}
 
 HWND CreateStatusBar() {
     shown[0] = '\0';
@@ -70,6 +77,10 @@ void UpdateLatencyStatus(bool running) {
                            fallback, more, sizeof more);
         const size_t used = std::strlen(text);
         std::snprintf(text + used, sizeof text - used, "%s", more);
+    }
+    if (stage[0]) {
+        const size_t used = std::strlen(text);
+        std::snprintf(text + used, sizeof text - used, "%s%s", used ? " | " : "", stage);
     }
     if (std::strcmp(text, shown) == 0) return;
     std::memcpy(shown, text, sizeof shown);

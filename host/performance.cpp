@@ -214,6 +214,11 @@ int32_t readChunks(Reader& in, const PerformanceReadTarget& target) {
             std::free(blob);
             continue;
         }
+        if (std::strcmp(name, kBindingsChunkName) == 0) {
+            if (target.bindings) target.bindings(target.context, blob, static_cast<uint32_t>(size));
+            std::free(blob);
+            continue;
+        }
         const int w = findWrapper(name);
         const SeparateEntry* entry = separate.find(chunk);
         int32_t result = 0;
@@ -338,6 +343,9 @@ int32_t performanceWrite(const char* path) {
             if (b && static_cast<int>(b->wrapper) == w) writeChunk(out, held, b->lastState, b->lastStateSize);
         }
     }
+    uint8_t bindings[kBindingsChunkMax];
+    const size_t bindingsSize = gPerformance.bindings ? gPerformance.bindings(bindings, sizeof bindings) : 0;
+    if (bindingsSize) writeChunk(out, kBindingsChunkName, bindings, static_cast<uint32_t>(bindingsSize));
     const bool closed = std::fclose(file) == 0;
     if (!out.ok || !closed) return kResultWriteFailed;
     setCurrentPath(path);
@@ -360,6 +368,10 @@ int32_t performanceRead(const char* path) {
     target.accompanimentFollows = [](void*) { closeAccompaniment(); };
     target.accompaniment = openAccompaniment;
     target.chunk = loadChunk;
+    target.bindings = [](void*, const uint8_t* blob, uint32_t size) {
+        if (gPerformance.takeBindings) gPerformance.takeBindings(blob, size);
+    };
+    if (gPerformance.clearBindings) gPerformance.clearBindings();
     const int32_t result = performanceReadWith(path, target);
     if (result != 0) return result;
     chainMoveAllOutside();
@@ -405,9 +417,18 @@ void performanceTakeSnapshot() {
     }
     std::snprintf(gPerformance.snapshotAccompaniment, sizeof gPerformance.snapshotAccompaniment, "%s",
                   accompanimentPath());
+    gPerformance.snapshotBindingsSize = gPerformance.bindings ? static_cast<uint32_t>(gPerformance.bindings(
+                                            gPerformance.snapshotBindings, sizeof gPerformance.snapshotBindings))
+                                                              : 0;
 }
 
 bool performanceChanged() {
+    // Bindings learnt or forgotten count even without a plug-in or an accompaniment.
+    uint8_t bindings[kBindingsChunkMax];
+    const size_t bindingsSize = gPerformance.bindings ? gPerformance.bindings(bindings, sizeof bindings) : 0;
+    if (bindingsSize != gPerformance.snapshotBindingsSize ||
+        std::memcmp(bindings, gPerformance.snapshotBindings, bindingsSize) != 0)
+        return true;
     const EngineState& e = *gHost.engine;
     bool anyInstance = false;
     for (const ChainSlot& s : e.chain) anyInstance |= s.instance != 0;
@@ -478,6 +499,7 @@ void performanceNew() {
     stopLiveInput();
     if (!offerSave(true)) return;
     clearPerformance();
+    if (gPerformance.clearBindings) gPerformance.clearBindings();
     setCurrentPath("");
     performanceTakeSnapshot();
     refreshMasterSection();
@@ -525,4 +547,14 @@ void performanceSaveAs() {
 void performanceClosing() {
     stopLiveInput();
     offerSave(false);
+}
+
+int32_t performanceOpenPath(const char* path) {
+    const bool running = liveInputRunning();
+    stopLiveInput();
+    clearPerformance();
+    const int32_t result = performanceRead(path);
+    refreshMasterSection();
+    restartLiveInput(running);
+    return result;
 }

@@ -27,6 +27,8 @@ constexpr int kPathMax = 260;
 constexpr uint8_t kSlotNone = 0x7F;
 constexpr uint8_t kSlotActive = 0x80;
 
+constexpr size_t kBindingsChunkMax = 1024;
+
 struct Performance {
     char currentPath[kPathMax + 1] = "";
     // The accompaniment is the player's; the performance reaches it through
@@ -45,12 +47,26 @@ struct Performance {
     // The states of the plug-ins in helper processes, by slot.
     uint8_t* snapshotSeparate[kChainSlots] = {};
     uint32_t snapshotSeparateSize[kChainSlots] = {};
+
+    // The program's own chunk after the wrappers' (the MIDI bindings):
+    // `bindings` writes its bytes into `out` and returns how many (0: none),
+    // `takeBindings` gets them from a file and returns false when it refused
+    // them (it reports why), `clearBindings` empties them before a file is
+    // read and at New. Null: the performance has none.
+    size_t (*bindings)(uint8_t* out, size_t size) = nullptr;
+    bool (*takeBindings)(const uint8_t* blob, uint32_t size) = nullptr;
+    void (*clearBindings)() = nullptr;
+    uint8_t snapshotBindings[kBindingsChunkMax] = {};
+    uint32_t snapshotBindingsSize = 0;
 };
 
 // The chunk that tells which wrapper chunks hold a plug-in that runs in a
 // helper process. Its name is no wrapper's, so a release that does not know
 // it skips it, and loads those chunks' plug-ins inside, into their slots.
 constexpr const char* kHostChunkName = "Quorvane Live Host";
+// The chunk of the MIDI bindings, written after every wrapper's: a release
+// that does not know it skips it like the chunk of a wrapper it lacks.
+constexpr const char* kBindingsChunkName = "Quorvane Live MIDI";
 
 extern Performance gPerformance;
 
@@ -78,6 +94,8 @@ struct PerformanceReadTarget {
     // plug-in ran in a helper process. A non-zero result ends the read with it.
     int32_t (*chunk)(void* context, int w, const uint8_t* blob, uint32_t size,
                      const PerformanceHelperEntry* helper) = nullptr;
+    // The MIDI bindings' chunk, as it stands in the file. May be null.
+    void (*bindings)(void* context, const uint8_t* blob, uint32_t size) = nullptr;
 };
 // performanceRead's results; the chain, the accompaniment and the current
 // path are the target's business.
@@ -124,3 +142,7 @@ void performanceOpen();
 void performanceSave();
 void performanceSaveAs();
 void performanceClosing();
+// A set list's song: opened as Open Performance opens a file, without the
+// dialog and without the question (on stage nothing waits for an answer).
+// Live input stops while the chain is rebuilt. Returns the read's result.
+int32_t performanceOpenPath(const char* path);

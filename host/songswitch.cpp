@@ -3,6 +3,7 @@
 #include "host/songswitch.h"
 
 #include <cstdio>
+#include <cstring>
 
 SongSwitch gSongSwitch;
 
@@ -109,6 +110,13 @@ int32_t songSwitchPrepare(const char* path) {
     target.context = &p;
     target.accompaniment = keepAccompaniment;
     target.chunk = addChunk;
+    s.bindingsSize = 0;
+    target.bindings = [](void*, const uint8_t* blob, uint32_t size) {
+        SongSwitch& song = gSongSwitch;
+        // Larger than any table of bindings: taken as damaged at the commit.
+        song.bindingsSize = size <= sizeof song.bindings ? size : 1;
+        std::memcpy(song.bindings, blob, size <= sizeof song.bindings ? size : 1);
+    };
     const int32_t result = performanceReadWith(path, target);
     if (result != 0) {
         destroyChain(p.chain);
@@ -133,6 +141,10 @@ int32_t songSwitchCommit(bool liveInputRunning) {
     if (engineChainSwapRequest(e, s.pending, engineTailFrames(rate)) != 0) return kResultSwitchBusy;
     for (ChainSlot& slot : s.pending) slot = ChainSlot{};
     s.state = kSwitchSwitching;
+    // The new chain's bindings from the block it plays in.
+    if (gPerformance.clearBindings) gPerformance.clearBindings();
+    if (s.bindingsSize && gPerformance.takeBindings) gPerformance.takeBindings(s.bindings, s.bindingsSize);
+    s.bindingsSize = 0;
     if (!liveInputRunning) songSwitchPoll(false);
     return 0;
 }

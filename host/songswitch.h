@@ -43,6 +43,10 @@ struct SongSwitch {
     ChainSlot pending[kChainSlots] = {};
     char path[kPathMax + 1] = "";
     char accompaniment[kPathMax + 1] = "";  // the prepared song's, "" for none
+    // The prepared song's MIDI bindings as its file holds them; they replace
+    // the current ones at the commit (bindingsSize 0: it has none).
+    uint8_t bindings[kBindingsChunkMax] = {};
+    uint32_t bindingsSize = 0;
     // Figures of the last switch: the block count at the request and the
     // block that took it (equal when it was the very next block).
     uint64_t requestBlock = 0;

@@ -578,6 +578,35 @@ int cmdPostCommand(const std::vector<std::string>& a) {
     return kOk;
 }
 
+// Delivers MIDI short messages to the program's test input, the path its
+// driver callback takes: each argument is one message as hex bytes, e.g.
+// "B00764" (a control change) or "C002". The program honours them only
+// when it was started with QV_TEST_MIDI=1.
+int cmdMidi(const std::vector<std::string>& a) {
+    if (a.size() < 2) return kFail;
+    HWND h = parseHwnd(a[0]);
+    std::vector<uint8_t> bytes;
+    for (size_t i = 1; i < a.size(); ++i) {
+        const std::string& m = a[i];
+        if (m.size() < 2 || m.size() > 6 || m.size() % 2) { emit("bad message %s", m.c_str()); return kFail; }
+        uint32_t packed = 0;
+        for (size_t k = 0; k < m.size(); k += 2)
+            packed |= uint32_t(strtoul(m.substr(k, 2).c_str(), nullptr, 16)) << (4 * k);
+        for (int k = 0; k < 4; ++k) bytes.push_back(uint8_t(packed >> (8 * k)));
+    }
+    COPYDATASTRUCT data{};
+    data.dwData = 0x494D5651;  // "QVMI"
+    data.cbData = DWORD(bytes.size());
+    data.lpData = bytes.data();
+    DWORD_PTR result = 0;
+    if (!SendMessageTimeoutW(h, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&data), SMTO_ABORTIFHUNG, 5000, &result)) {
+        emit("WM_COPYDATA timed out");
+        return kFail;
+    }
+    emit("midi %zu message(s) %s", a.size() - 1, result ? "taken" : "refused");
+    return result ? kOk : kFail;
+}
+
 int cmdClose(const std::vector<std::string>& a) {
     if (a.empty()) return kFail;
     HWND h = parseHwnd(a[0]);
@@ -1454,7 +1483,7 @@ int usage() {
          "  exit-code PID|EXE SECONDS    kill PID|EXE    run EXE ARGS...\n"
          "  tree HWND ID [PATH]    list HWND ID [ITEM]\n"
          "  rects HWND    client HWND    pixels HWND X Y...    tooltip SECONDS    trackbar HWND ID [POS]\n"
-         "  modules PID|EXE [NAME]    procstats PID|EXE    press HWND ID");
+         "  modules PID|EXE [NAME]    procstats PID|EXE    press HWND ID    midi HWND HEX...");
     return kFail;
 }
 
@@ -1514,6 +1543,7 @@ int main() {
     if (cmd == "post-command") return cmdPostCommand(rest);
     if (cmd == "send-key") return cmdSendKey(rest, method);
     if (cmd == "close") return cmdClose(rest);
+    if (cmd == "midi") return cmdMidi(rest);
     if (cmd == "answer") return cmdAnswer(rest);
     if (cmd == "watch") return cmdWatch(rest, untilExit, maxSecs, windowLog);
     if (cmd == "file-dialog") return cmdFileDialog(rest);
