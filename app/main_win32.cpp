@@ -224,6 +224,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int) {
     }
     RefreshPluginList(true);
     gShell.accelerators = LoadAcceleratorsA(instance, MAKEINTRESOURCEA(IDR_MAINMENU));
+    StageConnect();
     openCommandLinePerformance(commandLine);
 
     int32_t show = LoadSettings();

@@ -90,6 +90,8 @@ void MasterSectionShowValues();
 
 // Playing live (stage_win32.cpp): MIDI ports, learn menus, set lists,
 // song changes and tap tempo.
+// The performance's and the wrappers' hooks (before any file is read), then the ports.
+void StageConnect();
 void StageStartUp();
 void StageShutDown();
 bool StageCommand(UINT id);

@@ -577,7 +577,7 @@ LRESULT CALLBACK setListProc(HWND window, UINT message, WPARAM wParam, LPARAM lP
 
 // ---- the rest of the program's entries ----
 
-void StageStartUp() {
+void StageConnect() {
     WNDCLASSEXA c{};
     c.cbSize = sizeof c;
     c.style = CS_HREDRAW | CS_VREDRAW;
@@ -606,7 +606,9 @@ void StageStartUp() {
                 return;
             }
     };
+}
 
+void StageStartUp() {
     char flag[8] = "";
     const DWORD n = GetEnvironmentVariableA("QV_TEST_MIDI", flag, sizeof flag);
     testPath = n > 0 && n < sizeof flag && std::strcmp(flag, "1") == 0;
