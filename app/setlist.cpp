@@ -23,10 +23,17 @@ void setListFolder(const char* path, char* out, size_t size) {
     std::snprintf(out, size, "%.*s", static_cast<int>(n), path);
 }
 
-bool setListPathIsAbsolute(const char* path) {
-    if (isSeparator(path[0])) return true;  // a root or a share
-    return ((path[0] >= 'A' && path[0] <= 'Z') || (path[0] >= 'a' && path[0] <= 'z')) && path[1] == ':';
+namespace {
+
+// The first `length` characters of a path that need not be terminated.
+bool absolute(const char* path, size_t length) {
+    if (length >= 1 && isSeparator(path[0])) return true;  // a root or a share
+    return length >= 2 && ((path[0] >= 'A' && path[0] <= 'Z') || (path[0] >= 'a' && path[0] <= 'z')) && path[1] == ':';
 }
+
+}  // namespace
+
+bool setListPathIsAbsolute(const char* path) { return absolute(path, std::strlen(path)); }
 
 int32_t setListParse(const char* text, size_t size, const char* listPath, FileExistsFn exists, SetList& out) {
     out.faultLine = 0;
@@ -59,14 +66,14 @@ int32_t setListParse(const char* text, size_t size, const char* listPath, FileEx
                 out.faultLine = line;
                 return kResultSetListTooLong;
             }
-            const bool absolute = length >= 1 && setListPathIsAbsolute(text + pos);
-            const size_t prefix = absolute ? 0 : std::strlen(folder);
+            const bool whole = absolute(text + pos, length);
+            const size_t prefix = whole ? 0 : std::strlen(folder);
             if (length > kSetListPathMax || prefix + length > kSetListPathMax) {
                 out.faultLine = line;
                 return kResultSetListDamaged;
             }
             char* song = read.songs[read.count];
-            std::snprintf(song, kSetListPathMax + 1, "%s%.*s", absolute ? "" : folder, static_cast<int>(length),
+            std::snprintf(song, kSetListPathMax + 1, "%s%.*s", whole ? "" : folder, static_cast<int>(length),
                           text + pos);
             if (exists && !exists(song)) {
                 out.faultLine = line;

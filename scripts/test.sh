@@ -56,7 +56,7 @@ fuzz_one() {
   } >"build/fuzz-$target.log"
   return "$rc"
 }
-set -- performance accompaniment vststate vst3state clapstate preset settings effectstate
+set -- performance accompaniment vststate vst3state clapstate preset settings effectstate stage
 while [ $# -gt 0 ]; do
   fuzz_one "$1" &
   first=$!

@@ -1,5 +1,8 @@
 #include "tests/fuzz/fuzz_targets.h"
 
+#include "app/setlist.h"
+#include "app/stagecontrol.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -368,4 +371,56 @@ void fuzzEffectState(const uint8_t* data, size_t size) {
         std::free(saved);
     }
     e.query(PQ_CLOSE, 0, 0);
+}
+
+namespace {
+bool noFileExists(const char*) { return false; }
+bool everyFileExists(const char*) { return true; }
+double halfway(uint8_t, uint8_t, uint16_t) { return 0.5; }
+}  // namespace
+
+void fuzzStage(const uint8_t* data, size_t size) {
+    if (size == 0) return;
+    const uint8_t pick = data[0];
+    ++data;
+    --size;
+    if (pick <= 85) {
+        static SetList list;
+        const char* text = reinterpret_cast<const char*>(data);
+        if (setListParse(text, size, "C:\\gig\\list.qvs", noFileExists, list) == 0) std::abort();
+        if (setListParse(text, size, "C:\\gig\\list.qvs", everyFileExists, list) != 0) return;
+        if (list.count < 1 || list.count > kSetListMaxSongs) std::abort();
+        for (int i = 0; i < list.count; ++i)
+            if (std::strlen(list.songs[i]) > kSetListPathMax) std::abort();
+        static char out[kSetListMaxBytes * 2];
+        setListFormat(list, "C:\\gig\\list.qvs", out, sizeof out);
+        return;
+    }
+    if (pick <= 170) {
+        StageBindings b;
+        if (!stageReadBindings(data, size, b)) return;
+        uint8_t back[kBindingsHeader + kBindingEntry * kMaxBindings];
+        if (stageWriteBindings(b, back, sizeof back) != size || std::memcmp(back, data, size) != 0) std::abort();
+        return;
+    }
+    StageControl c;
+    MidiParser parser;
+    StageAction actions[8];
+    int learnt = 0;
+    for (size_t i = 0; i < size; ++i) {
+        MidiMessage m;
+        if (!midiParseByte(parser, data[i], m)) continue;
+        // The first messages learn targets chosen by their own bytes.
+        if (learnt < 12) {
+            stageLearn(c, static_cast<uint8_t>(1 + learnt % kTargetLast), static_cast<uint8_t>(learnt % 8),
+                       static_cast<uint16_t>(m.data2));
+            if (c.learnTarget.target == kTargetKnob) c.learnTarget.a = 116 + learnt % 5;
+            ++learnt;
+        }
+        const int n = stageHandle(c, m, halfway, actions, 8);
+        if (n < 0 || n > 8) std::abort();
+        for (int k = 0; k < n; ++k)
+            if (actions[k].kind == kActionSetValue && (actions[k].value < 0.0 || actions[k].value > 1.0)) std::abort();
+    }
+    if (c.performance.count > kMaxBindings || c.global.count > kMaxBindings) std::abort();
 }

@@ -42,6 +42,12 @@ void fuzzSettings(const uint8_t* data, size_t size);
 // (bits 6-7); the rest is a state chunk for PQ_SET_STATE. The effect runs
 // blocks after it, and a chunk it took must save and load back unchanged.
 void fuzzEffectState(const uint8_t* data, size_t size);
+// Playing live's untrusted bytes. The first byte picks: 0 ... 85 the rest
+// as a set list file (no file exists, then all do), 86 ... 170 as a
+// performance's MIDI bindings (taken ones write back to the same bytes),
+// the rest as a MIDI byte stream handled against the bindings learnt from
+// its first messages.
+void fuzzStage(const uint8_t* data, size_t size);
 
 // The settings key as fuzzSettings reads it from its input, and its reader
 // (a SettingReaderFn over a FuzzSettingsKey): the first value of a name,

@@ -484,7 +484,8 @@ TEST_F(Fuzz, PresetSettingsAndEffectStateCorpora) {
     const struct {
         const char* target;
         void (*entry)(const uint8_t*, size_t);
-    } targets[] = {{"preset", fuzzPresetFile}, {"settings", fuzzSettings}, {"effectstate", fuzzEffectState}};
+    } targets[] = {{"preset", fuzzPresetFile}, {"settings", fuzzSettings}, {"effectstate", fuzzEffectState},
+                   {"stage", fuzzStage}};
     std::mt19937 random(2003);
     for (const auto& t : targets) {
         const auto files = corpus(t.target);

@@ -12,6 +12,7 @@
 #include "devices/asioloader.h"
 #include "devices/dsgeometry.h"
 #include "devices/duplexloop.h"
+#include "devices/midiin.h"
 #include "devices/wasapicore.h"
 #include "engine/engine.h"
 #include "streamconv/binding.h"
@@ -372,6 +373,27 @@ TEST(NoAllocation, ClapEffectsWithParameterEventsThroughTheClapWrapper) {
     }
     platformWriteSetting("CLAPCache", nullptr);
     hostReset(gEngine, "");
+}
+
+// A MIDI driver's callback: parsing (running status, clock bytes, SysEx)
+// and queueing, a full queue dropping, all without an allocation.
+TEST(NoAllocation, MidiDriverCallbackParsingAndQueueing) {
+    static MidiPort port;
+    port.open = true;
+    allocationCountingStart();
+    for (uint32_t i = 0; i < 2000; ++i) {
+        midiPortReceive(port, 1, kMidiEventData, 0x0000B0u | ((i % 128) << 8) | ((i * 7 % 128) << 16), i);
+        midiPortReceive(port, 1, kMidiEventData, 0xF8u, i);
+        midiPortReceive(port, 1, kMidiEventData, (i % 128) | (64u << 8), i);  // running status
+        if (i % 64 == 63) {
+            MidiMessage m;
+            while (midiQueuePop(port.queue, m)) {
+            }
+        }
+    }
+    midiPortReceive(port, 1, kMidiEventError, 0, 0);
+    EXPECT_EQ(0, allocationCountingStop());
+    EXPECT_EQ(0u, port.queue.dropped.load());
 }
 
 TEST(NoAllocation, TheCounterSeesAllocations) {
