@@ -23,13 +23,15 @@ cp "$qv_root/examples/room.qvp" "$work/room.qvp"
 GATE_X=$((PANE_X + 291))
 OUTPUT_KNOB="$((GATE_X + 35)) $((PANE_Y + 39))"
 
-# st002's master gain (its first four bytes, a float) as the settings hold it.
-stored_gain() {
+# st002's master gain (its first four bytes, a float) and the metronome's
+# tempo (bytes 16 to 19) as the settings hold them.
+stored_float() {  # OFFSET
   qv_reg_get "$QV_KEY" st002 | python3 -c '
 import struct, sys
-h = sys.stdin.read().strip()
-print("%.3f" % struct.unpack("<f", bytes.fromhex(h[:8]))[0] if len(h) >= 8 else "none")'
+h, at = sys.stdin.read().strip(), 2 * int(sys.argv[1])
+print("%.3f" % struct.unpack("<f", bytes.fromhex(h[at:at + 8]))[0] if len(h) >= at + 8 else "none")' "$1"
 }
+stored_gain() { stored_float 0; }
 # The slot bytes of the default wrapper's instances, as perfdump shows them.
 slot_bytes() { python3 "$qv_root/tests/e2e/perfdump.py" "$1" | awk -F'\t' '$1 ~ /DEFWRAP/ {printf "%s ", $4}'; }
 midi() { qvd midi "$FRAME" "$@" >/dev/null || qv_fail "the program took MIDI messages $*"; sleep 0.4; }
@@ -72,6 +74,20 @@ qv_reg_add "$QV_KEY" st002 REG_BINARY 0000003f0000803f00000000050064000000f04200
 qv_chain_layout
 
 start_stage stage_learn.boxes "$(qv_winpath "$work/room.qvp")"
+# MIDI Settings lists the devices: under Wine here there are none.
+qvd post-command "$FRAME" 32820 >/dev/null
+if MIDIDLG=$(qv_wait_window '#32770' 'MIDI Settings' 10); then
+  check_eq "No MIDI input device is present." "$(qvd text "$MIDIDLG" 1151 | head -1 | cut -f2-)" "MIDI Settings says no device is present"
+  qvd press "$MIDIDLG" 2 >/dev/null
+  qvd wait-gone "$MIDIDLG" 10 >/dev/null
+else
+  qv_fail "MIDI Settings opened"
+fi
+# Tap tempo: five taps, the tempo of their mean interval.
+first_tap=$(qv_epoch)
+for _ in 1 2 3 4; do qvd post-command "$FRAME" 32826 >/dev/null; sleep 0.3; done
+qvd post-command "$FRAME" 32826 >/dev/null
+tapped=$(echo "scale=3; 4 * 60 / ($(qv_epoch) - $first_tap)" | bc)
 # shellcheck disable=SC2086
 learn $OUTPUT_KNOB "the Output knob" B00740
 midi B0077F
@@ -81,6 +97,12 @@ qv_shot stage_learnt
 save_as "$work/learnt.qvp" "bindings"
 close_stage "learning"
 check_eq "4.000" "$(stored_gain)" "control change 7 at 127 turned the Output knob fully up"
+tempo=$(stored_float 16)
+if awk -v t="$tempo" -v e="$tapped" 'BEGIN { exit !(t >= 0.8 * e && t <= 1.25 * e) }'; then
+  qv_pass "five taps set the tempo of their intervals (about $tapped, got $tempo)"
+else
+  qv_fail "five taps set the tempo of their intervals (about $tapped, got $tempo)"
+fi
 check_eq "00 " "$(slot_bytes "$work/learnt.qvp")" "note 60 bypassed the reverb in slot 1"
 if grep -q "Quorvane Live MIDI" "$work/learnt.qvp" && grep -q QVMIDI "$work/learnt.qvp"; then
   qv_pass "the bindings are saved in the performance"
