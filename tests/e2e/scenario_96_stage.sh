@@ -98,7 +98,7 @@ save_as "$work/learnt.qvp" "bindings"
 close_stage "learning"
 check_eq "4.000" "$(stored_gain)" "control change 7 at 127 turned the Output knob fully up"
 tempo=$(stored_float 16)
-if awk -v t="$tempo" -v e="$tapped" 'BEGIN { exit !(t >= 0.8 * e && t <= 1.25 * e) }'; then
+if awk -v t="$tempo" -v e="$tapped" 'BEGIN { exit !(t >= 0.7 * e && t <= 1.45 * e) }'; then
   qv_pass "five taps set the tempo of their intervals (about $tapped, got $tempo)"
 else
   qv_fail "five taps set the tempo of their intervals (about $tapped, got $tempo)"
