@@ -446,7 +446,7 @@ void saveSetList() {
 
 // ---- the set list window ----
 
-constexpr int kSetListWidth = 520, kSetListHeight = 420;
+constexpr int kSetListWidth = 520, kSetListHeight = 360;
 constexpr int kIdPrevious = 201, kIdNext = 202, kIdTap = 203, kIdAdd = 204, kIdRemove = 205, kIdSongs = 206;
 HFONT bigFont = nullptr, nextFont = nullptr;
 

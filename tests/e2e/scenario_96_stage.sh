@@ -43,9 +43,8 @@ start_stage() {  # BOXES-LOG ARGS...
   QV_TEST_MIDI=1 qv_start "$@"
   FRAME=$(qv_wait_window Quorvane_Main_Class - 40)
   for _ in $(seq 100); do grep -q '^Configure Audio Settings' "$QV_WATCH_LOG" && break; sleep 0.1; done
-  qvd post-command "$FRAME" 32800 >/dev/null
-  qv_wait_window - "Master Section" 10 >/dev/null
-  sleep 1
+  qvd post-command "$FRAME" 32800 >/dev/null  # the Master Section, a window inside the frame
+  sleep 1.5
 }
 
 # learn X Y WHAT MESSAGE: right-click at (X, Y), "Learn MIDI Control", then the message.
@@ -174,7 +173,7 @@ FRAME=$(qv_wait_window Quorvane_Main_Class - 40)
 sleep 1
 qvd post-command "$FRAME" 32821 >/dev/null
 qvd file-dialog "Open Set List" "$(qv_winpath "$work/tonight.qvs")" 20 >/dev/null
-SETLIST=$(qv_wait_window - "Set List" 10)
+sleep 1
 qv_shot stage_setlist
 qvd post-command "$FRAME" 32794 >/dev/null
 REC=$(qv_wait_window '#32770' 'Recording:' 20)
