@@ -50,7 +50,7 @@ check "every topic of the index is in the CHM" test -z "$missing"
 check "the start topic html/manual.htm is in the contents" grep -qx 'html/manual.htm' "$work/toc"
 # A topic for every window and dialog, and the messages.
 for t in main-window master-section chain audio-settings recording meters vst about effects reverb echo \
-  flanger chorus performances accompaniment metronome latency shortcuts messages getting-started install; do
+  flanger chorus performances accompaniment metronome playing-live latency shortcuts messages getting-started install; do
   check "the contents list html/$t.htm" grep -qx "html/$t.htm" "$work/toc"
 done
 # Every page's pictures are in the file (a missing shot is text, not a link).

@@ -182,6 +182,41 @@ if dialog=$(qv_wait_window "#32770" "Scanning plugins..." 10); then
 else
   skip scanning "no \"Scanning plugins...\" dialog"
 fi
+dialog_shot midi_settings 32820 "MIDI Settings" 2
+
+# ---- a set list of four songs (each a performance with an empty chain), its
+# window with the first song playing and the second next
+set_dir="$QV_E2E_DIR/shots_set"
+rm -rf "$set_dir"
+mkdir -p "$set_dir"
+for song in "Opening" "Slow Blues" "Midnight Train" "Encore"; do
+  printf 'PERF\000\000\362\102ACCOMP\000\000' >"$set_dir/$song.qvp"
+done
+printf '# Friday at the Harbour\r\nOpening.qvp\r\nSlow Blues.qvp\r\nMidnight Train.qvp\r\nEncore.qvp\r\n' >"$set_dir/Friday.qvs"
+# The window is an MDI child of the frame, like the Master Section; that one
+# is closed and the list tiled to fill the frame, since the window's first
+# size is taller than the frame's client area.
+[ -n "$MASTER" ] && qvd close "$MASTER" >/dev/null
+qvd post-command "$FRAME" 32821 >/dev/null
+set_list=
+if qvd file-dialog "Open Set List" "$(qv_winpath "$set_dir/Friday.qvs")" 20 >/dev/null; then
+  for _ in $(seq 20); do
+    set_list=$(child_of "$FRAME" Quorvane_SetList_Class)
+    [ -n "$set_list" ] && break
+    sleep 0.5
+  done
+fi
+if [ -n "$set_list" ]; then
+  echo "set list window first: $(qvd rects "$set_list" | head -1 | cut -f6)"
+  qvd post-command "$FRAME" 32807 >/dev/null # Window, Tile Horizontally
+  sleep 0.5
+  echo "set list window tiled: $(qvd rects "$set_list" | head -1 | cut -f6)"
+  shot set_list "$set_list"
+  qvd close "$set_list" >/dev/null
+  sleep 0.3
+else
+  skip set_list "the Set List window did not open"
+fi
 
 # ---- live input, for the meters (the devices are the test sinks), a tone
 # playing into the input so they show a level
@@ -213,7 +248,8 @@ qv_wait_exit 30 || qv_fail "the program still runs 30 s after WM_CLOSE"
 qv_stop
 
 # ---- the results: these windows are always there, so their pictures must be
-for name in main_window master_section chain_pane toolbar accompaniment_bar select_effect audio_settings recording about; do
+for name in main_window master_section chain_pane toolbar accompaniment_bar select_effect audio_settings recording about \
+  midi_settings set_list; do
   if printf '%s\n' "${taken[@]}" | grep -qx "$name"; then
     size=$(identify -format '%w %h' "$shots/$name.png" 2>/dev/null)
     read -r w h <<<"$size"
