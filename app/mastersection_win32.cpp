@@ -17,17 +17,7 @@
 #include "app/shell_win32.h"
 #include "engine/engine.h"
 
-namespace {
-
-constexpr UINT kRefreshMessage = 0x110;  // sent by New and Open: the chain pane repaints whole
-constexpr int kChainPaneWidth = 291, kPaneHeight = 235, kGatePaneWidth = 228;
-constexpr COLORREF kReadoutInk = RGB(255, 255, 255);
-constexpr COLORREF kReadoutBox = RGB(34, 36, 47);  // the read-out boxes' face in the gate picture
-
-HWND chainPane = nullptr;
-HWND gatePane = nullptr;
-
-GateValues engineGateValues() {
+GateValues EngineGateValues() {
     GateValues v;
     v.masterGain = gEngine.masterGain.load(std::memory_order_relaxed);
     v.inputGain = gEngine.inputGain.load(std::memory_order_relaxed);
@@ -39,7 +29,7 @@ GateValues engineGateValues() {
 
 // Stores only the value the knob `id` sets: the audio thread may read the
 // others at any moment and must not see them rewritten.
-void storeEngineValue(uint32_t id, const GateValues& v) {
+void StoreEngineGateValue(uint32_t id, const GateValues& v) {
     switch (id) {
         case kKnobOutput: gEngine.masterGain.store(v.masterGain, std::memory_order_relaxed); break;
         case kKnobInput: gEngine.inputGain.store(v.inputGain, std::memory_order_relaxed); break;
@@ -49,6 +39,16 @@ void storeEngineValue(uint32_t id, const GateValues& v) {
         default: break;
     }
 }
+
+namespace {
+
+constexpr UINT kRefreshMessage = 0x110;  // sent by New and Open: the chain pane repaints whole
+constexpr int kChainPaneWidth = 291, kPaneHeight = 235, kGatePaneWidth = 228;
+constexpr COLORREF kReadoutInk = RGB(255, 255, 255);
+constexpr COLORREF kReadoutBox = RGB(34, 36, 47);  // the read-out boxes' face in the gate picture
+
+HWND chainPane = nullptr;
+HWND gatePane = nullptr;
 
 // ---- the gate pane ----
 
@@ -63,7 +63,7 @@ void drawSwitch(HDC dc) {
 }
 
 void createKnobs(HWND pane) {
-    const GateValues v = engineGateValues();
+    const GateValues v = EngineGateValues();
     for (const GateKnobRow& row : kGateKnobs) {
         KnobRecord k;
         k.minimum = 0;
@@ -85,7 +85,7 @@ void createKnobs(HWND pane) {
 
 LRESULT gateErase(HWND pane, HDC dc) {
     DefWindowProcA(pane, WM_ERASEBKGND, reinterpret_cast<WPARAM>(dc), 0);
-    const GateValues v = engineGateValues();
+    const GateValues v = EngineGateValues();
     const int mode = SetBkMode(dc, TRANSPARENT);
     const COLORREF ink = SetTextColor(dc, kReadoutInk);
     HGDIOBJ font = SharedInterfaceFont() ? SelectObject(dc, SharedInterfaceFont()) : nullptr;
@@ -113,9 +113,9 @@ bool gateCommand(HWND pane, WPARAM wParam, LPARAM lParam) {
     const KnobRecord* k = knobReport(pane, wParam, lParam);
     if (!k) return false;
     const uint32_t id = LOWORD(wParam);
-    GateValues v = engineGateValues();
+    GateValues v = EngineGateValues();
     if (!gateApplyKnob(id, k->value, k->maximum, v)) return true;
-    storeEngineValue(id, v);
+    StoreEngineGateValue(id, v);
     if (HDC dc = GetDC(pane)) {
         SetBkMode(dc, OPAQUE);
         SetBkColor(dc, kReadoutBox);
@@ -244,7 +244,7 @@ void ShowMasterSection() {
 
 void MasterSectionShowValues() {
     if (!gatePane) return;
-    const GateValues v = engineGateValues();
+    const GateValues v = EngineGateValues();
     for (const GateKnobRow& row : kGateKnobs) {
         HWND knob = GetDlgItem(gatePane, row.id);
         auto* record = knob ? reinterpret_cast<KnobRecord*>(SendMessageA(knob, WM_USER, 0, 0)) : nullptr;

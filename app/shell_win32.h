@@ -87,6 +87,11 @@ void ShowMasterSection();
 void RefreshMasterSection();
 // The knobs and the DC remover switch show the engine's values again.
 void MasterSectionShowValues();
+// The values the gate pane's knobs stand for, from the engine, and the one
+// value of knob `id` stored into it.
+struct GateValues;
+GateValues EngineGateValues();
+void StoreEngineGateValue(uint32_t id, const GateValues& v);
 
 // Playing live (stage_win32.cpp): MIDI ports, learn menus, set lists,
 // song changes and tap tempo.

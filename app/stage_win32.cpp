@@ -152,18 +152,8 @@ void clearPerformanceBindings() {
 
 // ---- applying what a message asks ----
 
-GateValues engineValues() {
-    GateValues v;
-    v.masterGain = gEngine.masterGain.load(std::memory_order_relaxed);
-    v.inputGain = gEngine.inputGain.load(std::memory_order_relaxed);
-    v.gateThreshold = gEngine.gateThreshold.load(std::memory_order_relaxed);
-    v.gateAttackMs = gEngine.gateAttackMs.load(std::memory_order_relaxed);
-    v.gateReleaseMs = gEngine.gateReleaseMs.load(std::memory_order_relaxed);
-    return v;
-}
-
 double currentValue(uint8_t target, uint8_t a, uint16_t b) {
-    if (target == kTargetKnob) return gateKnobValue(a, engineValues()) / static_cast<double>(kGateKnobMaximum);
+    if (target == kTargetKnob) return gateKnobValue(a, EngineGateValues()) / static_cast<double>(kGateKnobMaximum);
     if (target == kTargetParameter) {
         const ChainSlot& s = gEngine.chain[a & 7];
         WrapperParameter p{};
@@ -174,17 +164,10 @@ double currentValue(uint8_t target, uint8_t a, uint16_t b) {
 }
 
 void setKnob(uint8_t id, double value) {
-    GateValues v = engineValues();
+    GateValues v = EngineGateValues();
     const int32_t position = static_cast<int32_t>(std::lround(value * kGateKnobMaximum));
     if (!gateApplyKnob(id, position, kGateKnobMaximum, v)) return;
-    switch (id) {
-        case kKnobOutput: gEngine.masterGain.store(v.masterGain, std::memory_order_relaxed); break;
-        case kKnobInput: gEngine.inputGain.store(v.inputGain, std::memory_order_relaxed); break;
-        case kKnobAttack: gEngine.gateAttackMs.store(v.gateAttackMs, std::memory_order_relaxed); break;
-        case kKnobRelease: gEngine.gateReleaseMs.store(v.gateReleaseMs, std::memory_order_relaxed); break;
-        case kKnobThreshold: gEngine.gateThreshold.store(v.gateThreshold, std::memory_order_relaxed); break;
-        default: break;
-    }
+    StoreEngineGateValue(id, v);
     MasterSectionShowValues();
 }
 

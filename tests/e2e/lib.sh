@@ -135,6 +135,27 @@ qv_wait_window() {
   printf '%s\n' "${line%%$'\t'*}"
 }
 
+# ---- the test ASIO driver ---------------------------------------------------------
+
+# The test driver (tests/modules/testasio_com.cpp, a COM server) registered
+# in the prefix under HKLM\Software\ASIO\KEY as "Quorvane Test Driver";
+# qv_test_asio_remove KEY takes it away again.
+QV_TEST_ASIO_NAME="Quorvane Test Driver"
+QV_TEST_ASIO_CLASS="{5A1C0E21-3B7D-4C8E-9F10-2A6B4D8E0C31}"
+qv_test_asio_server() { echo "$(dirname "$QV_DRIVE")/../testmodules/testasio.dll"; }
+qv_test_asio_remove() {
+  qv_reg_delete_key "HKLM\\Software\\ASIO\\$1"
+  qv_reg_delete_key "HKLM\\Software\\Classes\\CLSID\\$QV_TEST_ASIO_CLASS"
+}
+qv_test_asio_register() {  # KEY
+  local clsid="HKLM\\Software\\Classes\\CLSID\\$QV_TEST_ASIO_CLASS"
+  qv_test_asio_remove "$1"
+  qv_reg_add "HKLM\\Software\\ASIO\\$1" CLSID REG_SZ "$QV_TEST_ASIO_CLASS"
+  qv_reg_add "HKLM\\Software\\ASIO\\$1" Description REG_SZ "$QV_TEST_ASIO_NAME"
+  qv_reg add "$clsid\\InprocServer32" /ve /t REG_SZ /d "$(qv_winpath "$(qv_test_asio_server)")" /f >/dev/null
+  qv_reg_add "$clsid\\InprocServer32" ThreadingModel REG_SZ Apartment
+}
+
 # ---- the program ----------------------------------------------------------------
 
 # qv_start ARGS...: starts the program inside the virtual desktop, through

@@ -23,20 +23,10 @@ export QV_TVST_FAULT_FILE
 QV_TVST_FAULT_FILE=$(qv_winpath "$fault_file")
 unset QV_TVST_FAULT
 
-asio_server=$(dirname "$QV_DRIVE")/../testmodules/testasio.dll
-driver_name="Quorvane Test Driver"
-driver_class="{5A1C0E21-3B7D-4C8E-9F10-2A6B4D8E0C31}"
-asio_key='HKLM\Software\ASIO'
-clsid_key='HKLM\Software\Classes\CLSID'
-asio_cleanup() {
-  qv_reg_delete_key "$asio_key\\QvSeparateDriver"
-  qv_reg_delete_key "$clsid_key\\$driver_class"
-}
-asio_cleanup
-qv_reg_add "$asio_key\\QvSeparateDriver" CLSID REG_SZ "$driver_class"
-qv_reg_add "$asio_key\\QvSeparateDriver" Description REG_SZ "$driver_name"
-qv_reg add "$clsid_key\\$driver_class\\InprocServer32" /ve /t REG_SZ /d "$(qv_winpath "$asio_server")" /f >/dev/null
-qv_reg_add "$clsid_key\\$driver_class\\InprocServer32" ThreadingModel REG_SZ Apartment
+asio_server=$(qv_test_asio_server)
+driver_name=$QV_TEST_ASIO_NAME
+asio_cleanup() { qv_test_asio_remove QvSeparateDriver; }
+qv_test_asio_register QvSeparateDriver
 
 qv_reg_delete_key "$QV_KEY"
 qv_reg_add "$QV_KEY" AppDir REG_SZ "$(qv_winpath "$QV_STAGE")\\"

@@ -11,20 +11,10 @@ work="$QV_E2E_DIR/survival"
 rm -rf "$work"
 mkdir -p "$work"
 
-asio_server=$(dirname "$QV_DRIVE")/../testmodules/testasio.dll
-driver_name="Quorvane Test Driver"
-driver_class="{5A1C0E21-3B7D-4C8E-9F10-2A6B4D8E0C31}"
-asio_key='HKLM\Software\ASIO'
-clsid_key='HKLM\Software\Classes\CLSID'
-asio_cleanup() {
-  qv_reg_delete_key "$asio_key\\QvSurvivalDriver"
-  qv_reg_delete_key "$clsid_key\\$driver_class"
-}
-asio_cleanup
-qv_reg_add "$asio_key\\QvSurvivalDriver" CLSID REG_SZ "$driver_class"
-qv_reg_add "$asio_key\\QvSurvivalDriver" Description REG_SZ "$driver_name"
-qv_reg add "$clsid_key\\$driver_class\\InprocServer32" /ve /t REG_SZ /d "$(qv_winpath "$asio_server")" /f >/dev/null
-qv_reg_add "$clsid_key\\$driver_class\\InprocServer32" ThreadingModel REG_SZ Apartment
+asio_server=$(qv_test_asio_server)
+driver_name=$QV_TEST_ASIO_NAME
+asio_cleanup() { qv_test_asio_remove QvSurvivalDriver; }
+qv_test_asio_register QvSurvivalDriver
 
 seed_settings() {  # ST003-HEX
   qv_reg_delete_key "$QV_KEY"

@@ -144,20 +144,10 @@ check_eq 3 "$(grep -c . "$QV_WATCH_LOG")" "exactly those two messages after the 
 
 # ---- a set list switched by program changes during a take ------------------------
 
-asio_server=$(dirname "$QV_DRIVE")/../testmodules/testasio.dll
-driver_name="Quorvane Test Driver"
-driver_class="{5A1C0E21-3B7D-4C8E-9F10-2A6B4D8E0C31}"
-asio_key='HKLM\Software\ASIO'
-clsid_key='HKLM\Software\Classes\CLSID'
-asio_cleanup() {
-  qv_reg_delete_key "$asio_key\\QvStageDriver"
-  qv_reg_delete_key "$clsid_key\\$driver_class"
-}
-asio_cleanup
-qv_reg_add "$asio_key\\QvStageDriver" CLSID REG_SZ "$driver_class"
-qv_reg_add "$asio_key\\QvStageDriver" Description REG_SZ "$driver_name"
-qv_reg add "$clsid_key\\$driver_class\\InprocServer32" /ve /t REG_SZ /d "$(qv_winpath "$asio_server")" /f >/dev/null
-qv_reg_add "$clsid_key\\$driver_class\\InprocServer32" ThreadingModel REG_SZ Apartment
+asio_server=$(qv_test_asio_server)
+driver_name=$QV_TEST_ASIO_NAME
+asio_cleanup() { qv_test_asio_remove QvStageDriver; }
+qv_test_asio_register QvStageDriver
 qv_reg_add "$QV_KEY" AsioDevice REG_SZ "$driver_name"
 qv_reg_add "$QV_KEY" st001 REG_BINARY 0128050202  # ASIO, 40 ms, format 5, 2 buffers, 2 ms
 qv_reg_add "$QV_KEY" st002 REG_BINARY 0000003f0000803f00000000050064000000f0420000
