@@ -47,7 +47,10 @@ if ! (cd "$work/src" && chmcmd --verbosity 1 manual.hhp) >"$work/chmcmd.log" 2>&
   echo "build-chm: chmcmd failed" >&2
   exit 1
 fi
-if ! chmls list "$work/src/Manual.chm" 2>/dev/null | grep -q ' /html/manual\.htm$'; then
+# The listing is read whole first: grep -q ending at the first match would
+# cut chmls off, and under pipefail that broken pipe reads as a failure.
+listing=$(chmls list "$work/src/Manual.chm" 2>/dev/null || true)
+if ! grep -q ' /html/manual\.htm$' <<<"$listing"; then
   echo "build-chm: html/manual.htm is missing from Manual.chm" >&2
   exit 1
 fi
