@@ -1,6 +1,8 @@
 // Helpers every effect's editor model shares.
 #include "effects/frame/controls.h"
 
+#include "wrappers/default/effectinterface.h"
+
 #include <cmath>
 #include <cstdio>
 
@@ -81,4 +83,17 @@ void controlParamDisplay(const TrackbarControl& c, double value, char* out, size
     } else {
         std::snprintf(out, size, "%s", first);
     }
+}
+
+int controlIdParam(const EditorModel& model, int id, int page) {
+    if (page < 0 || page >= model.pageCount) return -1;
+    for (int i = 0; i < model.controlCount; ++i)
+        if (model.controls[i].trackbarId == id) return page * model.controlCount + i;
+    return -1;
+}
+
+intptr_t controlMenuRequest(int command) {
+    if (command == kControlMenuItems[0].command) return ER_LEARN_PARAMETER;
+    if (command == kControlMenuItems[1].command) return ER_FORGET_PARAMETER;
+    return 0;
 }

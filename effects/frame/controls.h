@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 
 constexpr int kTrackbarMax = 1000;
 constexpr size_t kCaptionSize = 64;
@@ -85,6 +86,21 @@ double controlValue(const TrackbarControl& c, double normalised);
 void controlParamName(const EditorModel& model, int index, char* out, size_t size);
 // The caption as the editor shows it; with a second caption, "first / second".
 void controlParamDisplay(const TrackbarControl& c, double value, char* out, size_t size);
+
+// The parameter (the index of controlParam) that the control `id` edits
+// while the editor shows `page`; -1 for any control that is no parameter (a
+// caption, a label, the logo, a page button) and for a page out of range.
+int controlIdParam(const EditorModel& model, int id, int page);
+
+// The menu a right-click on a parameter's control opens, and the editor
+// request (ER_LEARN_PARAMETER, ER_FORGET_PARAMETER) each command makes; 0
+// for any other command (the menu was dismissed).
+struct ControlMenuItem {
+    int command;
+    const char* text;
+};
+constexpr ControlMenuItem kControlMenuItems[] = {{1, "Learn MIDI Control"}, {2, "Forget MIDI Control"}};
+intptr_t controlMenuRequest(int command);
 
 // The echo's frequency table: truncate(20 * 2^(i / 100)), i = 0 ... 999.
 int echoFrequencyEntry(int index);

@@ -6,6 +6,7 @@
 // UI thread only. Trackbar moves store straight into the parameters, which
 // the audio thread reads once per block.
 #include <windows.h>
+#include <windowsx.h>
 #include <commctrl.h>
 
 #include <atomic>
@@ -69,8 +70,36 @@ bool takeTrackbar(HWND dialog, HWND trackbar) {
     if (!c) return false;
     const int position = static_cast<int>(SendMessageA(trackbar, TBM_GETPOS, 0, 0));
     const int index = paramIndex(*c);
+    const double before = kEffect.getParam(index);
     kEffect.setParam(index, c->toValue(position));
-    showCaptions(dialog, *c, kEffect.getParam(index));
+    const double after = kEffect.getParam(index);
+    showCaptions(dialog, *c, after);
+    // Every scroll message comes here (the thumb's release repeats the last
+    // position): the host hears only of a value that changed.
+    if (after != before)
+        effectEditorRequest(ER_PARAMETER_CHANGED, controlIdParam(*kEffect.editor, c->trackbarId, currentPage));
+    return true;
+}
+
+// A right-click (or the menu key) on a parameter's trackbar: MIDI learn for
+// that parameter, when the wrapper listens. False for any other window.
+bool controlMenu(HWND dialog, HWND control, LPARAM at) {
+    if (!control || GetParent(control) != dialog || !effectEditorRequestsHeard()) return false;
+    const int index = controlIdParam(*kEffect.editor, GetDlgCtrlID(control), currentPage);
+    if (index < 0) return false;
+    POINT p{GET_X_LPARAM(at), GET_Y_LPARAM(at)};
+    if (at == -1) {  // from the keyboard: below the control
+        RECT r;
+        GetWindowRect(control, &r);
+        p = {r.left, r.bottom};
+    }
+    HMENU menu = CreatePopupMenu();
+    if (!menu) return true;
+    for (const ControlMenuItem& item : kControlMenuItems) AppendMenuA(menu, MF_STRING, item.command, item.text);
+    const int command = TrackPopupMenu(menu, TPM_LEFTALIGN | TPM_TOPALIGN | TPM_RIGHTBUTTON | TPM_RETURNCMD, p.x, p.y,
+                                       0, dialog, nullptr);
+    DestroyMenu(menu);
+    if (const intptr_t request = controlMenuRequest(command)) effectEditorRequest(request, index);
     return true;
 }
 
@@ -100,6 +129,8 @@ INT_PTR CALLBACK editorProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lPa
         case WM_HSCROLL:
         case WM_VSCROLL:
             return lParam && takeTrackbar(dialog, reinterpret_cast<HWND>(lParam)) ? TRUE : FALSE;
+        case WM_CONTEXTMENU:
+            return controlMenu(dialog, reinterpret_cast<HWND>(wParam), lParam) ? TRUE : FALSE;
         case WM_COMMAND:
             return HIWORD(wParam) == BN_CLICKED && choosePage(dialog, LOWORD(wParam)) ? TRUE : FALSE;
         case WM_CTLCOLORDLG:

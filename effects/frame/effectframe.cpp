@@ -14,6 +14,9 @@ int currentPreset = 0;
 // The chunk returned by the last PQ_GET_STATE; the module owns it until the
 // next PQ_GET_STATE or PQ_CLOSE.
 uint8_t* chunk = nullptr;
+// The wrapper's way to its host for the editor's requests (UI thread).
+EffectEditorRequestFn editorRequests = nullptr;
+intptr_t editorRequestContext = 0;
 
 size_t tagLength() { return std::strlen(kEffect.tag); }
 
@@ -76,6 +79,11 @@ intptr_t setParameter(intptr_t value, intptr_t index) {
 
 uint32_t effectSampleRate() { return sampleRate; }
 
+intptr_t effectEditorRequest(intptr_t request, int index) {
+    return editorRequests && index >= 0 ? editorRequests(editorRequestContext, request, index) : 0;
+}
+bool effectEditorRequestsHeard() { return editorRequests != nullptr; }
+
 double effectLimitParam(int index, double value) {
     return kEffect.editor ? limitToRange(value, paramRange(*kEffect.editor, index)) : value;
 }
@@ -134,6 +142,8 @@ EFFECT_EXPORT intptr_t EFFECT_CALL pluginQuery(intptr_t opcode, intptr_t p, intp
         case PQ_CLOSE:
             std::free(chunk);
             chunk = nullptr;
+            editorRequests = nullptr;  // its instance goes with the module
+            editorRequestContext = 0;
             kEffect.close();
             return 1;
         case PQ_SET_TEMPO:
@@ -146,6 +156,10 @@ EFFECT_EXPORT intptr_t EFFECT_CALL pluginQuery(intptr_t opcode, intptr_t p, intp
             return getParameter(p, q);
         case PQ_SET_PARAM:
             return setParameter(p, q);
+        case PQ_SET_EDITOR_REQUESTS:
+            editorRequests = reinterpret_cast<EffectEditorRequestFn>(p);
+            editorRequestContext = q;
+            return 1;
         default:
             return 0;
     }

@@ -70,6 +70,13 @@ intptr_t effectOpenEditor(int32_t* size, intptr_t parent);
 // the keyboard focus.
 void effectRefreshEditor();
 
+// Asks the wrapper (PQ_SET_EDITOR_REQUESTS) to tell its host `request`
+// (ER_...) about parameter `index`; 0 when the wrapper never gave a way to.
+// UI thread.
+intptr_t effectEditorRequest(intptr_t request, int index);
+// Whether the wrapper listens to editor requests at all.
+bool effectEditorRequestsHeard();
+
 // A zero-filled line of `length` floats (null for 0), and its release.
 float* effectAllocLine(uint32_t length);
 void effectFreeLine(float*& line);

@@ -5,12 +5,14 @@
 #include <cmath>
 #include <limits>
 #include <string>
+#include <vector>
 
 #include "effects/chorus/resource.h"
 #include "effects/echo/resource.h"
 #include "effects/flanger/resource.h"
 #include "effects/frame/controls.h"
 #include "effects/reverb/resource.h"
+#include "wrappers/default/effectinterface.h"
 
 namespace {
 
@@ -168,4 +170,51 @@ TEST(EditorModels, SizesFocusAndPagesAreThoseTheEditorsReport) {
     EXPECT_EQ(310, kChorusEditor.height);
     EXPECT_EQ(2, kChorusEditor.pageCount);
     EXPECT_EQ(IDC_CHORUS_SOURCE2, kChorusEditor.pageButtons[1]);
+}
+
+// A right-click on a control asks for MIDI learn of the parameter the
+// wrapper lists for it: each trackbar, on each page, is the parameter named
+// by its label (with the chorus's voice before it) and edits the effect
+// parameter the trackbar moves; captions, labels, the logo and the page
+// buttons are no parameter.
+TEST(EditorModels, EveryTrackbarIsTheParameterNamedByItsLabelAndNothingElseIsOne) {
+    for (const EditorModel* m : kEditors) {
+        std::vector<bool> seen(controlParamCount(*m), false);
+        for (int page = 0; page < m->pageCount; ++page) {
+            for (int i = 0; i < m->controlCount; ++i) {
+                const TrackbarControl& c = m->controls[i];
+                const int index = controlIdParam(*m, c.trackbarId, page);
+                ASSERT_GE(index, 0) << c.trackbarId;
+                ASSERT_LT(index, controlParamCount(*m));
+                EXPECT_FALSE(seen[index]) << "two controls are parameter " << index;
+                seen[index] = true;
+                char name[kCaptionSize];
+                controlParamName(*m, index, name, sizeof name);
+                const std::string label =
+                    m->pageCount > 1 ? "Source " + std::to_string(page + 1) + " " + c.name : std::string(c.name);
+                EXPECT_EQ(label, name) << c.trackbarId;
+                int effectIndex = -1;
+                EXPECT_EQ(&c, controlParam(*m, index, &effectIndex));
+                EXPECT_EQ(page * m->pageParams + c.param, effectIndex);
+            }
+            for (int i = 0; i < m->controlCount; ++i) {
+                EXPECT_EQ(-1, controlIdParam(*m, m->controls[i].captionId, page));
+                if (m->controls[i].secondCaptionId)
+                    EXPECT_EQ(-1, controlIdParam(*m, m->controls[i].secondCaptionId, page));
+            }
+            for (int button : m->pageButtons)
+                if (button) EXPECT_EQ(-1, controlIdParam(*m, button, page));
+            EXPECT_EQ(-1, controlIdParam(*m, IDC_EFFECT_LOGO, page));
+            EXPECT_EQ(-1, controlIdParam(*m, -1, page));  // the labels' id
+            EXPECT_EQ(-1, controlIdParam(*m, 0, page));
+        }
+        EXPECT_EQ(std::vector<bool>(seen.size(), true), seen) << "every parameter has its control";
+        EXPECT_EQ(-1, controlIdParam(*m, m->controls[0].trackbarId, m->pageCount));  // no such page
+        EXPECT_EQ(-1, controlIdParam(*m, m->controls[0].trackbarId, -1));
+    }
+    EXPECT_EQ(ER_LEARN_PARAMETER, controlMenuRequest(kControlMenuItems[0].command));
+    EXPECT_EQ(ER_FORGET_PARAMETER, controlMenuRequest(kControlMenuItems[1].command));
+    EXPECT_STREQ("Learn MIDI Control", kControlMenuItems[0].text);
+    EXPECT_STREQ("Forget MIDI Control", kControlMenuItems[1].text);
+    EXPECT_EQ(0, controlMenuRequest(0));  // dismissed
 }

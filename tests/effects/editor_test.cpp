@@ -10,6 +10,7 @@
 #include "effects/chorus/resource.h"
 #include "effects/frame/controls.h"
 #include "tests/effects/effect_fixture.h"
+#include "tests/support/popupmenu.h"
 
 namespace {
 
@@ -28,6 +29,13 @@ const EditorCase kCases[] = {
     {"flanger", &kFlangerEditor, 6, {26, 10, 6, 14, 18, 22}, {}},
     {"chorus", &kChorusEditor, 2, {6, 10, 14, 18, 22, 26, 30, 34, 38, 42, 46, 50}, {}},
 };
+
+// The requests the editor made of the wrapper, as (context, request, index).
+std::vector<std::vector<intptr_t>> requests;
+intptr_t EFFECT_CALL recordRequest(intptr_t context, intptr_t request, intptr_t index) {
+    requests.push_back({context, request, index});
+    return 1;
+}
 
 class EffectEditor : public EffectTest, public ::testing::WithParamInterface<EditorCase> {
 protected:
@@ -170,6 +178,60 @@ TEST_P(EffectEditor, ARateChangeOnAnotherThreadDoesNotWaitForTheEditorsThread) {
     SetDlgItemTextA(editor, GetParam().model->controls[0].captionId, "stale");
     while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&msg);
     expectControlsShow(0);
+}
+
+// A right-click on a trackbar offers MIDI learn, and Learn or Forget reach
+// the wrapper with the index of the parameter named by the trackbar's label
+// (on the chorus's second page, the second voice's); a move that
+// changes the value is reported, a repeated release is not. Without a
+// wrapper that listens there is no menu and nothing is asked.
+TEST_P(EffectEditor, ATrackbarsRightClickAsksForMidiLearnOfItsParameter) {
+    const EditorModel& m = *GetParam().model;
+    const auto rightClick = [&](const TrackbarControl& c, int choose, DWORD limit = 1500) {
+        return popupAfter(GetDlgItem(editor, c.trackbarId), WM_RBUTTONUP, 0, MAKELPARAM(4, 4), choose, limit);
+    };
+    requests.clear();
+    EXPECT_TRUE(rightClick(m.controls[0], -1, 300).empty()) << "no menu while nobody listens";
+    move(m.controls[0], 0);
+    move(m.controls[0], 1000);
+    ASSERT_TRUE(requests.empty());
+
+    requests.clear();
+    ASSERT_EQ(1, query(PQ_SET_EDITOR_REQUESTS, reinterpret_cast<intptr_t>(recordRequest), 77));
+    const std::vector<std::pair<UINT, std::string>> items{{1, "Learn MIDI Control"}, {2, "Forget MIDI Control"}};
+    for (int page = 0; page < m.pageCount; ++page) {
+        if (page) SendMessageA(editor, WM_COMMAND, MAKEWPARAM(m.pageButtons[page], BN_CLICKED), 0);
+        for (int i = 0; i < m.controlCount; ++i) {
+            const TrackbarControl& c = m.controls[i];
+            const intptr_t index = page * m.controlCount + i;
+            EffectParameter p{};
+            ASSERT_EQ(1, query(PQ_GET_PARAM, reinterpret_cast<intptr_t>(&p), index));
+            const std::string name = m.pageCount > 1 ? "Source " + std::to_string(page + 1) + " " + c.name : c.name;
+            EXPECT_EQ(name, p.name) << c.trackbarId;
+
+            requests.clear();
+            EXPECT_EQ(items, rightClick(c, 0)) << c.trackbarId;
+            EXPECT_EQ(items, rightClick(c, 1)) << c.trackbarId;
+            EXPECT_TRUE(rightClick(c, -1).size() == 2);  // dismissed: nothing asked
+            EXPECT_EQ((std::vector<std::vector<intptr_t>>{{77, ER_LEARN_PARAMETER, index},
+                                                          {77, ER_FORGET_PARAMETER, index}}),
+                      requests)
+                << c.trackbarId;
+
+            move(c, 500);
+            requests.clear();
+            move(c, 1000);
+            move(c, 1000);
+            EXPECT_EQ((std::vector<std::vector<intptr_t>>{{77, ER_PARAMETER_CHANGED, index}}), requests)
+                << c.trackbarId;
+        }
+    }
+    // A right-click beside the trackbars (a caption) opens nothing.
+    requests.clear();
+    EXPECT_TRUE(popupAfter(GetDlgItem(editor, m.controls[0].captionId), WM_RBUTTONUP, 0, MAKELPARAM(2, 2), 0, 300)
+                    .empty());
+    EXPECT_TRUE(requests.empty());
+    query(PQ_SET_EDITOR_REQUESTS, 0, 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(Effects, EffectEditor, ::testing::ValuesIn(kCases),

@@ -100,7 +100,8 @@ TEST_P(EveryEffect, PresetNamesAndSelectionStopAtThePresetCount) {
 TEST_P(EveryEffect, OnlyTheEchoKnowsTheTempoAndUnknownOpcodesAnswerZero) {
     float tempo = 90.0f;
     EXPECT_EQ(GetParam().tempo ? 1 : 0, query(PQ_SET_TEMPO, reinterpret_cast<intptr_t>(&tempo), 0));
-    EXPECT_EQ(0, query(PQ_SET_PARAM + 1, 0, 0));
+    EXPECT_EQ(0, query(PQ_SET_EDITOR_REQUESTS + 1, 0, 0));
+    EXPECT_EQ(1, query(PQ_SET_EDITOR_REQUESTS, 0, 0));  // a module that knows it takes "nobody listens" too
     EXPECT_EQ(0, query(-1, 0, 0));
     // The editor's controls are its parameters; a record or value is required.
     EXPECT_GE(query(PQ_GET_PARAM_COUNT, 0, 0), 4);

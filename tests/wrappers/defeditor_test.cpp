@@ -5,6 +5,10 @@
 
 #include <gtest/gtest.h>
 
+#include <commctrl.h>
+
+#include "effects/chorus/resource.h"
+#include "tests/support/popupmenu.h"
 #include "tests/support/wrapperdriver.h"
 
 namespace {
@@ -126,4 +130,42 @@ TEST_F(EditorFrame, WrapperClosedAndOpenedAgainShowsEditors) {
     ASSERT_NE(0, echo);
     EXPECT_EQ(1, show(echo));
     EXPECT_NE(nullptr, frameOf());
+}
+
+// The effect's own editor asks through the wrapper: a right-click on the
+// chorus's second voice's level offers MIDI learn, and the host hears Learn,
+// Forget and a move for the instance and the parameter index that
+// WD_GET_PARAMETER names "Source 2 Level".
+TEST_F(EditorFrame, AnEffectEditorsTrackbarAsksTheHostForMidiLearnOfItsParameter) {
+    const intptr_t chorus = w.create("chorus");
+    ASSERT_EQ(1, show(chorus));
+    HWND editor = GetWindow(frameOf(), GW_CHILD);
+    ASSERT_NE(nullptr, editor);
+    SendMessageA(editor, WM_COMMAND, MAKEWPARAM(IDC_CHORUS_SOURCE2, BN_CLICKED), 0);
+    HWND level = GetDlgItem(editor, IDC_CHORUS_LEVEL);
+    const auto seen = [](intptr_t opcode) {
+        std::vector<std::pair<intptr_t, intptr_t>> found;
+        for (const HostRequest& r : RecordingHost::current().requests)
+            if (r.opcode == opcode) found.push_back({r.a1, r.a2});
+        return found;
+    };
+    const std::vector<std::pair<UINT, std::string>> items{{1, "Learn MIDI Control"}, {2, "Forget MIDI Control"}};
+    EXPECT_EQ(items, popupAfter(level, WM_RBUTTONUP, 0, MAKELPARAM(4, 4), 0));
+    EXPECT_EQ(items, popupAfter(level, WM_RBUTTONUP, 0, MAKELPARAM(4, 4), 1));
+    const std::vector<std::pair<intptr_t, intptr_t>> learnt = seen(HC_LEARN_PARAMETER);
+    ASSERT_EQ(1u, learnt.size());
+    EXPECT_EQ(chorus, learnt[0].first);
+    EXPECT_EQ((std::vector<std::pair<intptr_t, intptr_t>>{learnt[0]}), seen(HC_FORGET_PARAMETER));
+    WrapperParameter p{};
+    p.index = static_cast<int32_t>(learnt[0].second);
+    ASSERT_EQ(1, w.call(WD_GET_PARAMETER, chorus, reinterpret_cast<intptr_t>(&p)));
+    EXPECT_STREQ("Source 2 Level", p.name);
+
+    SendMessageA(level, TBM_SETPOS, TRUE, 900);
+    SendMessageA(editor, WM_HSCROLL, MAKEWPARAM(TB_THUMBPOSITION, 900), reinterpret_cast<LPARAM>(level));
+    EXPECT_EQ((std::vector<std::pair<intptr_t, intptr_t>>{learnt[0]}), seen(HC_PARAMETER_CHANGED));
+    // The same move through the wrapper's parameter is the host's own: no report.
+    EXPECT_EQ(1, w.call(WD_GET_PARAMETER, chorus, reinterpret_cast<intptr_t>(&p)));
+    EXPECT_EQ(1, w.call(WD_SET_PARAMETER, chorus, reinterpret_cast<intptr_t>(&p)));
+    EXPECT_EQ(1u, seen(HC_PARAMETER_CHANGED).size());
 }

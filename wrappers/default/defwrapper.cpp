@@ -213,11 +213,43 @@ bool openModule(const char* name, OpenedModule& m, const Instance* except) {
 
 void closeEditor(Instance* instance) { editorClose(instance->editor); }
 
+// The host request an effect editor's request makes; 0 for one it does not
+// know.
+intptr_t hostOpcodeOf(intptr_t request) {
+    switch (request) {
+        case ER_PARAMETER_CHANGED:
+            return HC_PARAMETER_CHANGED;
+        case ER_LEARN_PARAMETER:
+            return HC_LEARN_PARAMETER;
+        case ER_FORGET_PARAMETER:
+            return HC_FORGET_PARAMETER;
+        default:
+            return 0;
+    }
+}
+
+// An effect's editor asks (PQ_SET_EDITOR_REQUESTS), on the UI thread: the
+// host hears of the instance's parameter `index`, which is the wrapper's
+// parameter index too. An instance that is gone or an index it does not have
+// is never told.
+intptr_t EFFECT_CALL editorRequest(intptr_t context, intptr_t request, intptr_t index) {
+    Instance* instance = findInstance(instances, context);
+    const intptr_t opcode = hostOpcodeOf(request);
+    if (!instance || !instance->query || !opcode || index < 0 ||
+        index >= instance->query(PQ_GET_PARAM_COUNT, 0, 0))
+        return 0;
+    return callHost(opcode, context, index);
+}
+
 intptr_t showEditor(Instance* instance, void* mdiClient) {
     if (!instance->query) return 0;
     char title[kNameMax + 1];
     copyDisplayName(title, sizeof title, instance->name);
     instance->editor.query = instance->query;
+    // The module holds this one instance, so its editor's requests are this
+    // instance's; a module built before them answers 0 and never asks.
+    instance->query(PQ_SET_EDITOR_REQUESTS, reinterpret_cast<intptr_t>(editorRequest),
+                    reinterpret_cast<intptr_t>(instance));
     return editorShow(instance->editor, title, mdiClient);
 }
 

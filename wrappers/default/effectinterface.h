@@ -38,7 +38,22 @@ enum : intptr_t {
     PQ_GET_PARAM_COUNT = 12,  // answers the count
     PQ_GET_PARAM = 13,        // p an EffectParameter*, q the index
     PQ_SET_PARAM = 14,        // p a const double* (normalised 0 ... 1), q the index
+    // Added later: p an EffectEditorRequestFn (null: none), q a word the
+    // effect passes back with every request (the wrapper's instance). The
+    // effect's own editor asks through it for what the wrapper tells its host
+    // about a parameter. A module that does not know it answers 0 and never
+    // asks; a wrapper that never sends it is never asked. UI thread.
+    PQ_SET_EDITOR_REQUESTS = 15,
 };
+
+// The requests of an effect's editor about parameter `index` (the index of
+// PQ_GET_PARAM). UI thread; the answer is the host's, 0 when nobody listens.
+enum : intptr_t {
+    ER_PARAMETER_CHANGED = 1,  // the user moved its control
+    ER_LEARN_PARAMETER = 2,    // "Learn MIDI Control" on its control
+    ER_FORGET_PARAMETER = 3,   // "Forget MIDI Control" on its control
+};
+using EffectEditorRequestFn = intptr_t(EFFECT_CALL*)(intptr_t context, intptr_t request, intptr_t index);
 
 // The record behind PQ_GET_PARAM: the value normalised over the control's
 // range, the label and the caption the editor shows.
