@@ -464,8 +464,8 @@ TEST(ProgramResources, EveryPictureHasTheSizeItsWindowDrawsIt) {
     ASSERT_NE(module, nullptr) << program;
     const struct {
         int id, width, height;
-    } pictures[] = {{133, 384, 39}, {134, 166, 16}, {135, 291, 235}, {137, 51, 15}, {138, 228, 235},
-                    {139, 64, 64},  {140, 83, 15},  {141, 300, 56},  {144, 384, 39}, {146, 14, 14},
+    } pictures[] = {{133, 528, 39}, {134, 166, 16}, {135, 291, 235}, {137, 51, 15}, {138, 228, 235},
+                    {139, 64, 64},  {140, 83, 15},  {141, 300, 56},  {144, 528, 39}, {146, 14, 14},
                     {147, 14, 14},  {150, 360, 160}};
     for (const auto& p : pictures) {
         HBITMAP bitmap = static_cast<HBITMAP>(LoadImageA(module, MAKEINTRESOURCEA(p.id), IMAGE_BITMAP, 0, 0, 0));
