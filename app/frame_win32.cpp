@@ -261,6 +261,7 @@ int32_t RegisterProgramClasses() {
         {"Quorvane_Gate_Class", redraw, GatePaneProc, false, IDB_GATE_PANE, 0},
         {"Quorvane_Meter_Class", redraw, MeterProc, false, IDB_METER, 0},
         {"Quorvane_Toolbar_Class", redraw, ToolbarProc, false, 0, 0},
+        {"Quorvane_SetList_Class", redraw, SetListProc, true, 0, 0},
     };
     for (size_t i = 0; i < sizeof rows / sizeof rows[0]; ++i)
         if (registerClass(rows[i]) != 0) return i == 0 ? 163 : 243;

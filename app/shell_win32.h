@@ -101,6 +101,7 @@ void StageStartUp();
 void StageShutDown();
 bool StageCommand(UINT id);
 void ShowSetList();
+LRESULT CALLBACK SetListProc(HWND, UINT, WPARAM, LPARAM);
 void StageLearnFor(uint8_t target, uint8_t a, uint16_t b);
 void StageMenu(HWND owner, POINT screen, uint8_t target, uint8_t a, uint16_t b);
 void StageSlotsSwapped(int from, int to);

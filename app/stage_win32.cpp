@@ -496,7 +496,9 @@ void removeSelectedSong() {
     refreshSetListWindow();
 }
 
-LRESULT CALLBACK setListProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+}  // namespace
+
+LRESULT CALLBACK SetListProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
         case WM_CREATE: {
             setListWindow = window;
@@ -556,22 +558,9 @@ LRESULT CALLBACK setListProc(HWND window, UINT message, WPARAM wParam, LPARAM lP
     return DefMDIChildProcA(window, message, wParam, lParam);
 }
 
-}  // namespace
-
 // ---- the rest of the program's entries ----
 
 void StageConnect() {
-    WNDCLASSEXA c{};
-    c.cbSize = sizeof c;
-    c.style = CS_HREDRAW | CS_VREDRAW;
-    c.lpfnWndProc = setListProc;
-    c.hInstance = gShell.instance;
-    c.hCursor = LoadCursor(nullptr, IDC_ARROW);
-    c.hIcon = LoadIconA(gShell.instance, MAKEINTRESOURCEA(IDI_QUORVANE));
-    c.hbrBackground = reinterpret_cast<HBRUSH>(static_cast<INT_PTR>(COLOR_BTNFACE + 1));
-    c.lpszClassName = "Quorvane_SetList_Class";
-    RegisterClassExA(&c);
-
     gPerformance.bindings = performanceBindings;
     gPerformance.takeBindings = takePerformanceBindings;
     gPerformance.clearBindings = clearPerformanceBindings;
