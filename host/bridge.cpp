@@ -297,18 +297,23 @@ uint64_t nowUs() {
     return static_cast<uint64_t>(static_cast<double>(count) * 1e6 / static_cast<double>(frequency));
 }
 
-// Waits until `channel` answers `request` or `limitUs` have passed: 1
-// answered, 0 not in time, -1 the helper ended.
-int awaitAnswer(BridgeInstance& b, int channel, uint32_t request, uint32_t limitUs) {
+// Wakes the helper on `channel` when `wake` is set, then waits until it
+// answers `request` or `limitUs` have passed: 1 answered, 0 not in time,
+// -1 the helper ended. With no time at all it still looks once.
+int awaitAnswer(BridgeInstance& b, int channel, uint32_t request, uint32_t limitUs, bool wake) {
     BridgeChannel& c = channel == 0 ? bridgeHeader(b.area)->audio : bridgeHeader(b.area)->command;
     const uint64_t start = nowUs();
     uint64_t waited = 0;
     for (;;) {
-        if (c.answer.load() == request) return 1;
-        if (waited >= limitUs) return 0;
-        const int woken = platformHelperWait(b.helper, channel, static_cast<uint32_t>(limitUs - waited));
+        if (!wake && c.answer.load() == request) return 1;
+        if (!wake && waited >= limitUs && limitUs) return 0;
+        const uint32_t left = static_cast<uint32_t>(limitUs - waited);
+        const int woken = wake ? platformHelperSignalAndWait(b.helper, channel, left)
+                               : platformHelperWait(b.helper, channel, left);
+        wake = false;
         if (c.answer.load() == request) return 1;
         if (woken < 0) return -1;
+        if (limitUs == 0) return 0;
         waited = nowUs() - start;
         if (woken == 0 && waited < limitUs) waited = limitUs;  // the wait itself ran out
     }
@@ -349,8 +354,7 @@ void bridgeEnd(BridgeInstance* b) {
         c.blobSize = 0;
         const uint32_t request = c.request.load() + 1;
         c.request.store(request);
-        platformHelperSignal(b->helper, 1);
-        awaitAnswer(*b, 1, request, 2000 * 1000);
+        awaitAnswer(*b, 1, request, 2000 * 1000, true);
     }
     platformHelperEnd(b->helper);
     delete b;
@@ -369,8 +373,7 @@ int64_t bridgeCommand(BridgeInstance& b, int32_t opcode, int64_t a0, int64_t a1,
     if (blob && blobSize) std::memcpy(bridgeBlob(b.area), blob, blobSize);
     const uint32_t request = c.request.load() + 1;
     c.request.store(request);
-    platformHelperSignal(b.helper, 1);
-    const int answered = awaitAnswer(b, 1, request, kBridgeCommandTimeoutMs * 1000);
+    const int answered = awaitAnswer(b, 1, request, kBridgeCommandTimeoutMs * 1000, true);
     if (answered != 1) {
         markFailed(b, answered < 0 ? kBridgeDied : kBridgeHung);
         return -1;
@@ -400,7 +403,7 @@ void bridgeProcess(BridgeInstance& b, float* left, float* right, uint32_t frames
     // A block still being worked on from before: the helper may not be
     // given another until it answers.
     if (b.pendingRequest) {
-        const int late = awaitAnswer(b, 0, b.pendingRequest, 0);
+        const int late = awaitAnswer(b, 0, b.pendingRequest, 0, false);
         if (late < 0) {
             markFailed(b, kBridgeDied);
         } else if (late == 0) {
@@ -420,9 +423,8 @@ void bridgeProcess(BridgeInstance& b, float* left, float* right, uint32_t frames
     c.arg[1] = right ? 2 : 1;
     const uint32_t request = c.request.load(std::memory_order_relaxed) + 1;
     c.request.store(request);
-    platformHelperSignal(b.helper, 0);
     if (b.deadlineUs == 0) b.deadlineUs = bridgeDeadlineUs(frames, b.rate);
-    const int answered = awaitAnswer(b, 0, request, b.deadlineUs);
+    const int answered = awaitAnswer(b, 0, request, b.deadlineUs, true);
     if (answered == 1) {
         std::memcpy(left, bridgeLeft(b.area, frames), frames * sizeof(float));
         if (right) std::memcpy(right, bridgeRight(b.area, frames), frames * sizeof(float));

@@ -100,6 +100,10 @@ void platformHelperSignal(PlatformHelper helper, int channel);
 // Waits at most `timeoutUs` for the helper's wake-up on `channel`: 1 woken,
 // 0 timed out, -1 the helper has ended. Real-time safe (it waits, nothing else).
 int platformHelperWait(PlatformHelper helper, int channel, uint32_t timeoutUs);
+// platformHelperSignal and platformHelperWait as one step: one trip through
+// the kernel where the platform has it. A time-out also tells whether the
+// helper has ended (-1). Real-time safe.
+int platformHelperSignalAndWait(PlatformHelper helper, int channel, uint32_t timeoutUs);
 // Ends the helper if it still runs and releases everything; null is ignored.
 void platformHelperEnd(PlatformHelper helper);
 // The helper's side: the area and channels the program made, from the
@@ -110,6 +114,8 @@ PlatformHelper platformHelperAttach(int argc, char** argv, size_t& areaSize, voi
 // the program has ended.
 int platformHelperWaitRequest(PlatformHelper helper, int channel, uint32_t timeoutMs, bool messages);
 void platformHelperAnswer(PlatformHelper helper, int channel);
+// platformHelperAnswer and platformHelperWaitRequest (without messages) as one step.
+int platformHelperAnswerAndWait(PlatformHelper helper, int channel, uint32_t timeoutMs);
 // Makes `size` bytes at `address` (whole pages) unusable: any access ends the process.
 bool platformGuardPages(void* address, size_t size);
 // Raises the calling thread to the priority of audio processing.

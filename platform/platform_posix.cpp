@@ -369,6 +369,11 @@ int platformHelperWait(PlatformHelper helper, int channel, uint32_t timeoutUs) {
     return waitByte(static_cast<Helper*>(helper)->wakeIn[channel & 1], timeoutUs);
 }
 
+int platformHelperSignalAndWait(PlatformHelper helper, int channel, uint32_t timeoutUs) {
+    platformHelperSignal(helper, channel);
+    return platformHelperWait(helper, channel, timeoutUs);
+}
+
 void platformHelperEnd(PlatformHelper helper) {
     if (!helper) return;
     auto* h = static_cast<Helper*>(helper);
@@ -407,6 +412,11 @@ int platformHelperWaitRequest(PlatformHelper helper, int channel, uint32_t timeo
 }
 
 void platformHelperAnswer(PlatformHelper helper, int channel) { wake(static_cast<Helper*>(helper)->wakeOut[channel & 1]); }
+
+int platformHelperAnswerAndWait(PlatformHelper helper, int channel, uint32_t timeoutMs) {
+    platformHelperAnswer(helper, channel);
+    return platformHelperWaitRequest(helper, channel, timeoutMs, false);
+}
 
 bool platformGuardPages(void* address, size_t size) { return mprotect(address, size, PROT_NONE) == 0; }
 

@@ -352,6 +352,16 @@ int waitWithPeer(HANDLE event, HANDLE peer, DWORD ms) {
     return -1;
 }
 
+// Sets `signal` and waits for `event` in one call to the kernel (under Wine,
+// one request to its server instead of two). The peer is asked only after a
+// time-out.
+int signalAndWait(HANDLE signal, HANDLE event, HANDLE peer, DWORD ms) {
+    const DWORD r = SignalObjectAndWait(signal, event, ms, FALSE);
+    if (r == WAIT_OBJECT_0) return 1;
+    if (r != WAIT_TIMEOUT) return -1;
+    return peer && WaitForSingleObject(peer, 0) != WAIT_TIMEOUT ? -1 : 0;
+}
+
 }  // namespace
 
 PlatformHelper platformHelperStart(const char* program, size_t areaSize, void** area) {
@@ -390,6 +400,11 @@ void platformHelperSignal(PlatformHelper helper, int channel) {
 int platformHelperWait(PlatformHelper helper, int channel, uint32_t timeoutUs) {
     auto* h = static_cast<Helper*>(helper);
     return waitWithPeer(h->answer[channel & 1], h->peer, (timeoutUs + 999) / 1000);
+}
+
+int platformHelperSignalAndWait(PlatformHelper helper, int channel, uint32_t timeoutUs) {
+    auto* h = static_cast<Helper*>(helper);
+    return signalAndWait(h->request[channel & 1], h->answer[channel & 1], h->peer, (timeoutUs + 999) / 1000);
 }
 
 void platformHelperEnd(PlatformHelper helper) {
@@ -435,6 +450,11 @@ int platformHelperWaitRequest(PlatformHelper helper, int channel, uint32_t timeo
 }
 
 void platformHelperAnswer(PlatformHelper helper, int channel) { SetEvent(static_cast<Helper*>(helper)->answer[channel & 1]); }
+
+int platformHelperAnswerAndWait(PlatformHelper helper, int channel, uint32_t timeoutMs) {
+    auto* h = static_cast<Helper*>(helper);
+    return signalAndWait(h->answer[channel & 1], h->request[channel & 1], h->peer, timeoutMs);
+}
 
 bool platformGuardPages(void* address, size_t size) {
     DWORD old = 0;

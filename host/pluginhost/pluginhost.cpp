@@ -20,12 +20,13 @@ namespace {
 
 void serveAudio(PlatformHelper link, BridgeServer* server) {
     platformAudioThreadPriority();
+    int woken = 0;
     for (;;) {
-        const int woken = platformHelperWaitRequest(link, 0, 1000, false);
+        while (woken == 0) woken = platformHelperWaitRequest(link, 0, 1000, false);
         if (woken < 0) std::_Exit(0);
-        if (woken == 0) continue;
+        // The answer and the wait for the next block are one step.
         bridgeServeAudio(*server);
-        platformHelperAnswer(link, 0);
+        woken = platformHelperAnswerAndWait(link, 0, 1000);
     }
 }
 
