@@ -308,8 +308,15 @@ int awaitAnswer(BridgeInstance& b, int channel, uint32_t request, uint32_t limit
         if (!wake && c.answer.load() == request) return 1;
         if (!wake && waited >= limitUs && limitUs) return 0;
         const uint32_t left = static_cast<uint32_t>(limitUs - waited);
-        const int woken = wake ? platformHelperSignalAndWait(b.helper, channel, left)
-                               : platformHelperWait(b.helper, channel, left);
+        // The audio channel wakes and waits in one step; a command's wait
+        // also watches the helper's end, so that a death is seen at once.
+        int woken = 0;
+        if (wake && channel == 0) {
+            woken = platformHelperSignalAndWait(b.helper, channel, left);
+        } else {
+            if (wake) platformHelperSignal(b.helper, channel);
+            woken = platformHelperWait(b.helper, channel, left);
+        }
         wake = false;
         if (c.answer.load() == request) return 1;
         if (woken < 0) return -1;

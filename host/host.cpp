@@ -606,6 +606,9 @@ int32_t chainShowEditor(int slot, void* mdiClient) {
     const ChainSlot s = slotAt(slot);
     if (s.instance == 0) return 0;
     if (wrapperShowEditor(slotWrapper(s), s.instance, mdiClient) != 0) {
+        // A helper that crashed or hung making its editor is told as that,
+        // once, by the check for failed helpers.
+        if (chainSlotFailed(slot)) return kResultShowEditorFailed;
         ReportResult(kResultShowEditorFailed);
         return kResultShowEditorFailed;
     }

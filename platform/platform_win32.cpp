@@ -220,11 +220,52 @@ LONG WINAPI endAtOnce(EXCEPTION_POINTERS*) {
     TerminateProcess(GetCurrentProcess(), 3);
     return EXCEPTION_EXECUTE_HANDLER;
 }
+
+// Exceptions that only a fault raises.
+bool isFault(DWORD code) {
+    switch (code) {
+        case EXCEPTION_ACCESS_VIOLATION:
+        case EXCEPTION_ILLEGAL_INSTRUCTION:
+        case EXCEPTION_PRIV_INSTRUCTION:
+        case EXCEPTION_STACK_OVERFLOW:
+        case EXCEPTION_INT_DIVIDE_BY_ZERO:
+        case EXCEPTION_ARRAY_BOUNDS_EXCEEDED:
+        case EXCEPTION_IN_PAGE_ERROR:
+        case EXCEPTION_DATATYPE_MISALIGNMENT:
+        case 0xC0000374:  // the heap found itself corrupted
+        case 0xC0000409:  // a stack buffer overran its guard
+            return true;
+        default:
+            return false;
+    }
+}
+
+// The system's own libraries probe memory and catch their own faults.
+bool inSystemLibrary(const void* address) {
+    HMODULE module = nullptr;
+    if (!GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                            static_cast<LPCSTR>(address), &module))
+        return false;
+    for (const char* name : {"ntdll.dll", "kernelbase.dll", "kernel32.dll", "user32.dll", "win32u.dll", "gdi32.dll"})
+        if (module == GetModuleHandleA(name)) return true;
+    return false;
+}
+
+// Sees every exception before any handler does. A fault inside a window
+// procedure that the system called back is otherwise swallowed where the
+// call returns, and the plug-in would go on broken; a fault outside the
+// system's libraries ends the process at once.
+LONG WINAPI endOnFault(EXCEPTION_POINTERS* e) {
+    if (isFault(e->ExceptionRecord->ExceptionCode) && !inSystemLibrary(e->ExceptionRecord->ExceptionAddress))
+        TerminateProcess(GetCurrentProcess(), 3);
+    return EXCEPTION_CONTINUE_SEARCH;
+}
 }  // namespace
 
 void platformEndOnCrash() {
     SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX | SEM_NOOPENFILEERRORBOX);
     SetUnhandledExceptionFilter(endAtOnce);
+    AddVectoredExceptionHandler(1, endOnFault);
 }
 
 bool platformModuleDirectory(const void* address, char* out, size_t size) {

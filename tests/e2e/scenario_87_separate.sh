@@ -100,23 +100,28 @@ else
   qvd post-command "$REC" 1109 >/dev/null
   started=$(now)
 
-  expected=0
-  for fault in crash abort overrun hang; do
-    if [ "$fault" != crash ]; then
-      echo "$fault:300" >"$fault_file"
-      menu_command 1 r "$fault: Reload Plug-in"
-    fi
+  # One failure told: exactly one message more, naming the plug-in and the
+  # slot; the program answers and the output meter moves.
+  survived() {
+    local fault=$1 want=crashed text lit
     expected=$((expected + 1))
     for _ in $(seq 150); do [ "$(boxes)" -ge "$expected" ] && break; sleep 0.1; done
     check_eq "$expected" "$(boxes)" "$fault: one message more"
     text=$(sed -n "${expected}p" "$QV_WATCH_LOG")
-    want=crashed
     [ "$fault" = hang ] && want="stopped responding"
     check_contains "$text" "The plug-in \"tvst_faulty\" in slot 2 $want" "$fault: the message names the plug-in and the slot"
     sleep 1
     check_ok "$fault: the program still answers" qvd title "$FRAME"
     lit=$(lit_segments)
     if [ "$lit" -gt 0 ]; then qv_pass "$fault: the output meter moves ($lit segments lit)"; else qv_fail "$fault: the output meter moves"; fi
+  }
+  expected=0
+  for fault in crash abort overrun hang; do
+    if [ "$fault" != crash ]; then
+      echo "$fault:300" >"$fault_file"
+      menu_command 1 r "$fault: Reload Plug-in"
+    fi
+    survived "$fault"
   done
 
   # Back without a fault, with the state the file gave it: no message more.
@@ -138,6 +143,18 @@ else
   else
     qv_fail "Show Editor opens the helper's window captioned with the slot and the plug-in"
   fi
+  # A plug-in that crashes while its editor paints: the helper ends (the
+  # fault is not swallowed where the window procedure was called back), the
+  # same one message, and Reload brings it back once more.
+  echo "editor-crash" >"$fault_file"
+  menu_command 1 r "editor-crash: Reload Plug-in"
+  sleep 1
+  menu_command 1 e "editor-crash: Show Editor"
+  survived editor-crash
+  : >"$fault_file"
+  menu_command 1 r "reload after the editor's crash"
+  sleep 1.5
+  check_eq "$expected" "$(boxes)" "the plug-in reloaded after its editor's crash runs: no message more"
   qvd post-command "$REC" 1109 >/dev/null
   stopped=$(now)
   take_seconds=$(echo "$stopped - $started" | bc)

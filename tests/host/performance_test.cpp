@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <thread>
 
 #include "common/bytes.h"
 #include "host/performance.h"
@@ -474,6 +475,15 @@ TEST_F(PerformanceTest, PlugInsInHelperProcessesKeepSlotsAndStatesAndOlderReader
     platformWriteSetting("VSTDir", nullptr);
 }
 
+static void setFault(const char* fault) {
+#if defined(_WIN32)
+    _putenv_s("QV_TVST_FAULT", fault ? fault : "");
+#else
+    if (fault) setenv("QV_TVST_FAULT", fault, 1);
+    else unsetenv("QV_TVST_FAULT");
+#endif
+}
+
 // A plug-in in a helper that crashes or hangs outside processing: making it
 // fails in time and is reported; one that crashes while its state is saved
 // is told once, and the file keeps its last known state.
@@ -481,14 +491,6 @@ TEST_F(PerformanceTest, HelpersThatCrashOrHangInUserInterfaceCallsEndInTime) {
     const int v = loadVstWrapperWith({"tvst_faulty"});
     ASSERT_GE(v, 0);
     const int faulty = pluginIndex(v, "tvst_faulty");
-    auto setFault = [](const char* fault) {
-#if defined(_WIN32)
-        _putenv_s("QV_TVST_FAULT", fault ? fault : "");
-#else
-        if (fault) setenv("QV_TVST_FAULT", fault, 1);
-        else unsetenv("QV_TVST_FAULT");
-#endif
-    };
     for (const char* fault : {"open-crash", "open-hang"}) {
         SCOPED_TRACE(fault);
         setFault(fault);
@@ -519,3 +521,46 @@ TEST_F(PerformanceTest, HelpersThatCrashOrHangInUserInterfaceCallsEndInTime) {
     EXPECT_TRUE(reported.empty());
     platformWriteSetting("VSTDir", nullptr);
 }
+
+#if defined(_WIN32)
+// A plug-in that crashes while its editor is made, in a helper (the only
+// place an editor of a plug-in outside is made): the slot fails at once and
+// passes its input, the crash is told once (not also as an editor that did
+// not open), and Reload brings the plug-in back.
+TEST_F(PerformanceTest, AHelperWhoseEditorCrashesFailsItsSlotOnceAndReloads) {
+    const int v = loadVstWrapperWith({"tvst_faulty"});
+    ASSERT_GE(v, 0);
+    setFault("editor-crash");
+    engine.separateConfigure(2, 44100, 64);
+    ASSERT_EQ(0, chainAttachSeparate(1, v, pluginIndex(v, "tvst_faulty")));
+    reported.clear();
+    // The editor crashes when it paints, during the command or just after.
+    const auto start = std::chrono::steady_clock::now();
+    chainShowEditor(1, nullptr);
+    engine.blockSize = 64;
+    std::vector<float> left(64), right(64);
+    while (!chainSlotFailed(1) && std::chrono::steady_clock::now() - start < std::chrono::seconds(3)) {
+        wrapperProcessSlot(v, engine.chain[1].instance, left.data(), right.data());
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1000));
+    EXPECT_TRUE(chainSlotFailed(1));
+    EXPECT_TRUE(reported.empty());
+    int32_t why = -1;
+    static int32_t* told = nullptr;
+    told = &why;
+    EXPECT_EQ(1, chainCheckSeparate([](int, const char*, int32_t failure, uint64_t) { *told = failure; }));
+    EXPECT_EQ(kBridgeDied, why);
+    EXPECT_EQ(0, chainCheckSeparate(nullptr));
+    std::fill(left.begin(), left.end(), 0.25f);
+    std::fill(right.begin(), right.end(), -0.25f);
+    wrapperProcessSlot(v, engine.chain[1].instance, left.data(), right.data());
+    EXPECT_EQ(0.25f, left[63]);
+    EXPECT_EQ(-0.25f, right[0]);
+    setFault(nullptr);
+    ASSERT_EQ(0, chainReload(1));
+    EXPECT_FALSE(chainSlotFailed(1));
+    EXPECT_TRUE(reported.empty());
+    platformWriteSetting("VSTDir", nullptr);
+}
+#endif
