@@ -338,10 +338,10 @@ void CALLBACK switchTick(HWND, UINT, UINT_PTR, DWORD) {
 }
 
 // The change without a gap: the engine swaps chains at a block boundary and
-// the old one rings out. False when it cannot be had (live input stopped, a
-// file or wrapper that refuses, another accompaniment than the one open,
-// which cannot change under a running stream): the caller opens the song
-// the ordinary way.
+// the old one rings out; the song's accompaniment takes the place of the
+// one open (the same one plays on). False when it cannot be had (live input
+// stopped, a file or wrapper that refuses): the caller opens the song the
+// ordinary way.
 bool switchWithoutGap(const char* path) {
     if (!LiveInputRunning()) return false;
     const SongSwitchState state = songSwitchState();
@@ -349,12 +349,16 @@ bool switchWithoutGap(const char* path) {
     if (!(songSwitchState() == kSwitchPrepared && std::strcmp(gSongSwitch.path, path) == 0) &&
         songSwitchPrepare(path) != 0)
         return false;
-    const char* playing = accompanimentIsOpen() ? gAccompaniment.path : "";
-    if (std::strcmp(songSwitchAccompaniment(), playing) != 0 || songSwitchCommit(true) != 0) {
+    char next[sizeof gSongSwitch.accompaniment];
+    std::snprintf(next, sizeof next, "%s", songSwitchAccompaniment());
+    if (songSwitchCommit(true) != 0) {
         songSwitchCancel();
         return false;
     }
     if (!switchTimer) switchTimer = SetTimer(nullptr, 0, 20, switchTick);
+    // As Open does: a file that cannot be played is told, and none is open.
+    const char* playing = accompanimentIsOpen() ? gAccompaniment.path : "";
+    if (std::strcmp(next, playing) != 0) ReportResult(accompanimentReplace(next));
     return true;
 }
 

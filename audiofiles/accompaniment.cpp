@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <thread>
 #include <vector>
 
 #include "common/bytes.h"
@@ -33,33 +34,42 @@ void setTitle(const char* path) {
     a().title[n] = '\0';
 }
 
-bool readExact(void* data, long size) { return platformFileRead(a().file, data, size) == size; }
+// An opened file's facts, checked.
+struct Opened {
+    PlatformFile file = nullptr;
+    StreamFormat format{};
+    uint64_t dataOffset = 0;
+    uint64_t dataSize = 0;
+};
 
-int32_t parse(int64_t fileSize) {
+bool readExact(PlatformFile file, void* data, long size) { return platformFileRead(file, data, size) == size; }
+
+int32_t parse(Opened& o, int64_t fileSize) {
+    PlatformFile file = o.file;
     uint8_t word[4];
-    if (!readExact(word, 4)) return kAccompCannotOpen;
+    if (!readExact(file, word, 4)) return kAccompCannotOpen;
     if (std::memcmp(word, "RIFF", 4) != 0) return kAccompNoRiff;
-    if (!readExact(word, 4)) return kAccompCannotOpen;
-    if (!readExact(word, 4)) return kAccompCannotOpen;
+    if (!readExact(file, word, 4)) return kAccompCannotOpen;
+    if (!readExact(file, word, 4)) return kAccompCannotOpen;
     if (std::memcmp(word, "WAVE", 4) != 0) return kAccompNoWave;
-    if (!readExact(word, 4)) return kAccompCannotOpen;
+    if (!readExact(file, word, 4)) return kAccompCannotOpen;
     if (std::memcmp(word, "fmt ", 4) != 0) return kAccompNoFmt;
-    if (!readExact(word, 4)) return kAccompCannotOpen;
+    if (!readExact(file, word, 4)) return kAccompCannotOpen;
     const uint64_t formatSize = getU32(word);
     // The data chunk must follow the format body directly.
     if (formatSize > static_cast<uint64_t>(fileSize) ||
-        platformFileSeek(a().file, static_cast<long>(20 + formatSize)) != static_cast<long>(20 + formatSize))
+        platformFileSeek(file, static_cast<long>(20 + formatSize)) != static_cast<long>(20 + formatSize))
         return kAccompCannotOpen;
-    if (!readExact(word, 4)) return kAccompCannotOpen;
+    if (!readExact(file, word, 4)) return kAccompCannotOpen;
     if (std::memcmp(word, "data", 4) != 0) return kAccompNoData;
-    if (!readExact(word, 4)) return kAccompCannotOpen;
+    if (!readExact(file, word, 4)) return kAccompCannotOpen;
     const uint64_t dataSize = getU32(word);
     const uint64_t dataOffset = formatSize + 28;
     if (dataSize == 0) return kAccompEmpty;
     if (dataOffset + dataSize > static_cast<uint64_t>(fileSize)) return kAccompBeyondFile;
 
     uint8_t fields[16];
-    if (platformFileSeek(a().file, 20) != 20 || !readExact(fields, 16)) return kAccompCannotOpen;
+    if (platformFileSeek(file, 20) != 20 || !readExact(file, fields, 16)) return kAccompCannotOpen;
     StreamFormat f{};
     f.wFormatTag = getU16(fields);
     f.nChannels = getU16(fields + 2);
@@ -76,12 +86,52 @@ int32_t parse(int64_t fileSize) {
         gConverter.process(&f, scratch.data(), left, right, 2, 2, 0) == 0 || f.nSamplesPerSec == 0)
         return kAccompUnsupported;
 
-    if (platformFileSeek(a().file, static_cast<long>(dataOffset)) != static_cast<long>(dataOffset))
+    if (platformFileSeek(file, static_cast<long>(dataOffset)) != static_cast<long>(dataOffset))
         return kAccompCannotOpen;
-    a().format = f;
-    a().dataOffset = dataOffset;
-    a().dataSize = dataSize;
+    o.format = f;
+    o.dataOffset = dataOffset;
+    o.dataSize = dataSize;
     return 0;
+}
+
+// Opens and checks `path`; on a refusal nothing stays open.
+int32_t openChecked(const char* path, Opened& o) {
+    const int64_t fileSize = platformFileSize(path);
+    o.file = fileSize >= 0 ? platformFileOpen(path, kFileRead) : nullptr;
+    if (!o.file) return kAccompCannotOpen;
+    const int32_t result = parse(o, fileSize);
+    if (result != 0) {
+        platformFileClose(o.file);
+        o.file = nullptr;
+    }
+    return result;
+}
+
+// Takes an opened file as the one to play, stopped, from its start.
+void install(const Opened& o, const char* path) {
+    Accompaniment& s = a();
+    std::snprintf(s.path, sizeof s.path, "%s", path);
+    s.file = o.file;
+    s.format = o.format;
+    s.dataOffset = o.dataOffset;
+    s.dataSize = o.dataSize;
+    setTitle(s.path);
+    s.playing = false;
+    s.stopRequest = false;
+    s.restartRequest = false;
+    s.startPosition = 0;
+    s.position = 0;
+    s.carry = 0;
+}
+
+// The block buffer's size for `format` at the run's rate and block: the
+// frames per block carry their fraction from block to block, so one block
+// may take one frame more than the truncated quotient. 0: none can be had.
+uint64_t blockBytes(const StreamFormat& format, uint32_t blockSize, uint32_t rate) {
+    if (rate == 0) return 0;
+    const uint64_t frames = (static_cast<uint64_t>(blockSize) * format.nSamplesPerSec + rate - 1) / rate;
+    const uint64_t bytes = frames * format.nBlockAlign;
+    return bytes > 0x7FFFFFFF ? 0 : bytes;
 }
 
 // ---- engine hooks ----
@@ -90,19 +140,19 @@ void releaseBlock(void*) {
     std::free(a().block);
     a().block = nullptr;
     a().blockCapacity = 0;
+    a().running = false;
 }
 
-// Sizes the block buffer for the largest source block: the frames per block
-// carry their fraction from block to block, so one block may take one frame
-// more than the truncated quotient.
+// Sizes the block buffer for the largest source block.
 int32_t setupRun(void*, const EngineState& engine, uint32_t rate) {
-    if (!a().file || rate == 0) return 0;
+    releaseBlock(nullptr);
     a().engineRate = rate;
     a().blockSize = engine.blockSize;
     a().carry = 0;
-    const uint64_t frames = (static_cast<uint64_t>(engine.blockSize) * a().format.nSamplesPerSec + rate - 1) / rate;
-    const uint64_t bytes = frames * a().format.nBlockAlign;
-    if (bytes == 0 || bytes > 0x7FFFFFFF) return 0;
+    a().running = rate != 0;
+    if (!a().file || rate == 0) return 0;
+    const uint64_t bytes = blockBytes(a().format, engine.blockSize, rate);
+    if (bytes == 0) return 0;
     a().block = static_cast<uint8_t*>(std::malloc(bytes));  // a failure only silences the mix
     a().blockCapacity = a().block ? static_cast<uint32_t>(bytes) : 0;
     return 0;
@@ -117,7 +167,7 @@ void resetStream(void*) {
 
 // Audio thread: one block of the file, converted to the engine's rate into
 // the input buffers (free at this point of the block) and added to the output.
-void mix(void*, EngineState& e) {
+void mixBlock(EngineState& e) {
     Accompaniment& s = a();
     if (!s.file || !s.playing.load(std::memory_order_acquire) || e.engineStatus.load() != 0 || !s.block ||
         s.blockCapacity == 0 || !gConverter.process)
@@ -158,27 +208,58 @@ void mix(void*, EngineState& e) {
     if (s.stopRequest.exchange(false)) s.playing.store(false);
 }
 
+// The player's step, kept out while accompanimentReplace changes files.
+void mix(void*, EngineState& e) {
+    Accompaniment& s = a();
+    s.mixing.store(true);
+    if (!s.held.load()) mixBlock(e);
+    s.mixing.store(false);
+}
+
 }  // namespace
 
 int32_t accompanimentLoad(const char* path) {
-    Accompaniment& s = a();
-    std::snprintf(s.path, sizeof s.path, "%s", path ? path : "");
-    const int64_t fileSize = platformFileSize(s.path);
-    s.file = fileSize >= 0 ? platformFileOpen(s.path, kFileRead) : nullptr;
-    if (!s.file) return kAccompCannotOpen;
-    int32_t result = parse(fileSize);
+    Opened o;
+    const int32_t result = openChecked(path ? path : "", o);
     if (result != 0) {
-        closeFile();
+        std::snprintf(a().path, sizeof a().path, "%s", path ? path : "");
         return result;
     }
-    setTitle(s.path);
-    s.playing = false;
-    s.stopRequest = false;
-    s.restartRequest = false;
-    s.startPosition = 0;
-    s.position = 0;
-    if (s.barChanged) s.barChanged();
+    install(o, path);
+    if (a().barChanged) a().barChanged();
     return 0;
+}
+
+int32_t accompanimentReplace(const char* path) {
+    Accompaniment& s = a();
+    Opened o;
+    int32_t result = path && *path ? openChecked(path, o) : 0;
+    uint8_t* block = nullptr;
+    uint32_t capacity = 0;
+    if (o.file && s.running) {
+        const uint64_t bytes = blockBytes(o.format, s.blockSize, s.engineRate);
+        block = bytes ? static_cast<uint8_t*>(std::malloc(bytes)) : nullptr;
+        capacity = block ? static_cast<uint32_t>(bytes) : 0;
+    }
+    // Blocks are held out of the player; one already in it is waited for.
+    s.held.store(true);
+    while (s.mixing.load()) std::this_thread::yield();
+    closeFile();
+    std::free(s.block);
+    s.block = block;
+    s.blockCapacity = capacity;
+    if (o.file) {
+        install(o, path);
+        s.resetRequest = true;  // the converter's history was the old file's
+    } else {
+        s.path[0] = '\0';
+        std::snprintf(s.title, sizeof s.title, "<no accompaniment>");
+        s.playing = false;
+        s.stopRequest = false;
+    }
+    s.held.store(false);
+    if (s.barChanged) s.barChanged();
+    return result;
 }
 
 void accompanimentClose() {

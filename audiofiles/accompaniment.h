@@ -37,6 +37,10 @@ struct Accompaniment {
     std::atomic<bool> stopRequest{false};
     std::atomic<bool> restartRequest{false};
     std::atomic<bool> resetRequest{false};
+    // accompanimentReplace's hand-over: while `held`, no block enters the
+    // player; `mixing` is set while one is in it.
+    std::atomic<bool> held{false};
+    std::atomic<bool> mixing{false};
 
     // Per run: the engine's rate and block, and the block buffer sized for
     // the most source frames one block can take.
@@ -45,6 +49,7 @@ struct Accompaniment {
     uint64_t carry = 0;  // remainder of block * file rate / engine rate
     uint8_t* block = nullptr;
     uint32_t blockCapacity = 0;
+    bool running = false;  // between the run's set-up and its release
 
     // The accompaniment bar, and live input around Open and Close (null: none).
     void (*barChanged)() = nullptr;
@@ -57,6 +62,13 @@ extern Accompaniment gAccompaniment;
 int32_t accompanimentLoad(const char* path);
 // Stops live input, closes the file and forgets the path.
 void accompanimentClose();
+// Another file in place of the one open, or none for "" or null, without
+// stopping live input (a song change on stage): the new file is opened and
+// checked beside the current one, and blocks are held out of the player
+// only for the moment the two change places. 0 or a message id; after a
+// refusal nothing is open. The new file waits to be started, as after
+// accompanimentLoad.
+int32_t accompanimentReplace(const char* path);
 bool accompanimentIsOpen();
 // Play/stop (UI thread): starts playing, or asks the audio thread to stop
 // after the current block. What counts as playing is what the bar shows:

@@ -8,6 +8,7 @@
 #include <iterator>
 #include <new>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "audiofiles/accompaniment.h"
@@ -197,6 +198,49 @@ TEST_F(Accomp, LoopsWithASilentTailAndStopsAfterTheRequestedBlock) {
     EXPECT_EQ(0.5f, out[0]);
     EXPECT_EQ(0.0f, out[64]);
     EXPECT_FALSE(gAccompaniment.playing.load());
+}
+
+// A song change on stage replaces the file while blocks run: the files
+// change places between blocks (the buffer follows the new format), the
+// new one waits to be started, and a refused one leaves none open.
+TEST_F(Accomp, ReplacingUnderRunningBlocksChangesFilesBetweenBlocks) {
+    WavSpec stereo;
+    stereo.channels = 2;
+    writeFile(path("a.wav"), wavBytes(stereo, pcm16(std::vector<int16_t>(2000, 16384))));
+    writeFile(path("b.wav"), wavBytes({1, 1, 22050, 16}, pcm16(std::vector<int16_t>(1000, 8192))));
+    writeFile(path("bad.wav"), {'R', 'I', 'F', 'X', 0, 0, 0, 0});
+    ASSERT_EQ(0, accompanimentLoad(path("a.wav").c_str()));
+    engine.blockSize = 64;
+    ASSERT_EQ(0, engineConfigure(engine, 44100, true));
+    accompanimentStart();
+    EXPECT_EQ(0.5f, run(1)[10]);
+
+    std::atomic<bool> stop{false};
+    std::thread blocks([&] {
+        while (!stop.load()) processBlock(engine);
+    });
+    for (int i = 0; i < 200; ++i) {
+        ASSERT_EQ(0, accompanimentReplace(path(i % 2 ? "a.wav" : "b.wav").c_str()));
+        accompanimentStart();
+    }
+    stop = true;
+    blocks.join();
+
+    EXPECT_EQ(path("a.wav"), gAccompaniment.path);
+    ASSERT_EQ(0, accompanimentReplace(path("b.wav").c_str()));
+    EXPECT_STREQ("b", gAccompaniment.title);
+    EXPECT_EQ(0.0f, run(1)[10]);  // waiting to be started
+    accompanimentStart();
+    EXPECT_EQ(0.25f, run(2)[100]);
+
+    EXPECT_EQ(kAccompNoRiff, accompanimentReplace(path("bad.wav").c_str()));
+    EXPECT_FALSE(accompanimentIsOpen());
+    EXPECT_STREQ("<no accompaniment>", gAccompaniment.title);
+    EXPECT_EQ(0.0f, run(1)[10]);
+    ASSERT_EQ(0, accompanimentReplace(path("a.wav").c_str()));
+    EXPECT_EQ(0, accompanimentReplace(""));
+    EXPECT_FALSE(accompanimentIsOpen());
+    EXPECT_STREQ("", gAccompaniment.path);
 }
 
 TEST_F(Accomp, HalfRateMonoReadsHalfABlockAndFillsBothChannels) {

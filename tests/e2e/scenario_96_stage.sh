@@ -144,6 +144,12 @@ check_eq 3 "$(grep -c . "$QV_WATCH_LOG")" "exactly those two messages after the 
 
 # ---- a set list switched by program changes during a take ------------------------
 
+bar_title() {
+  local bar
+  bar=$(qvd children "$FRAME" | grep -P '\t1111\t' | head -1)
+  printf '%s\n' "${bar##*$'\t'}"
+}
+
 asio_server=$(qv_test_asio_server)
 driver_name=$QV_TEST_ASIO_NAME
 asio_cleanup() { qv_test_asio_remove QvStageDriver; }
@@ -153,7 +159,11 @@ qv_reg_add "$QV_KEY" st001 REG_BINARY 0128050202  # ASIO, 40 ms, format 5, 2 buf
 qv_reg_add "$QV_KEY" st002 REG_BINARY 0000003f0000803f00000000050064000000f0420000
 qv_reg_add "$QV_KEY" st003 REG_BINARY 000000057800  # the processed output, to a file
 
-printf 'PERF\000\000\362\102ACCOMP\000\000' >"$work/dry.qvp"
+# The dry song has a backing track of its own: both changes replace the
+# accompaniment under the running stream.
+python3 -c "import sys, wave; w = wave.open(sys.argv[1], 'wb'); w.setnchannels(2); w.setsampwidth(2); w.setframerate(48000); w.writeframes(bytes(4 * 48000))" "$work/backing.wav"
+python3 -c "import struct, sys; p = sys.argv[1].encode() + b'\0'; open(sys.argv[2], 'wb').write(b'PERF' + struct.pack('<f', 121.0) + b'ACCOMP' + struct.pack('<H', len(p)) + p)" \
+  "$(qv_winpath "$work/backing.wav")" "$work/dry.qvp"
 printf '# tonight\r\nroom.qvp\r\ndry.qvp\r\nroom.qvp\r\n' >"$work/tonight.qvs"
 take="$work/take.wav"
 
@@ -175,10 +185,14 @@ started=$(qv_epoch)
 sleep 4
 midi C001  # song 2: dry
 switched=$(qv_epoch)
-sleep 6.5
+sleep 1
+song2_backing=$(bar_title)
+sleep 5.5
 midi C002  # song 3: the reverb again
 switched_again=$(qv_epoch)
-sleep 3
+sleep 1
+song3_backing=$(bar_title)
+sleep 2
 qvd post-command "$REC" 1109 >/dev/null
 sleep 1
 qvd post-command "$REC" 1102 >/dev/null
@@ -190,6 +204,8 @@ qv_stop
 asio_cleanup
 check_eq "Quorvane Live 1.21 (room)" "$title" "program change 2 opened the third song"
 check_eq 0 "$(grep -c . "$QV_WATCH_LOG")" "no message during the set"
+check_eq "backing" "$song2_backing" "song 2's backing track came with it"
+check_eq "<no accompaniment>" "$song3_backing" "song 3 has none again"
 
 # Where the switches lie in the take, from the clock; the analysis looks
 # well inside what that uncertainty allows.
