@@ -320,6 +320,7 @@ void CreateChainMenu() {
 }
 
 void CheckSeparatePlugins() {
+    chainTakeSeparateReports();
     if (chainCheckSeparate(noteFailure) > 0 && !failureTimer)
         failureTimer = SetTimer(nullptr, 0, 0, showFailures);
 }

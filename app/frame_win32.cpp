@@ -13,6 +13,7 @@
 #include "audiofiles/accompaniment.h"
 #include "devices/asiohost.h"
 #include "engine/engine.h"
+#include "host/bridge.h"
 #include "host/host.h"
 #include "host/performance.h"
 
@@ -313,6 +314,9 @@ LRESULT CALLBACK FrameProc(HWND window, UINT message, WPARAM wParam, LPARAM lPar
         case WM_DEVICECHANGE:
             StageDevicesChanged();
             break;
+        case kBridgeReportMessage:  // an editor in a helper said something
+            CheckSeparatePlugins();
+            return 0;
         default:
             break;
     }

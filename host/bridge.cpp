@@ -7,8 +7,28 @@
 #include "platform/platform.h"
 
 void (*gBridgeEditorClosed)() = nullptr;
+void (*gBridgeReported)() = nullptr;
 
 namespace {
+
+// The helper's one server, for the wrapper's callback.
+BridgeServer* gServer = nullptr;
+
+bool isParameterReport(intptr_t opcode) {
+    return opcode == HC_PARAMETER_CHANGED || opcode == HC_LEARN_PARAMETER || opcode == HC_FORGET_PARAMETER;
+}
+
+// Puts one of the editor's reports in the ring for the program.
+intptr_t postReport(intptr_t opcode, intptr_t instance, intptr_t index) {
+    if (!gServer || !gServer->area || instance != gServer->instance || index < 0 || index > INT32_MAX) return 0;
+    BridgeReports& r = bridgeHeader(gServer->area)->reports;
+    const uint32_t written = r.written.load(std::memory_order_relaxed);
+    if (written - r.read.load() >= kBridgeReportCapacity) return 0;
+    r.entry[written % kBridgeReportCapacity] = BridgeReport{static_cast<int32_t>(opcode), static_cast<int32_t>(index)};
+    r.written.store(written + 1);
+    if (gBridgeReported) gBridgeReported();
+    return 1;
+}
 
 void copyText(char* to, const char* from) {
     std::snprintf(to, kBridgeTextCapacity, "%s", from ? from : "");
@@ -16,7 +36,7 @@ void copyText(char* to, const char* from) {
 
 // ---- the helper's side ----
 
-intptr_t WRAPPER_CALL helperCallback(intptr_t opcode, intptr_t a1, intptr_t) {
+intptr_t WRAPPER_CALL helperCallback(intptr_t opcode, intptr_t a1, intptr_t a2) {
     switch (opcode) {
         case HC_GET_HOST_NAME:
             if (a1) *reinterpret_cast<const char**>(a1) = kHostName;
@@ -27,6 +47,10 @@ intptr_t WRAPPER_CALL helperCallback(intptr_t opcode, intptr_t a1, intptr_t) {
         case HC_EDITOR_CLOSED:
             if (gBridgeEditorClosed) gBridgeEditorClosed();
             return 1;
+        case HC_PARAMETER_CHANGED:
+        case HC_LEARN_PARAMETER:
+        case HC_FORGET_PARAMETER:
+            return postReport(opcode, a1, a2);
         case HC_SCAN_PROGRESS:
         case HC_REPAINT_CHAIN:
         case HC_INSTANCE_DESTROYED:
@@ -50,6 +74,7 @@ void configure(BridgeServer& s, const BridgeChannel& c) {
 
 int64_t open(BridgeServer& s, BridgeChannel& c, const char* path) {
     if (s.module) return 0;
+    gServer = &s;
     s.module = platformLoadModule(path);
     if (!s.module) return 0;
     s.dispatcher = reinterpret_cast<WrapperDispatcherFn>(platformFindSymbol(s.module, "wrapperDispatcher"));
@@ -443,4 +468,20 @@ void bridgeProcess(BridgeInstance& b, float* left, float* right, uint32_t frames
         missed(b, frames);
     }
     b.framesDone += frames;
+}
+
+int bridgeTakeReports(BridgeInstance& b, BridgeReport* out, int max) {
+    if (!b.area || b.failed.load()) return 0;
+    BridgeReports& r = bridgeHeader(b.area)->reports;
+    const uint32_t written = r.written.load();
+    uint32_t read = r.read.load(std::memory_order_relaxed);
+    // A helper that wrote past the ring (or wrote nonsense) is resynchronised.
+    if (written - read > kBridgeReportCapacity) read = written;
+    int taken = 0;
+    for (; read != written && taken < max; ++read) {
+        const BridgeReport e = r.entry[read % kBridgeReportCapacity];
+        if (isParameterReport(e.opcode) && e.index >= 0) out[taken++] = e;
+    }
+    r.read.store(read);
+    return taken;
 }

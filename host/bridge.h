@@ -20,7 +20,7 @@
 #include "host/wrapperprotocol.h"
 
 constexpr uint32_t kBridgeMagic = 0x31425651;  // "QVB1"
-constexpr uint32_t kBridgeVersion = 1;
+constexpr uint32_t kBridgeVersion = 2;
 constexpr uint32_t kBridgePage = 4096;
 constexpr uint32_t kBridgeMaxFrames = 16384;
 constexpr uint32_t kBridgeBlobCapacity = 8u << 20;
@@ -79,6 +79,24 @@ static_assert(sizeof(BridgeParameter::name) == sizeof(WrapperParameter::name) &&
                   sizeof(BridgeParameter::display) == sizeof(WrapperParameter::display),
               "the wrapper record's texts fit");
 
+// What the plug-in's editor tells the host (HC_PARAMETER_CHANGED,
+// HC_LEARN_PARAMETER, HC_FORGET_PARAMETER, with the parameter's index),
+// on its way from the helper to the program: a ring the helper writes and
+// the program reads. A full ring drops the report.
+constexpr uint32_t kBridgeReportCapacity = 64;
+struct BridgeReport {
+    int32_t opcode;
+    int32_t index;
+};
+struct BridgeReports {
+    std::atomic<uint32_t> written;  // by the helper, after the entry
+    std::atomic<uint32_t> read;     // by the program
+    BridgeReport entry[kBridgeReportCapacity];
+};
+// Posted to the program's frame (WM_APP + 0x51) after a report, once the
+// helper knows that window (from its editor's first showing).
+constexpr uint32_t kBridgeReportMessage = 0x8000 + 0x51;
+
 struct BridgeHeader {
     uint32_t magic;
     uint32_t version;
@@ -87,8 +105,11 @@ struct BridgeHeader {
     BridgeChannel audio;
     BridgeChannel command;
     char text[kBridgeTextCapacity];
+    BridgeReports reports;
 };
-static_assert(sizeof(BridgeHeader) == 16 + 2 * 48 + kBridgeTextCapacity, "same layout in 32- and 64-bit builds");
+static_assert(sizeof(BridgeHeader) == 16 + 2 * 48 + kBridgeTextCapacity + 8 + 8 * kBridgeReportCapacity,
+              "same layout in 32- and 64-bit builds");
+static_assert(sizeof(BridgeHeader) <= kBridgePage, "the header fits the page before the blob");
 
 // Offsets within the area, each a whole number of pages.
 struct BridgeLayout {
@@ -134,6 +155,9 @@ struct BridgeServer {
 
 // Called when the wrapper tells that it closed the editor itself.
 extern void (*gBridgeEditorClosed)();
+// Called after a report was put in the ring (the helper's editor window
+// tells the program).
+extern void (*gBridgeReported)();
 
 // Serves the command channel's request and the audio channel's block (the
 // answer is written, not yet signalled).
@@ -196,6 +220,9 @@ void bridgeEnd(BridgeInstance* instance);
 // helper is failed, ended, or did not answer in time (then it is failed).
 int64_t bridgeCommand(BridgeInstance& b, int32_t opcode, int64_t a0 = 0, int64_t a1 = 0, int64_t a2 = 0,
                       const char* text = nullptr, const uint8_t* blob = nullptr, uint32_t blobSize = 0);
+// Takes the helper's reports (UI thread): at most `max` into `out`, each
+// checked (a known opcode, an index from 0); returns how many.
+int bridgeTakeReports(BridgeInstance& b, BridgeReport* out, int max);
 // The blob of the last command's answer.
 const uint8_t* bridgeAnswerBlob(BridgeInstance& b, uint32_t& size);
 const char* bridgeAnswerText(BridgeInstance& b);

@@ -824,6 +824,23 @@ int chainCheckSeparate(SeparateFailureFn tell) {
     return told;
 }
 
+void chainTakeSeparateReports() {
+    for (int slot = 0; slot < kChainSlots; ++slot) {
+        BridgeInstance* b = chainSeparate(slot);
+        if (!b) continue;
+        BridgeReport reports[kBridgeReportCapacity];
+        const int n = bridgeTakeReports(*b, reports, kBridgeReportCapacity);
+        const ChainSlot s = slotAt(slot);
+        for (int i = 0; i < n; ++i) {
+            void (*hook)(int, intptr_t, int32_t) = reports[i].opcode == HC_LEARN_PARAMETER    ? gHost.learnParameter
+                                                   : reports[i].opcode == HC_FORGET_PARAMETER ? gHost.forgetParameter
+                                                                                              : gHost.parameterChanged;
+            // A hook may change the chain: the slot is looked at again.
+            if (hook && slotAt(slot).instance == s.instance) hook(slotWrapper(s), s.instance, reports[i].index);
+        }
+    }
+}
+
 void separateFailureText(char* out, size_t size, int slot, const char* plugin, int32_t why) {
     std::snprintf(out, size,
                   "The plug-in \"%s\" in slot %d %s. Its slot now passes the sound through unchanged; "

@@ -182,5 +182,9 @@ bool chainSlotFailed(int slot);
 // how many were told now.
 using SeparateFailureFn = void (*)(int slot, const char* plugin, int32_t why, uint64_t frame);
 int chainCheckSeparate(SeparateFailureFn tell);
+// Hands what the editors of plug-ins in helpers reported (a parameter
+// moved, "Learn MIDI Control", "Forget MIDI Control") to the Host's hooks,
+// as the wrappers' callbacks do for plug-ins inside. UI thread.
+void chainTakeSeparateReports();
 // The failure message for a slot's plug-in.
 void separateFailureText(char* out, size_t size, int slot, const char* plugin, int32_t why);

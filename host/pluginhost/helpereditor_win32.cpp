@@ -13,6 +13,11 @@ constexpr const char* kClass = "QvHelperEditor";
 HWND top = nullptr;
 HWND client = nullptr;
 BridgeServer* owner = nullptr;
+HWND programFrame = nullptr;  // told of the editor's reports
+
+void tellProgram() {
+    if (programFrame) PostMessageA(programFrame, kBridgeReportMessage, 0, 0);
+}
 
 HWND frameOf() { return client ? GetWindow(client, GW_CHILD) : nullptr; }
 
@@ -71,7 +76,8 @@ int64_t helperShowEditor(BridgeServer& server, intptr_t programWindow, const cha
     }
     if (!server.dispatcher || !server.instance || !registerClass()) return 0;
     HWND programClient = reinterpret_cast<HWND>(programWindow);
-    HWND programFrame = IsWindow(programClient) ? GetAncestor(programClient, GA_ROOT) : nullptr;
+    programFrame = IsWindow(programClient) ? GetAncestor(programClient, GA_ROOT) : nullptr;
+    gBridgeReported = tellProgram;
     // Over the program's client area, a little in from its corner, as an
     // editor inside the program would open.
     POINT at = {CW_USEDEFAULT, CW_USEDEFAULT};

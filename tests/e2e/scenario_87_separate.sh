@@ -83,7 +83,7 @@ else
   # 600 blocks of 256 frames: 3.2 s of live input before the first crash.
   echo "crash:600" >"$fault_file"
   QV_APP_LIMIT=150 qv_watch_start separate.boxes "Configure Audio Settings=NO" "text:*Performance was changed*=NO" "*=OK"
-  QV_APP_LIMIT=150 qv_start "$(qv_winpath "$work/perf.qvp")"
+  QV_TEST_MIDI=1 QV_APP_LIMIT=150 qv_start "$(qv_winpath "$work/perf.qvp")"
   FRAME=$(qv_wait_window Quorvane_Main_Class - 40)
   sleep 2
   qvd post-command "$FRAME" 32800 >/dev/null
@@ -165,6 +165,34 @@ else
   check_eq "$(faulty_state "$work/perf.qvp")" "$(faulty_state "$work/after.qvp")" \
     "Reload brought the plug-in back with its state (state and slot byte as the file gave them)"
   check_eq "echo:80 reverb:82 tvst_faulty:81 " "$(chain_of "$work/after.qvp")" "the chain is as it was"
+
+  # "Learn MIDI Control" on a row of the helper's editor, with the mouse:
+  # the request reaches the program, and the control then sets the
+  # parameter through the helper.
+  menu_command 1 e "learning: Show Editor"
+  if editor=$(qv_wait_window QvHelperEditor "Slot 2: tvst_faulty" 10); then
+    read -r ex ey _ <<<"$(qvd rects "$editor" | awk -F'\t' '$2 == "VST_Default_Editor" { print $6; exit }')"
+    click $((ex + 60)) $((ey + 38)) 3  # the first row, "Gain"
+    if qv_wait_window "#32768" - 5 >/dev/null; then
+      xdotool key Down Return
+      sleep 1
+      qvd midi "$FRAME" B00A7F >/dev/null
+      sleep 1
+      learnt=$(qvd text "$FRAME" 1130 | cut -f2-)
+      check_contains "$learnt" "MIDI control learnt: CC 10, channel 1" "the editor's row learnt the control (status: $learnt)"
+      qvd midi "$FRAME" B00A7F >/dev/null
+      sleep 1
+      qvd close "$editor" >/dev/null
+      qvd wait-gone "$editor" 10 >/dev/null
+      save_as "$work/learnt.qvp" "the learnt parameter"
+      check_contains "$(faulty_state "$work/learnt.qvp")" "504152414d030000000000803f" \
+        "control change 10 at 127 set the plug-in's Gain to its top in the helper"
+    else
+      qv_fail "a pop-up menu on the helper's editor row"
+    fi
+  else
+    qv_fail "learning: Show Editor opens the helper's window"
+  fi
   echo "boxes: $(tr '\n' '|' <"$QV_WATCH_LOG")"
   qvd post-command "$FRAME" 105 >/dev/null
   qv_wait_exit 30 && check_eq 0 "$QV_EXIT" "exit code"

@@ -284,5 +284,31 @@ TEST_F(HostTest, ParametersReachPlugInsInAHelperAndEditorReportsReachTheHooks) {
                                                   {HC_LEARN_PARAMETER, w, echo, 4},
                                                   {HC_FORGET_PARAMETER, w, loose, 7}}),
               parameterReports);
+
+    // A plug-in in a helper tells the same through the shared area's ring,
+    // handed to the hooks on the UI thread; a full ring drops what is more.
+    parameterReports.clear();
+    fs::copy_file(testModulePath("tvst_faulty"), app.path() + "Vst/tvst_faulty" + librarySuffix());
+    ASSERT_EQ(0, wrapperRefreshList(v));
+#if defined(_WIN32)
+    _putenv_s("QV_TVST_FAULT", "echo-edits");
+#else
+    setenv("QV_TVST_FAULT", "echo-edits", 1);
+#endif
+    ASSERT_EQ(0, chainAttachSeparate(3, v, pluginIndex(v, "tvst_faulty")));
+    const intptr_t reporting = engine.chain[3].instance;
+    for (int i = 0; i < 70; ++i) EXPECT_EQ(0, wrapperSetParameter(v, reporting, i % 2 ? 2 : 1, 0.25));
+    chainTakeSeparateReports();
+    ASSERT_EQ(kBridgeReportCapacity, parameterReports.size());
+    EXPECT_EQ((std::vector<intptr_t>{HC_PARAMETER_CHANGED, v, reporting, 1}), parameterReports[0]);
+    EXPECT_EQ((std::vector<intptr_t>{HC_PARAMETER_CHANGED, v, reporting, 2}), parameterReports[63]);
+    EXPECT_EQ(0, wrapperSetParameter(v, reporting, 2, 0.5));
+    chainTakeSeparateReports();
+    EXPECT_EQ(kBridgeReportCapacity + 1, parameterReports.size());
+#if defined(_WIN32)
+    _putenv_s("QV_TVST_FAULT", "");
+#else
+    unsetenv("QV_TVST_FAULT");
+#endif
     platformWriteSetting("VSTDir", nullptr);
 }

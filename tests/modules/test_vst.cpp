@@ -17,7 +17,8 @@
 //                               forever there, "overrun:N" writes past the end of its
 //                               outputs from there on, "slow:MS" takes MS milliseconds per block;
 //                               "open-crash", "open-hang", "editor-crash" and "save-crash"
-//                               misbehave outside processing (see faultIs)
+//                               misbehave outside processing (see faultIs); "echo-edits"
+//                               reports each value set as an edit
 //   TVST_ENTRY_MAIN / TVST_ENTRY_CAPITAL_MAIN / TVST_ENTRY_PLUGIN_MAIN
 //                               which entry points exist (none: no entry point)
 //
@@ -329,6 +330,10 @@ void VST2_CALL processAccumulating(Vst2Effect* effect, float** inputs, float** o
 
 void VST2_CALL setParameter(Vst2Effect* effect, int32_t index, float value) {
     if (index >= 0 && index < kParameters) of(effect)->parameters[index] = value;
+#if defined(TVST_FAULTS)
+    // Some effects report every value the host sets as an edit of their own.
+    if (faultIs(of(effect), "echo-edits")) of(effect)->host(effect, kVst2HostAutomate, index, 0, nullptr, value);
+#endif
 }
 
 float VST2_CALL getParameter(Vst2Effect* effect, int32_t index) {
