@@ -726,16 +726,13 @@ int32_t chainAttachSeparate(int slot, int w, int index) {
     return placeInSlot(slot, reinterpret_cast<intptr_t>(b), w, true);
 }
 
-int32_t chainMoveOutside(int slot) {
-    const ChainSlot s = slotAt(slot);
-    if (s.instance == 0 || slotIsSeparate(s)) return 0;
-    const int w = slotWrapper(s);
-    const int active = wrapperInstanceActive(w, s.instance);
+BridgeInstance* separateFromInstance(int w, intptr_t handle) {
     // The wrapper's blob holds all of its instances; this one is marked so
-    // that the helper keeps it alone.
+    // that the helper keeps it alone. The mark replaces its user data.
     static const char kMark[] = "separate";
-    if (wrapperSetUserData(w, s.instance, reinterpret_cast<const uint8_t*>(kMark), sizeof kMark - 1) != 0)
-        return attachFailed();
+    if (wrapperSetUserData(w, handle, reinterpret_cast<const uint8_t*>(kMark), sizeof kMark - 1) != 0)
+        return nullptr;
+    const int active = wrapperInstanceActive(w, handle);
     uint32_t size = 0;
     const uint8_t* blob = wrapperSaveState(w, size);
     BridgeInstance* b = blob ? startSeparate(w, false) : nullptr;
@@ -743,9 +740,18 @@ int32_t chainMoveOutside(int slot) {
         bridgeEnd(b);
         b = nullptr;
     }
-    if (!b) return attachFailed();
+    if (!b) return nullptr;
     adoptSeparate(b, "");
     if (active == 0) wrapperSetInstanceActive(w, reinterpret_cast<intptr_t>(b), false);
+    return b;
+}
+
+int32_t chainMoveOutside(int slot) {
+    const ChainSlot s = slotAt(slot);
+    if (s.instance == 0 || slotIsSeparate(s)) return 0;
+    const int w = slotWrapper(s);
+    BridgeInstance* b = separateFromInstance(w, s.instance);
+    if (!b) return attachFailed();
     return placeInSlot(slot, reinterpret_cast<intptr_t>(b), w, true);
 }
 

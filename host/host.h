@@ -171,6 +171,10 @@ bool wrapperCanRunOutside(int w);
 // Whether plug-ins of wrapper `w` entering the chain run in helpers: those
 // that can, when allSeparate is set.
 bool wrapperRunsOutside(int w);
+// A helper that runs a copy of wrapper `w`'s instance `handle` (its state,
+// its bypass), which stays as it is; null when none starts. The instance's
+// user data is replaced by a mark.
+BridgeInstance* separateFromInstance(int w, intptr_t handle);
 // With allSeparate, moves every plug-in that should run outside there.
 void chainMoveAllOutside();
 // The slot's helper record, or null when the slot's plug-in runs inside.

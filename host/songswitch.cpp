@@ -64,6 +64,15 @@ int32_t addChunk(void* context, int w, const uint8_t* blob, uint32_t size, const
         const uint8_t* data = wrapperGetUserData(w, handle, userSize);
         place(p, data && userSize == 1 ? data[0] : kSlotNone, ChainSlot{handle, w});
     }
+    // "Run All Plug-ins in Separate Processes" holds for the next song too;
+    // a plug-in whose helper does not start plays inside.
+    for (ChainSlot& slot : p.chain) {
+        if (!slot.instance || slot.separate || slotWrapper(slot) != w || !wrapperRunsOutside(w)) continue;
+        if (BridgeInstance* b = separateFromInstance(w, slot.instance)) {
+            wrapperDestroyInstance(w, slot.instance);
+            slot = ChainSlot{reinterpret_cast<intptr_t>(b), w, true};
+        }
+    }
     return 0;
 }
 

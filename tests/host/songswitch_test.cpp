@@ -260,7 +260,12 @@ TEST_F(SongSwitchTest, PlugInsInHelpersOfBothSongsRunSideBySideAndTheOldOnesEnd)
     ASSERT_GE(v, 0);
     gHost.separateDeadlineUs = 1000 * 1000;  // blocks come as fast as they can here
     ASSERT_EQ(0, engineConfigure(engine, 44100, true));
-    const std::string songC = app.path() + "c.qvp", songD = app.path() + "d.qvp";
+    const std::string songC = app.path() + "c.qvp", songD = app.path() + "d.qvp", songE = app.path() + "e.qvp";
+    ASSERT_EQ(0, chainAttach(0, w, pluginIndex(w, "reverb")));
+    ASSERT_EQ(0, chainAttach(1, v, pluginIndex(v, "tvst_stereo")));
+    chainToggleBypass(1);
+    ASSERT_EQ(0, performanceWrite(songE.c_str()));
+    clearAll();
     ASSERT_EQ(0, chainAttach(0, w, pluginIndex(w, "reverb")));
     ASSERT_EQ(0, chainAttachSeparate(2, v, pluginIndex(v, "tvst_stereo")));
     ASSERT_EQ(0, performanceWrite(songC.c_str()));
@@ -296,4 +301,18 @@ TEST_F(SongSwitchTest, PlugInsInHelpersOfBothSongsRunSideBySideAndTheOldOnesEnd)
     EXPECT_EQ(0, engine.chain[0].instance);
     EXPECT_EQ(0, wrapperInstanceCount(w));
     EXPECT_FALSE(performanceChanged());
+
+    // "Run All Plug-ins in Separate Processes" holds for a prepared song: its
+    // plug-in starts in a helper, bypassed as saved; the built-in effect
+    // stays inside.
+    gHost.allSeparate = true;
+    ASSERT_EQ(0, songSwitchPrepare(songE.c_str()));
+    ASSERT_TRUE(gSongSwitch.pending[1].separate);
+    EXPECT_EQ(0, wrapperInstanceActive(v, gSongSwitch.pending[1].instance));
+    EXPECT_FALSE(gSongSwitch.pending[0].separate);
+    EXPECT_EQ(0, wrapperInstanceCount(v));
+    ASSERT_EQ(0, songSwitchCommit(false));
+    EXPECT_NE(nullptr, chainSeparate(1));
+    EXPECT_EQ(1, helpersHeld());
+    gHost.allSeparate = false;
 }
