@@ -176,6 +176,7 @@ int32_t StartLiveInput() {
     UpdateAccompanimentBar();
     // A recording starts live input itself and leaves the item as it was.
     if (!recording()) SetMenuItemChecked(IDM_LIVE_INPUT, true);
+    StageLiveInputStarted();
     return 0;
 }
 

@@ -99,6 +99,8 @@ void StoreEngineGateValue(uint32_t id, const GateValues& v);
 void StageConnect();
 void StageStartUp();
 void StageShutDown();
+// Live input started: the set list's next song is read beside the current one.
+void StageLiveInputStarted();
 bool StageCommand(UINT id);
 void ShowSetList();
 LRESULT CALLBACK SetListProc(HWND, UINT, WPARAM, LPARAM);

@@ -373,6 +373,9 @@ void songGo(int index) {
     gTap = TapTempo{};
     MasterSectionShowValues();
     refreshSetListWindow();
+    // After an ordinary open the next song is read at once; after a change
+    // without a gap, once its tail is over.
+    if (songSwitchState() == kSwitchIdle) prepareNext();
 }
 
 char setListDialogPath[MAX_PATH] = "";
@@ -582,6 +585,10 @@ void StageConnect() {
                 return;
             }
     };
+}
+
+void StageLiveInputStarted() {
+    if (gSetList.count > 0 && songSwitchState() == kSwitchIdle) prepareNext();
 }
 
 void StageStartUp() {
