@@ -322,9 +322,11 @@ uint64_t nowUs() {
     return static_cast<uint64_t>(static_cast<double>(count) * 1e6 / static_cast<double>(frequency));
 }
 
-// Wakes the helper on `channel` when `wake` is set, then waits until it
-// answers `request` or `limitUs` have passed: 1 answered, 0 not in time,
-// -1 the helper ended. With no time at all it still looks once.
+// Waits until `channel` answers `request` or `limitUs` have passed: 1
+// answered, 0 not in time, -1 the helper ended. With no time at all it
+// still looks once. `wake` (the audio channel's block) wakes the helper in
+// the same step as the first wait; a command's wait also watches the
+// helper's end, so that a death there is seen at once.
 int awaitAnswer(BridgeInstance& b, int channel, uint32_t request, uint32_t limitUs, bool wake) {
     BridgeChannel& c = channel == 0 ? bridgeHeader(b.area)->audio : bridgeHeader(b.area)->command;
     const uint64_t start = nowUs();
@@ -333,15 +335,8 @@ int awaitAnswer(BridgeInstance& b, int channel, uint32_t request, uint32_t limit
         if (!wake && c.answer.load() == request) return 1;
         if (!wake && waited >= limitUs && limitUs) return 0;
         const uint32_t left = static_cast<uint32_t>(limitUs - waited);
-        // The audio channel wakes and waits in one step; a command's wait
-        // also watches the helper's end, so that a death is seen at once.
-        int woken = 0;
-        if (wake && channel == 0) {
-            woken = platformHelperSignalAndWait(b.helper, channel, left);
-        } else {
-            if (wake) platformHelperSignal(b.helper, channel);
-            woken = platformHelperWait(b.helper, channel, left);
-        }
+        const int woken = wake ? platformHelperSignalAndWait(b.helper, channel, left)
+                               : platformHelperWait(b.helper, channel, left);
         wake = false;
         if (c.answer.load() == request) return 1;
         if (woken < 0) return -1;
@@ -386,7 +381,8 @@ void bridgeEnd(BridgeInstance* b) {
         c.blobSize = 0;
         const uint32_t request = c.request.load() + 1;
         c.request.store(request);
-        awaitAnswer(*b, 1, request, 2000 * 1000, true);
+        platformHelperSignal(b->helper, 1);
+        awaitAnswer(*b, 1, request, 2000 * 1000, false);
     }
     platformHelperEnd(b->helper);
     delete b;
@@ -405,7 +401,8 @@ int64_t bridgeCommand(BridgeInstance& b, int32_t opcode, int64_t a0, int64_t a1,
     if (blob && blobSize) std::memcpy(bridgeBlob(b.area), blob, blobSize);
     const uint32_t request = c.request.load() + 1;
     c.request.store(request);
-    const int answered = awaitAnswer(b, 1, request, kBridgeCommandTimeoutMs * 1000, true);
+    platformHelperSignal(b.helper, 1);
+    const int answered = awaitAnswer(b, 1, request, kBridgeCommandTimeoutMs * 1000, false);
     if (answered != 1) {
         markFailed(b, answered < 0 ? kBridgeDied : kBridgeHung);
         return -1;

@@ -189,6 +189,14 @@ int wrapperOfInstance(intptr_t instance) {
     return -1;
 }
 
+// The hook a parameter report goes to (HC_PARAMETER_CHANGED,
+// HC_LEARN_PARAMETER or HC_FORGET_PARAMETER).
+void (*parameterHook(intptr_t opcode))(int, intptr_t, int32_t) {
+    return opcode == HC_LEARN_PARAMETER    ? gHost.learnParameter
+           : opcode == HC_FORGET_PARAMETER ? gHost.forgetParameter
+                                           : gHost.parameterChanged;
+}
+
 // A parameter report of a wrapper to its hook; 0 when no hook listens.
 intptr_t parameterReport(void (*hook)(int, intptr_t, int32_t), intptr_t instance, intptr_t index) {
     if (!hook || index < 0 || index > INT32_MAX) return 0;
@@ -239,11 +247,9 @@ intptr_t WRAPPER_CALL hostCallback(intptr_t opcode, intptr_t a1, intptr_t a2) {
             if (a1 && gHost.scanProgress) return gHost.scanProgress(reinterpret_cast<const char*>(a1)) ? 1 : 0;
             return 1;
         case HC_PARAMETER_CHANGED:
-            return parameterReport(gHost.parameterChanged, a1, a2);
         case HC_LEARN_PARAMETER:
-            return parameterReport(gHost.learnParameter, a1, a2);
         case HC_FORGET_PARAMETER:
-            return parameterReport(gHost.forgetParameter, a1, a2);
+            return parameterReport(parameterHook(opcode), a1, a2);
         default:
             return 0;
     }
@@ -838,9 +844,7 @@ void chainTakeSeparateReports() {
         const int n = bridgeTakeReports(*b, reports, kBridgeReportCapacity);
         const ChainSlot s = slotAt(slot);
         for (int i = 0; i < n; ++i) {
-            void (*hook)(int, intptr_t, int32_t) = reports[i].opcode == HC_LEARN_PARAMETER    ? gHost.learnParameter
-                                                   : reports[i].opcode == HC_FORGET_PARAMETER ? gHost.forgetParameter
-                                                                                              : gHost.parameterChanged;
+            void (*hook)(int, intptr_t, int32_t) = parameterHook(reports[i].opcode);
             // A hook may change the chain: the slot is looked at again.
             if (hook && slotAt(slot).instance == s.instance) hook(slotWrapper(s), s.instance, reports[i].index);
         }
