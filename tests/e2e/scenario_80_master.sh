@@ -6,9 +6,17 @@
 # window opens again with the command.
 # shellcheck shell=bash
 
-# rect_of CLASS ID: "left top right bottom" of the frame's descendant.
+# rect_of CLASS ID: "left top right bottom" of the frame's descendant. A
+# driver run that Wine fails to start now and then prints nothing, so an
+# empty answer is asked again before it counts.
 rect_of() {
-  qvd rects "$FRAME" | awk -F'\t' -v c="$1" -v i="$2" '$2 == c && $3 == i { print $6; exit }'
+  local r
+  for _ in 1 2 3; do
+    r=$(qvd rects "$FRAME" | awk -F'\t' -v c="$1" -v i="$2" '$2 == c && $3 == i { print $6; exit }')
+    [ -n "$r" ] && break
+    sleep 0.5
+  done
+  printf '%s\n' "$r"
 }
 
 # drag CLASS ID DY [KEY]: presses the left button in the middle of the
