@@ -12,6 +12,19 @@
 #include "host/pluginhost/helpereditor.h"
 #include "platform/platform.h"
 
+#if defined(_WIN32)
+#define QV_EXPORT extern "C" __declspec(dllexport)
+#else
+#define QV_EXPORT extern "C" __attribute__((visibility("default")))
+#endif
+
+// A box here would hold the command the program waits for until someone
+// pressed its button, and the program would take the helper as hung. What
+// a wrapper tells in one (the modules its scan skipped, which the program's
+// own scan has told already; a plug-in it could not load, which the
+// program tells as the slot's failure) is answered at once, unseen.
+QV_EXPORT int qvMessageHook(const char*, const char*, unsigned) { return 1; }
+
 namespace {
 
 // Ends the process at once, as a crash would: the program sees the helper

@@ -323,13 +323,16 @@ TEST_F(QvRender, APlugInInAHelperProcessRendersAlikeAndItsFailuresAreSurvived) {
 
 // A VST 3 effect in the chain, by its listed name, saved in a performance
 // and rendered again from it: our test gain at its default passes every
-// sample unchanged, in both builds.
+// sample unchanged, in both builds; in a helper process too, though a
+// module beside it cannot be read (the helper's scan tells nobody).
 TEST_F(QvRender, RendersThroughAVst3EffectAndItsSavedPerformance) {
     namespace fs = std::filesystem;
     SettingsGuard guard;
     fs::create_directories(path("Vst3"));
     fs::copy(fs::path(testModulePath("x")).parent_path() / "vst3" / "QvTestGain.vst3",
              fs::path(path("Vst3")) / "QvTestGain.vst3", fs::copy_options::recursive);
+    fs::copy(fs::path(testModulePath("x")).parent_path() / "vst3-hostile" / "QvGarbage.vst3",
+             fs::path(path("Vst3")) / "QvGarbage.vst3", fs::copy_options::recursive);
     ASSERT_TRUE(platformWriteSetting("VSTDir", path("Vst3").c_str()));
     ASSERT_TRUE(platformWriteSetting("VST3Cache", path("cache.txt").c_str()));
     std::vector<int16_t> samples;
@@ -345,6 +348,10 @@ TEST_F(QvRender, RendersThroughAVst3EffectAndItsSavedPerformance) {
                      path("again.wav") + "\""))
         << errors;
     EXPECT_EQ(read("plain.wav"), read("again.wav"));
+    ASSERT_EQ(0, run(neutral + "--separate-processes --effect \"Qv Test Gain\" \"" + path("in.wav") + "\" \"" +
+                     path("outside.wav") + "\""))
+        << errors;
+    EXPECT_EQ(read("plain.wav"), read("outside.wav"));
     platformWriteSetting("VSTDir", nullptr);
     platformWriteSetting("VST3Cache", nullptr);
 }
