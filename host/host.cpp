@@ -123,8 +123,6 @@ constexpr const char* kHelperProgram32 = "QvPluginHost32.exe";
 constexpr const char* kHelperProgram = "QvPluginHost";
 constexpr const char* kHelperProgram32 = "QvPluginHost32";
 #endif
-// The 32-bit helper's wrappers, beside the program's.
-constexpr const char* kWrappers32 = "Wrappers32";
 
 // The listed name of a plug-in only the 32-bit helper can run, and the
 // name its wrapper there lists it by (without the suffix); false for others.

@@ -108,6 +108,9 @@ static_assert(sizeof(WrapperUserData) == 3 * sizeof(void*), "three machine words
 // program's (a 32-bit one, to the 64-bit program) with this after its name.
 // They never load it; the host runs it in a helper process of its width.
 constexpr const char* kSuffix32Bit = " (32-bit)";
+// The folder beside the program's Wrappers holding the 32-bit builds of the
+// wrappers and their scanners.
+constexpr const char* kWrappers32 = "Wrappers32";
 
 constexpr unsigned kHostVersion = 121;
 constexpr const char* kHostName = "Quorvane Live";

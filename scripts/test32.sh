@@ -5,7 +5,9 @@
 # qvrender under Wine: a 32-bit test VST is listed with " (32-bit)", gives
 # the same samples in the 32-bit helper as its 64-bit twin inside the
 # program, keeps its state through a performance, and a 32-bit plug-in that
-# crashes is survived. Prints PASS/FAIL lines; exits non-zero on a failure.
+# crashes is survived; the 32-bit VST 3 and CLAP test gains are listed so
+# and give their 64-bit twins' samples. Prints PASS/FAIL lines; exits
+# non-zero on a failure.
 set -uo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh || exit 1
@@ -54,5 +56,22 @@ echo "$out"
 check "a 32-bit plug-in that crashes is survived (exit code 3)" test "$rc" -eq 3
 check "the tool names the plug-in, the slot and the frame" \
   grep -q "the plug-in faulty (32-bit) in slot 1 crashed at frame 10240" <<<"$out"
+
+# VST 3 and CLAP: the 32-bit test gain (a bundle with only Contents/x86-win,
+# and a .clap) against its 64-bit twin, each alone in the folder.
+for width in 32 64; do
+  mkdir -p "$work/gain$width"
+  src=build/windows$([ "$width" = 32 ] && echo 32)/testmodules
+  cp -r "$src/vst3/QvTestGain.vst3" "$src/clap/QvTestGain.clap" "$work/gain$width/"
+done
+wine reg add "$key" /v VSTDir /t REG_SZ /d "$(wp "$work/gain32")\\" /f >/dev/null 2>&1
+list=$(timeout 120 wine build/windows/stage/qvrender.exe --list-plugins 2>&1 | tr -d '\r')
+echo "$list"
+check "the 32-bit VST 3 and CLAP modules are listed with \" (32-bit)\"" \
+  test "$(grep -c ': Qv Test Gain (32-bit)$' <<<"$list")" -eq 2
+render --effect "Qv Test Gain (32-bit)" "$(wp "$work/in.wav")" "$(wp "$work/gain32.wav")"
+wine reg add "$key" /v VSTDir /t REG_SZ /d "$(wp "$work/gain64")\\" /f >/dev/null 2>&1
+render --effect "Qv Test Gain" "$(wp "$work/in.wav")" "$(wp "$work/gain64.wav")"
+check "the 32-bit test gain (the first wrapper's) gives the samples of its 64-bit twin" cmp -s "$work/gain64.wav" "$work/gain32.wav"
 wine reg delete "$key" /v VSTDir /f >/dev/null 2>&1
 exit "$status"

@@ -78,7 +78,8 @@ else
 fi
 missing=""
 for f in QuorvaneLive.exe streamconv.dll Manual.chm Uninst.exe Wrappers/defwrapper.dll Wrappers/vstwrapper.dll \
-  QvPluginHost.exe QvPluginHost32.exe Wrappers32/vstwrapper.dll \
+  QvPluginHost.exe QvPluginHost32.exe Wrappers32/vstwrapper.dll Wrappers32/vst3wrapper.dll Wrappers32/vst3scan.exe \
+  Wrappers32/clapwrapper.dll Wrappers32/clapscan.exe \
   $(cd "$QV_STAGE" && ls Effects/*.dll); do
   [ -f "$instdir/$f" ] || missing+=" $f"
 done

@@ -13,6 +13,8 @@
 #include <vector>
 
 #include "tests/support/messages.h"
+#include "tests/support/module32.h"
+#include "wrappers/common/libraryarch.h"
 #include "tests/support/wrapperdriver.h"
 
 namespace fs = std::filesystem;
@@ -167,6 +169,23 @@ TEST_F(ClapWrapper, TheScanListsEffectsCachesThemAndSkipsHostileModulesOnce) {
 // An instance processes exactly; a value set from the UI reaches the
 // plug-in at the next block, values it reports reach the UI, the transport
 // reaches it, every call is on its thread, and nothing is left when it goes.
+// A 32-bit module: listed from what the 32-bit scanner found, with
+// " (32-bit)", and never loaded here.
+TEST_F(ClapWrapper, A32BitModuleIsListedForThe32BitHelper) {
+    if (nativeLibraryArch() != LibraryArch::X64) GTEST_SKIP() << "only the 64-bit build lists 32-bit modules";
+    writeX86Module(plugins + "\\Vintage.clap");
+    messagesStart();
+    ASSERT_EQ(1, w.call(WD_REFRESH_LIST));
+    ASSERT_EQ(1u, messagesTaken().size());
+    ASSERT_TRUE(cacheAsRead(folder.path() + "scan.txt", "Vintage.clap", "C org.example.vintage Vintage Gain"));
+    ASSERT_EQ(1, w.call(WD_REFRESH_LIST));
+    const int at = w.indexOf("Vintage Gain (32-bit)");
+    ASSERT_LE(0, at);
+    intptr_t handle = 0;
+    EXPECT_EQ(0, w.call(WD_CREATE_INSTANCE, reinterpret_cast<intptr_t>(&handle), at));
+    EXPECT_EQ(0, handle);
+}
+
 TEST_F(ClapWrapper, InstancesProcessExactlyWithParametersBothWaysOnTheirThreads) {
     TestModule probe(library());
     ASSERT_NE(nullptr, probe.counts);

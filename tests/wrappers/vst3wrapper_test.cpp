@@ -18,6 +18,8 @@
 #endif
 
 #include "tests/support/messages.h"
+#include "tests/support/module32.h"
+#include "wrappers/common/libraryarch.h"
 #include "tests/support/wrapperdriver.h"
 
 namespace fs = std::filesystem;
@@ -188,6 +190,29 @@ TEST_F(Vst3Wrapper, HostileModulesAreSkippedAndReportedOnce) {
     messagesStart();
     ASSERT_EQ(1, w.call(WD_REFRESH_LIST));
     EXPECT_EQ(1u, messagesTaken().size());
+}
+
+// A bundle with only a 32-bit library is read by the 32-bit scanner (which
+// cannot run on every machine: then it is reported as unread), listed from
+// the cache with " (32-bit)" and never loaded here.
+TEST_F(Vst3Wrapper, ABundleWithOnlyA32BitLibraryIsListedForThe32BitHelper) {
+    if (nativeLibraryArch() != LibraryArch::X64) GTEST_SKIP() << "only the 64-bit build lists 32-bit modules";
+    writeX86Module(plugins + "\\Vintage.vst3\\Contents\\x86-win\\Vintage.vst3");
+    messagesStart();
+    ASSERT_EQ(1, w.call(WD_REFRESH_LIST));
+    const std::vector<ShownMessage> boxes = messagesTaken();
+    ASSERT_EQ(1u, boxes.size());
+    EXPECT_NE(std::string::npos, boxes[0].text.find("Vintage.vst3")) << boxes[0].text;
+    ASSERT_TRUE(cacheAsRead(folder.path() + "scan.txt", "Vintage.vst3", "C 0123456789ABCDEF0123456789ABCDEF Vintage Gain"));
+    messagesStart();
+    ASSERT_EQ(1, w.call(WD_REFRESH_LIST));
+    EXPECT_TRUE(messagesTaken().empty());
+    const int at = w.indexOf("Vintage Gain (32-bit)");
+    ASSERT_LE(0, at);
+    intptr_t handle = 0;
+    EXPECT_EQ(0, w.call(WD_CREATE_INSTANCE, reinterpret_cast<intptr_t>(&handle), at));
+    EXPECT_EQ(0, handle);
+    EXPECT_NE(0, w.create("Qv Test Gain"));  // the 64-bit ones as before
 }
 
 // Both halves are created, set up for the engine and processed exactly;

@@ -1,7 +1,7 @@
 // The CLAP binary interface as this program uses it: plain C records of
 // data and function pointers, versioned, found by string ids. Written from
-// the interface's published description; every record's layout for 64-bit
-// targets is checked below.
+// the interface's published description; every record's layout is checked
+// below, for 64-bit targets and for 32-bit Windows.
 //
 // Type names are ours; member names, ids and constants are the interface's,
 // since plug-ins are written against those.
@@ -384,9 +384,45 @@ struct HostTimerSupport {
 // The module's exported record.
 constexpr const char kEntrySymbol[] = "clap_entry";
 
-// ---- layouts (64-bit) ----
+// ---- layouts ----
+// Both widths: 64-bit targets, and 32-bit Windows (for the 32-bit helper),
+// where 64-bit integers and doubles in records are aligned to 8 bytes.
 
-static_assert(sizeof(void*) == 8, "declared for 64-bit targets");
+static_assert(sizeof(Version) == 12 && sizeof(EventHeader) == 16 && sizeof(EventParamGesture) == 20);
+static_assert(offsetof(EventTransport, song_pos_beats) == 24 && offsetof(EventTransport, tempo) == 40 &&
+              offsetof(EventTransport, bar_number) == 96 && offsetof(EventTransport, tsig_denom) == 102 &&
+              sizeof(EventTransport) == 104);
+static_assert(sizeof(GuiResizeHints) == 12 && offsetof(GuiResizeHints, aspect_ratio_width) == 4);
+#if defined(_WIN32) && !defined(_WIN64)
+static_assert(offsetof(PluginEntry, init) == 12 && sizeof(PluginEntry) == 24);
+static_assert(offsetof(PluginDescriptor, id) == 12 && offsetof(PluginDescriptor, features) == 44 &&
+              sizeof(PluginDescriptor) == 48);
+static_assert(sizeof(PluginFactory) == 12);
+static_assert(offsetof(Host, host_data) == 12 && offsetof(Host, get_extension) == 32 && sizeof(Host) == 48);
+static_assert(offsetof(EventParamValue, param_id) == 16 && offsetof(EventParamValue, cookie) == 20 &&
+              offsetof(EventParamValue, note_id) == 24 && offsetof(EventParamValue, value) == 40 &&
+              sizeof(EventParamValue) == 48);
+static_assert(sizeof(InputEvents) == 12 && sizeof(OutputEvents) == 8);
+static_assert(offsetof(AudioBuffer, channel_count) == 8 && offsetof(AudioBuffer, constant_mask) == 16 &&
+              sizeof(AudioBuffer) == 24);
+static_assert(offsetof(Process, frames_count) == 8 && offsetof(Process, transport) == 12 &&
+              offsetof(Process, audio_inputs_count) == 24 && offsetof(Process, in_events) == 32 &&
+              sizeof(Process) == 40);
+static_assert(offsetof(Plugin, init) == 8 && offsetof(Plugin, process) == 36 &&
+              offsetof(Plugin, on_main_thread) == 44 && sizeof(Plugin) == 48);
+static_assert(sizeof(IStream) == 8 && sizeof(OStream) == 8);
+static_assert(offsetof(ParamInfo, cookie) == 8 && offsetof(ParamInfo, name) == 12 &&
+              offsetof(ParamInfo, module) == 268 && offsetof(ParamInfo, min_value) == 1296 &&
+              sizeof(ParamInfo) == 1320);
+static_assert(sizeof(PluginParams) == 24 && sizeof(HostParams) == 12);
+static_assert(sizeof(PluginState) == 8 && sizeof(HostState) == 4);
+static_assert(offsetof(AudioPortInfo, flags) == 260 && offsetof(AudioPortInfo, port_type) == 268 &&
+              offsetof(AudioPortInfo, in_place_pair) == 272 && sizeof(AudioPortInfo) == 276);
+static_assert(sizeof(Window) == 8);
+static_assert(sizeof(PluginGui) == 15 * 4 && sizeof(HostGui) == 5 * 4);
+static_assert(sizeof(HostThreadCheck) == 8 && sizeof(HostTimerSupport) == 8);
+#else
+static_assert(sizeof(void*) == 8, "declared for 64-bit targets and 32-bit Windows");
 static_assert(sizeof(Version) == 12);
 static_assert(offsetof(PluginEntry, init) == 16 && sizeof(PluginEntry) == 40);
 static_assert(offsetof(PluginDescriptor, id) == 16 && offsetof(PluginDescriptor, features) == 80 &&
@@ -421,5 +457,6 @@ static_assert(sizeof(Window) == 16);
 static_assert(offsetof(GuiResizeHints, aspect_ratio_width) == 4 && sizeof(GuiResizeHints) == 12);
 static_assert(sizeof(PluginGui) == 15 * 8 && sizeof(HostGui) == 5 * 8);
 static_assert(sizeof(HostThreadCheck) == 16 && sizeof(HostTimerSupport) == 16);
+#endif
 
 }  // namespace clap

@@ -56,6 +56,7 @@ constexpr size_t kMaxStateSize = 64u << 20;  // a larger state is taken as damag
 struct Available {
     char path[kScanPathSize];
     PluginClass effect;
+    bool bits32;  // a 32-bit module's, listed for the 32-bit helper
     Available* next;
 };
 
@@ -89,14 +90,20 @@ int32_t currentBlock() {
 
 // ---- the available list and the scan ----
 
-Available* availableAt(intptr_t index) { return ::availableAt(availableList, index); }
+// A listed plug-in this process can create: a 32-bit one is only listed
+// here, for the 32-bit helper.
+Available* availableAt(intptr_t index) {
+    Available* entry = ::availableAt(availableList, index);
+    return entry && !entry->bits32 ? entry : nullptr;
+}
 
-void addClass(void* context, const char* path, const PluginClass& c) {
+void addClass(void* context, const char* path, const PluginClass& c, bool bits32) {
     Available**& tail = *static_cast<Available***>(context);
     auto* entry = new (std::nothrow) Available();
     if (!entry) return;
     std::snprintf(entry->path, sizeof entry->path, "%s", path);
     entry->effect = c;
+    entry->bits32 = bits32;
     *tail = entry;
     tail = &entry->next;
 }
@@ -549,7 +556,7 @@ void restoreState(Instance& instance, const uint8_t* state, uint32_t size) {
 const char* findModule(const char* path, const char* id) {
     if (isLocalModulePath(path, ".clap") && platformFileExists(path)) return path;
     for (Available* a = availableList; a; a = a->next)
-        if (std::strcmp(a->effect.id, id) == 0) return a->path;
+        if (!a->bits32 && std::strcmp(a->effect.id, id) == 0) return a->path;
     return nullptr;
 }
 

@@ -35,6 +35,19 @@ inline LibraryArch libraryArchOfFile(const char* path) {
     return libraryArchOf(head, n);
 }
 
+// What a scan does with a module built for `module`, in a build for
+// `native`: load it here, list it for the 32-bit helper (a 32-bit module
+// seen by the 64-bit build), or leave it to the other build (a 64-bit
+// module seen by the 32-bit helper's). A module whose width cannot be
+// told is tried here, as before.
+enum class ModuleWidth { Native, Helper32, OtherBuild };
+
+inline ModuleWidth moduleWidth(LibraryArch module, LibraryArch native) {
+    if (module == LibraryArch::Unknown || native == LibraryArch::Unknown || module == native)
+        return ModuleWidth::Native;
+    return module == LibraryArch::X86 ? ModuleWidth::Helper32 : ModuleWidth::OtherBuild;
+}
+
 // The architecture of this build's libraries; Unknown where they are not PE images.
 constexpr LibraryArch nativeLibraryArch() {
 #if defined(_WIN64)

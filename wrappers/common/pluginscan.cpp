@@ -7,6 +7,7 @@
 #include <new>
 
 #include "platform/platform.h"
+#include "wrappers/common/libraryarch.h"
 
 bool classIdValid(const char* id) {
     size_t n = 0;
@@ -222,7 +223,7 @@ constexpr int32_t kClassesPerModule = 64;
 struct Scan {
     const ScanFormat* format;
     HostCallbackFn host;
-    void (*found)(void*, const char*, const PluginClass&);
+    void (*found)(void*, const char*, const PluginClass&, bool);
     void* context;
     CachedModule* oldCache;
     CachedModule* newCache;
@@ -233,20 +234,36 @@ struct Scan {
     char skippedPaths[512];
 };
 
-// A module's classes, read by the scanner beside the wrapper in a process
-// of its own, or here when there is no scanner. -1: it cannot be read.
-int32_t readClasses(const ScanFormat& format, const char* path, PluginClass* out, int32_t capacity) {
-    char scanner[kScanPathSize];
+// The scanner beside the wrapper, or for a 32-bit module the 32-bit
+// build's in Wrappers32 beside the wrapper's folder; false when it is not there.
+bool scannerPath(const ScanFormat& format, bool bits32, char* out, size_t size) {
 #if defined(_WIN32)
     constexpr const char* kSuffix = ".exe";
 #else
     constexpr const char* kSuffix = "";
 #endif
-    const bool haveScanner =
-        platformModuleDirectory(reinterpret_cast<const void*>(format.readClasses), scanner, sizeof scanner) &&
-        std::strlen(scanner) + std::strlen(format.scanner) + std::strlen(kSuffix) < sizeof scanner &&
-        std::strcat(scanner, format.scanner) && std::strcat(scanner, kSuffix) && platformFileExists(scanner);
-    if (!haveScanner) return format.readClasses(path, out, capacity);
+    char folder[kScanPathSize];
+    if (!platformModuleDirectory(reinterpret_cast<const void*>(format.readClasses), folder, sizeof folder)) return false;
+    if (bits32) {
+        // "...\Wrappers\" becomes "...\Wrappers32\".
+        size_t end = std::strlen(folder);
+        if (end > 0) --end;
+        while (end > 0 && folder[end - 1] != platformPathSeparator()) --end;
+        folder[end] = '\0';
+        const int n = std::snprintf(out, size, "%s%s%c%s%s", folder, kWrappers32, platformPathSeparator(),
+                                    format.scanner, kSuffix);
+        return n > 0 && static_cast<size_t>(n) < size && platformFileExists(out);
+    }
+    const int n = std::snprintf(out, size, "%s%s%s", folder, format.scanner, kSuffix);
+    return n > 0 && static_cast<size_t>(n) < size && platformFileExists(out);
+}
+
+// A module's classes, read by the scanner in a process of its own, or here
+// when there is no scanner (never for a 32-bit module). -1: it cannot be read.
+int32_t readClasses(const ScanFormat& format, const char* path, bool bits32, PluginClass* out, int32_t capacity) {
+    char scanner[kScanPathSize];
+    if (!scannerPath(format, bits32, scanner, sizeof scanner))
+        return bits32 ? -1 : format.readClasses(path, out, capacity);
     static char answer[64 * 1024];
     const char* arguments[] = {path};
     const int code = platformRunProgram(scanner, arguments, 1, kScanTimeoutMs, answer, sizeof answer);
@@ -280,6 +297,8 @@ void scanModule(Scan& scan, const char* path) {
     const bool stamped =
         format.stampedFile(path, stampedFile, sizeof stampedFile) && platformFileStamp(stampedFile, size, time);
     const CachedModule* cached = stamped ? cacheFind(scan.oldCache, path, size, time) : nullptr;
+    const ModuleWidth width =
+        stamped ? moduleWidth(libraryArchOfFile(stampedFile), nativeLibraryArch()) : ModuleWidth::Native;
     auto* record = new (std::nothrow) CachedModule();
     if (!record) return;
     std::snprintf(record->path, sizeof record->path, "%s", path);
@@ -288,11 +307,21 @@ void scanModule(Scan& scan, const char* path) {
     if (cached) {
         record->readable = cached->readable;
         copyClasses(*record, cached->classes, cached->classCount);
-    } else if (stamped) {
+    } else if (stamped && width != ModuleWidth::OtherBuild) {
         PluginClass found[kClassesPerModule];
-        const int32_t count = readClasses(format, path, found, kClassesPerModule);
+        const int32_t count = readClasses(format, path, width == ModuleWidth::Helper32, found, kClassesPerModule);
         record->readable = count >= 0;
         copyClasses(*record, found, count);
+    }
+    if (width == ModuleWidth::OtherBuild) {
+        // Neither listed nor reported here; its record, if any, stays.
+        if (cached) {
+            *scan.newTail = record;
+            scan.newTail = &record->next;
+        } else {
+            cacheFree(record);
+        }
+        return;
     }
     if (!record->readable) {
         ++scan.skipped;
@@ -300,7 +329,8 @@ void scanModule(Scan& scan, const char* path) {
         if (used + 4 < sizeof scan.skippedPaths)
             std::snprintf(scan.skippedPaths + used, sizeof scan.skippedPaths - used, "\n%s", path);
     }
-    for (int32_t i = 0; i < record->classCount; ++i) scan.found(scan.context, path, record->classes[i]);
+    for (int32_t i = 0; i < record->classCount; ++i)
+        scan.found(scan.context, path, record->classes[i], width == ModuleWidth::Helper32);
     // Only modules whose file could be stamped are remembered.
     if (stamped) {
         *scan.newTail = record;
@@ -362,7 +392,8 @@ void cachePath(const ScanFormat& format, char* out, size_t size) {
 }  // namespace
 
 int32_t scanModules(const ScanFormat& format, const ScanFolders& folders, HostCallbackFn host,
-                    void (*found)(void* context, const char* path, const PluginClass& c), void* context) {
+                    void (*found)(void* context, const char* path, const PluginClass& c, bool bits32),
+                    void* context) {
     char cacheFile[kScanPathSize];
     cachePath(format, cacheFile, sizeof cacheFile);
     Scan scan{};

@@ -88,8 +88,14 @@ void scanFoldersAddList(ScanFolders& folders, const char* list);
 // class of each module, in order, telling the host the progress; the host
 // may abort. Writes the cache anew unless aborted, and reports the modules
 // that could not be read in one box. Returns how many were skipped.
+//
+// The 64-bit build reads a 32-bit module with the 32-bit scanner in
+// Wrappers32 beside its own folder and lists its classes with `bits32`: it
+// never loads them. The 32-bit build leaves 64-bit modules out silently
+// and keeps their cache records for the 64-bit build.
 int32_t scanModules(const ScanFormat& format, const ScanFolders& folders, HostCallbackFn host,
-                    void (*found)(void* context, const char* path, const PluginClass& c), void* context);
+                    void (*found)(void* context, const char* path, const PluginClass& c, bool bits32),
+                    void* context);
 
 // The scanner program's whole work: `<scanner> MODULE-PATH` prints the
 // cache's form of one module. Exit code 0 with its classes, 1 when it

@@ -96,7 +96,9 @@ bool answerNamingCommand(Instance* instances, Available* available, const char* 
         case WD_GET_AVAILABLE_NAME: {
             Available* entry = availableAt(available, a2);
             if (!entry || !a1) return true;
-            std::snprintf(reinterpret_cast<char*>(a1), kWrapperNameBuffer, "%s", entry->effect.name);
+            const char* suffix = "";
+            if constexpr (requires { entry->bits32; }) suffix = entry->bits32 ? kSuffix32Bit : "";
+            std::snprintf(reinterpret_cast<char*>(a1), kWrapperNameBuffer, "%s%s", entry->effect.name, suffix);
             result = 1;
             return true;
         }

@@ -505,6 +505,10 @@ static_assert(sizeof(ProgramListInfo) == 264);
 static_assert(sizeof(AudioBusBuffers) == 24);
 static_assert(offsetof(ProcessData, inputs) == 24 && offsetof(ProcessData, processContext) == 72 &&
               sizeof(ProcessData) == 80);
+#elif defined(_WIN32)
+static_assert(sizeof(AudioBusBuffers) == 24);
+static_assert(offsetof(ProcessData, inputs) == 20 && offsetof(ProcessData, processContext) == 44 &&
+              sizeof(ProcessData) == 48);
 #endif
 
 }  // namespace vst3

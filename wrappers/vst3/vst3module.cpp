@@ -17,8 +17,13 @@ namespace vst3 {
 
 namespace {
 
-#if defined(_WIN32)
+#if defined(_WIN64)
 constexpr const char* kArchitecture = "x86_64-win";
+constexpr const char* kLibrarySuffix = ".vst3";
+// A bundle with only a 32-bit library: the scan lists it for the 32-bit helper.
+constexpr const char* kArchitecture32 = "x86-win";
+#elif defined(_WIN32)
+constexpr const char* kArchitecture = "x86-win";
 constexpr const char* kLibrarySuffix = ".vst3";
 #else
 constexpr const char* kArchitecture = "x86_64-linux";
@@ -110,9 +115,17 @@ bool moduleLibrary(const char* path, char* out, size_t size) {
     size_t titleEnd = end;
     if (titleEnd - start > 5 && std::memcmp(path + titleEnd - 5, ".vst3", 5) == 0) titleEnd -= 5;
     const char sep = platformPathSeparator();
-    const int n = std::snprintf(out, size, "%.*s%cContents%c%s%c%.*s%s", static_cast<int>(end), path, sep, sep,
-                                kArchitecture, sep, static_cast<int>(titleEnd - start), path + start, kLibrarySuffix);
-    return n >= 0 && static_cast<size_t>(n) < size;
+    const auto inFolder = [&](const char* architecture) {
+        const int n = std::snprintf(out, size, "%.*s%cContents%c%s%c%.*s%s", static_cast<int>(end), path, sep, sep,
+                                    architecture, sep, static_cast<int>(titleEnd - start), path + start,
+                                    kLibrarySuffix);
+        return n >= 0 && static_cast<size_t>(n) < size;
+    };
+#if defined(_WIN64)
+    if (inFolder(kArchitecture32) && platformFileExists(out) && inFolder(kArchitecture) && !platformFileExists(out))
+        return inFolder(kArchitecture32);
+#endif
+    return inFolder(kArchitecture);
 }
 
 Module* moduleOpen(const char* path) {

@@ -47,6 +47,7 @@ constexpr int32_t kMaxBlock = 1 << 16;
 struct Available {
     char path[kPathSize];
     EffectClass effect;
+    bool bits32;  // a 32-bit module's, listed for the 32-bit helper
     Available* next;
 };
 
@@ -83,11 +84,16 @@ int32_t currentBlock() {
 
 // ---- the available list and the scan ----
 
-Available* availableAt(intptr_t index) { return ::availableAt(availableList, index); }
+// A listed plug-in this process can create: a 32-bit one is only listed
+// here, for the 32-bit helper.
+Available* availableAt(intptr_t index) {
+    Available* entry = ::availableAt(availableList, index);
+    return entry && !entry->bits32 ? entry : nullptr;
+}
 
 // A class the scan found, listed under its module; a class id that is not
 // 32 hex digits is not a VST 3 class.
-void addClass(void* context, const char* path, const PluginClass& c) {
+void addClass(void* context, const char* path, const PluginClass& c, bool bits32) {
     Available**& tail = *static_cast<Available***>(context);
     auto* entry = new (std::nothrow) Available();
     if (!entry) return;
@@ -97,6 +103,7 @@ void addClass(void* context, const char* path, const PluginClass& c) {
     }
     std::snprintf(entry->path, sizeof entry->path, "%s", path);
     std::memcpy(entry->effect.name, c.name, sizeof entry->effect.name);
+    entry->bits32 = bits32;
     *tail = entry;
     tail = &entry->next;
 }
@@ -632,7 +639,7 @@ void restoreState(Instance* instance, const uint8_t* component, uint32_t compone
 const char* findModule(const char* path, const uint8_t* cid) {
     if (isLocalModulePath(path, ".vst3") && (platformIsDirectory(path) || platformFileExists(path))) return path;
     for (Available* a = availableList; a; a = a->next)
-        if (std::memcmp(a->effect.cid, cid, 16) == 0) return a->path;
+        if (!a->bits32 && std::memcmp(a->effect.cid, cid, 16) == 0) return a->path;
     return nullptr;
 }
 
