@@ -17,13 +17,16 @@ namespace vst3 {
 
 namespace {
 
+// A bundle with only the other width's library names that one: the scan
+// tells its width from the library's header (the 64-bit build lists a
+// 32-bit one for the 32-bit helper; the 32-bit build leaves a 64-bit one).
 #if defined(_WIN64)
 constexpr const char* kArchitecture = "x86_64-win";
+constexpr const char* kOtherArchitecture = "x86-win";
 constexpr const char* kLibrarySuffix = ".vst3";
-// A bundle with only a 32-bit library: the scan lists it for the 32-bit helper.
-constexpr const char* kArchitecture32 = "x86-win";
 #elif defined(_WIN32)
 constexpr const char* kArchitecture = "x86-win";
+constexpr const char* kOtherArchitecture = "x86_64-win";
 constexpr const char* kLibrarySuffix = ".vst3";
 #else
 constexpr const char* kArchitecture = "x86_64-linux";
@@ -121,9 +124,9 @@ bool moduleLibrary(const char* path, char* out, size_t size) {
                                     kLibrarySuffix);
         return n >= 0 && static_cast<size_t>(n) < size;
     };
-#if defined(_WIN64)
-    if (inFolder(kArchitecture32) && platformFileExists(out) && inFolder(kArchitecture) && !platformFileExists(out))
-        return inFolder(kArchitecture32);
+#if defined(_WIN32)
+    if (inFolder(kOtherArchitecture) && platformFileExists(out) && inFolder(kArchitecture) && !platformFileExists(out))
+        return inFolder(kOtherArchitecture);
 #endif
     return inFolder(kArchitecture);
 }
