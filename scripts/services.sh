@@ -41,7 +41,7 @@ fi
 mkdir -p "$WINEPREFIX"
 # A prefix made before Wine's 32-bit part was installed cannot run 32-bit
 # programs (the 32-bit plug-in host): it is made again.
-if [ -f "$WINEPREFIX/system.reg" ] && [ -x /usr/lib/wine/wine ] && [ ! -d "$WINEPREFIX/drive_c/windows/syswow64" ]; then
+if [ -f "$WINEPREFIX/system.reg" ] && [ -x /usr/lib/wine/wine ] && [ ! -f "$WINEPREFIX/drive_c/windows/syswow64/kernel32.dll" ]; then
   echo "services: making the Wine prefix again, now with its 32-bit part"
   wineserver -k >/dev/null 2>&1 || true
   rm -rf "$WINEPREFIX"

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# 32-bit plug-ins in full: needs a machine that runs 32-bit programs (the
-# CI machines do not) and installs Wine's 32-bit part (wine32, i386, about
-# 1.1 GB). Builds the Windows program and the 32-bit plug-in host, then with
+# 32-bit plug-ins in full: needs a machine that runs 32-bit programs and
+# installs Wine's 32-bit part (wine32, i386, about 1.8 GB of packages);
+# the Wine prefix is then made again with its 32-bit half. Builds the Windows program and the 32-bit plug-in host, then with
 # qvrender under Wine: a 32-bit test VST is listed with " (32-bit)", gives
 # the same samples in the 32-bit helper as its 64-bit twin inside the
 # program, keeps its state through a performance, and a 32-bit plug-in that
