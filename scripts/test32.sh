@@ -58,20 +58,25 @@ check "the tool names the plug-in, the slot and the frame" \
   grep -q "the plug-in faulty (32-bit) in slot 1 crashed at frame 10240" <<<"$out"
 
 # VST 3 and CLAP: the 32-bit test gain (a bundle with only Contents/x86-win,
-# and a .clap) against its 64-bit twin, each alone in the folder.
-for width in 32 64; do
-  mkdir -p "$work/gain$width"
-  src=build/windows$([ "$width" = 32 ] && echo 32)/testmodules
-  cp -r "$src/vst3/QvTestGain.vst3" "$src/clap/QvTestGain.clap" "$work/gain$width/"
-done
-wine reg add "$key" /v VSTDir /t REG_SZ /d "$(wp "$work/gain32")\\" /f >/dev/null 2>&1
+# and a .clap) beside its 64-bit twin (a bundle with only Contents/x86_64-win)
+# in one folder. Each build lists and runs its own; the 32-bit helper's scan
+# leaves the 64-bit bundle to the program and keeps its cache record.
+mixed="$work/mixed"
+mkdir -p "$mixed/Modern.vst3/Contents/x86_64-win"
+cp -r build/windows32/testmodules/vst3/QvTestGain.vst3 build/windows32/testmodules/clap/QvTestGain.clap "$mixed/"
+cp build/windows/testmodules/vst3/QvTestGain.vst3/Contents/x86_64-win/QvTestGain.vst3 \
+  "$mixed/Modern.vst3/Contents/x86_64-win/Modern.vst3"
+wine reg add "$key" /v VSTDir /t REG_SZ /d "$(wp "$mixed")\\" /f >/dev/null 2>&1
 list=$(timeout 120 wine build/windows/stage/qvrender.exe --list-plugins 2>&1 | tr -d '\r')
 echo "$list"
-check "the 32-bit VST 3 and CLAP modules are listed with \" (32-bit)\"" \
-  test "$(grep -c ': Qv Test Gain (32-bit)$' <<<"$list")" -eq 2
-render --effect "Qv Test Gain (32-bit)" "$(wp "$work/in.wav")" "$(wp "$work/gain32.wav")"
-wine reg add "$key" /v VSTDir /t REG_SZ /d "$(wp "$work/gain64")\\" /f >/dev/null 2>&1
+check "the 32-bit VST 3 and CLAP modules are listed with \" (32-bit)\", the 64-bit one without" \
+  test "$(grep -c ': Qv Test Gain (32-bit)$' <<<"$list") $(grep -c '^VST3 Plugins: Qv Test Gain$' <<<"$list")" = "2 1"
 render --effect "Qv Test Gain" "$(wp "$work/in.wav")" "$(wp "$work/gain64.wav")"
-check "the 32-bit test gain (the first wrapper's) gives the samples of its 64-bit twin" cmp -s "$work/gain64.wav" "$work/gain32.wav"
+render --effect "Qv Test Gain (32-bit)" "$(wp "$work/in.wav")" "$(wp "$work/gain32.wav")"
+check "the 32-bit test gain (the first wrapper's) gives the samples of its 64-bit twin" \
+  cmp -s "$work/gain64.wav" "$work/gain32.wav"
+cache="$(winepath -u "$(wine cmd /c echo %LOCALAPPDATA% 2>/dev/null | tr -d '\r')" 2>/dev/null)/Quorvane Live VST3 cache.txt"
+kept_record() { grep -A1 'Modern.vst3$' "$cache" | grep -q '^C '; }
+check "the 32-bit helper's scan kept the 64-bit bundle's record in the cache" kept_record
 wine reg delete "$key" /v VSTDir /f >/dev/null 2>&1
 exit "$status"
