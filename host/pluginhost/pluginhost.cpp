@@ -22,7 +22,7 @@
 // pressed its button, and the program would take the helper as hung. What
 // a wrapper tells in one (the modules its scan skipped, which the program's
 // own scan has told already; a plug-in it could not load, which the
-// program tells as the slot's failure) is answered at once, unseen.
+// program then tries inside and reports itself) is answered at once, unseen.
 QV_EXPORT int qvMessageHook(const char*, const char*, unsigned) { return 1; }
 
 namespace {
