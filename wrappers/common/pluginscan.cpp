@@ -244,15 +244,13 @@ bool scannerPath(const ScanFormat& format, bool bits32, char* out, size_t size) 
 #endif
     char folder[kScanPathSize];
     if (!platformModuleDirectory(reinterpret_cast<const void*>(format.readClasses), folder, sizeof folder)) return false;
+    const char sep = platformPathSeparator();
     if (bits32) {
         // "...\Wrappers\" becomes "...\Wrappers32\".
         size_t end = std::strlen(folder);
         if (end > 0) --end;
-        while (end > 0 && folder[end - 1] != platformPathSeparator()) --end;
-        folder[end] = '\0';
-        const int n = std::snprintf(out, size, "%s%s%c%s%s", folder, kWrappers32, platformPathSeparator(),
-                                    format.scanner, kSuffix);
-        return n > 0 && static_cast<size_t>(n) < size && platformFileExists(out);
+        while (end > 0 && folder[end - 1] != sep) --end;
+        std::snprintf(folder + end, sizeof folder - end, "%s%c", kWrappers32, sep);
     }
     const int n = std::snprintf(out, size, "%s%s%s", folder, format.scanner, kSuffix);
     return n > 0 && static_cast<size_t>(n) < size && platformFileExists(out);
