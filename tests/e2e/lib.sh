@@ -275,12 +275,20 @@ qv_reg() { timeout 60 wine reg "$@" </dev/null 2>/dev/null | tr -d '\r'; return 
 
 # qv_reg_add KEY [NAME TYPE DATA]: creates the key, and sets the value if
 # given. REG_BINARY data is hex ("0a1bff"); REG_DWORD decimal or 0x hex.
+# A write that fails is tried twice more, and reported: a scenario that
+# goes on with its settings half seeded fails far from the cause.
 qv_reg_add() {
-  if [ $# -ge 4 ]; then
-    qv_reg add "$1" /v "$2" /t "$3" /d "$4" /f >/dev/null
-  else
-    qv_reg add "$1" /f >/dev/null
-  fi
+  local try
+  for try in 1 2 3; do
+    if [ $# -ge 4 ]; then
+      qv_reg add "$1" /v "$2" /t "$3" /d "$4" /f >/dev/null && return 0
+    else
+      qv_reg add "$1" /f >/dev/null && return 0
+    fi
+    echo "qv_reg_add: writing $1 ${2:-} failed (try $try)" >&2
+    sleep 0.5
+  done
+  return 1
 }
 
 # qv_reg_get KEY NAME: the value's data (REG_BINARY as lower-case hex,
