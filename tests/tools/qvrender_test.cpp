@@ -31,16 +31,21 @@ protected:
     std::string path(const std::string& name) { return folder.path() + name; }
 
     // Runs the staged tool; returns its exit code and keeps its error output.
+    // Each run writes its errors to a file of its own: under Wine the first
+    // program of a session that needs a desktop starts the desktop process,
+    // which keeps that program's standard handles open for as long as it
+    // runs, and the shell then cannot redirect into that file again.
     int run(const std::string& arguments) {
         const std::string tool = stagePath(std::string("qvrender") + (librarySuffix() == ".dll" ? ".exe" : ""));
-        const std::string command = "\"" + tool + "\" " + arguments + " 2> \"" + path("err.txt") + "\"";
+        const std::string errorFile = path("err" + std::to_string(++runs) + ".txt");
+        const std::string command = "\"" + tool + "\" " + arguments + " 2> \"" + errorFile + "\"";
 #if defined(_WIN32)
         int status = std::system(("\"" + command + "\"").c_str());
 #else
         int status = std::system(command.c_str());
         status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 #endif
-        std::ifstream in(path("err.txt"));
+        std::ifstream in(errorFile);
         errors.assign(std::istreambuf_iterator<char>(in), {});
         return status;
     }
@@ -71,6 +76,7 @@ protected:
     }
 
     std::string errors;
+    int runs = 0;
 };
 
 }  // namespace
