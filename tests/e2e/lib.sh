@@ -117,11 +117,18 @@ qv_services_stop() {
 # qvd COMMAND ARGS...: runs qvdrive under a time limit (QV_DRIVE_LIMIT,
 # default 60 s beyond which a command is taken as hung), prints its result
 # lines and returns its exit code (0 ok, 1 failed, 2 timed out).
+# A posted command whose driver printed nothing (the driver itself did not
+# run) is posted again, up to twice; one the window refused is not.
 qvd() {
-  local out rc
+  local out rc try
   out=$(mktemp "$QV_E2E_DIR/qvd.XXXXXX")
-  timeout -k 5 "${QV_DRIVE_LIMIT:-60}" wine "$QV_DRIVE" --out "$(qv_winpath "$out")" "$@" >/dev/null 2>&1 </dev/null
-  rc=$?
+  for try in 1 2 3; do
+    timeout -k 5 "${QV_DRIVE_LIMIT:-60}" wine "$QV_DRIVE" --out "$(qv_winpath "$out")" "$@" >/dev/null 2>&1 </dev/null
+    rc=$?
+    [ "$1" = post-command ] && [ ! -s "$out" ] || break
+    echo "qvd $*: the driver printed nothing (exit $rc, try $try)" >&2
+    sleep 0.5
+  done
   tr -d '\r' <"$out"
   rm -f "$out"
   [ "$rc" -eq 124 ] && rc=2
