@@ -159,6 +159,25 @@ TEST(LoopTrains, BurstsAndTheirEchoesAreSplitIntoTrainsOfRounds) {
     EXPECT_EQ(1, doubled[0].rounds[0].doubled);  // heard within a loop after its end
     EXPECT_EQ(1, doubled[0].rounds[1].doubled);
     EXPECT_EQ(0, doubled[0].rounds[2].doubled);
+    // Heard again 60 ms later, partly overwritten by then: still doubled.
+    const std::vector<LoopTrain> partly = loopTrains(
+        recording(2.0, {{300.0, 0.5f}, {500.0, 0.25f}, {560.0, 0.16f}, {700.0, 0.125f}, {900.0, 0.0625f}}), 44100.0);
+    ASSERT_EQ(1u, partly.size());
+    EXPECT_EQ(1u, partly[0].doubled.size());
+    EXPECT_EQ(3u, partly[0].rounds.size());
+    // A first piece of an echo on time and the rest 60 ms later, the loop
+    // longer from then on: the piece is set apart and the round spans the
+    // whole echo.
+    const std::vector<LoopTrain> broken = loopTrains(
+        recording(2.0, {{300.0, 0.5f}, {517.0, 0.035f}, {577.0, 0.25f}, {854.0, 0.125f}, {1131.0, 0.0625f}}),
+        44100.0);
+    ASSERT_EQ(1u, broken.size());
+    ASSERT_EQ(1u, broken[0].split.size());
+    ASSERT_EQ(3u, broken[0].rounds.size());
+    EXPECT_NEAR(277.0, broken[0].rounds[0].loopMs, 0.5);
+    EXPECT_NEAR(0.5, broken[0].rounds[0].ratio, 0.01);
+    EXPECT_EQ(1, broken[0].rounds[0].split);
+    EXPECT_EQ(0, broken[0].rounds[1].split);
     // A quieter onset soon after is a wrong echo, not a doubled one.
     const std::vector<LoopTrain> quieter =
         loopTrains(recording(2.0, {{300.0, 0.5f}, {490.0, 0.25f}, {550.0, 0.1f}, {680.0, 0.05f}}), 44100.0);
@@ -293,6 +312,12 @@ TEST(TrainVerdict, AWrongRoundIsExcusedOnlyByAStallDuringItself) {
     glitch.rounds[1].doubled = 1;
     EXPECT_EQ(Verdict::Stalled, trainVerdict(glitch, e, 3, quiet, stall(0.0), why, sizeof why));
     EXPECT_NE(nullptr, std::strstr(why, "1 echoes doubled"));
+    // So does an echo that came in two pieces, even when the round spanning
+    // it looks right.
+    LoopTrain pieces = trainOf({0.5, 0.5, 0.5});
+    pieces.rounds[0].split = 1;
+    EXPECT_EQ(Verdict::Stalled, trainVerdict(pieces, e, 3, quiet, stall(0.0), why, sizeof why));
+    EXPECT_NE(nullptr, std::strstr(why, "1 split"));
     // An echo lost on the way: two loops long at a quarter of the level,
     // beside rounds that came back right. A gain of a quarter is wrong in
     // every round and no lost echo; nor is a quarter one loop long, nor a

@@ -91,32 +91,45 @@ std::vector<LoopTrain> loopTrains(const std::vector<float>& heard, double rate) 
     // system takes 80 ms or more, a burst 20 ms); peaks over a burst.
     const std::vector<size_t> found = findOnsets(heard, 0.02f, static_cast<size_t>(rate * 0.03));
     const size_t burstFrames = static_cast<size_t>(rate / 50.0);
-    std::vector<size_t> kept, doubled;
+    std::vector<size_t> kept, doubled, split;
     for (size_t onset : found) {
         const float level = peakAfter(heard, onset, burstFrames);
         bool again = false;
         for (size_t k = kept.size(); k-- > 0 && !again;) {
             if (static_cast<double>(onset - kept[k]) * 1000.0 / rate > kDoubledWithinMs) break;
             const float before = peakAfter(heard, kept[k], burstFrames);
-            again = level >= 0.75f * before && level <= 1.33f * before;
+            again = level >= kDoubledLevel * before && level <= 1.33f * before;
         }
-        (again ? doubled : kept).push_back(onset);
+        if (again) {
+            doubled.push_back(onset);
+            continue;
+        }
+        const size_t n = kept.size();
+        if (n >= 2 && static_cast<double>(onset - kept[n - 1]) * 1000.0 / rate < kSplitWithinMs &&
+            static_cast<double>(kept[n - 1] - kept[n - 2]) * 1000.0 / rate <= 1000.0 &&
+            level > peakAfter(heard, kept[n - 1], burstFrames) &&
+            level <= 1.1f * peakAfter(heard, kept[n - 2], burstFrames)) {
+            split.push_back(kept[n - 1]);
+            kept[n - 1] = onset;
+            continue;
+        }
+        kept.push_back(onset);
     }
 
     std::vector<LoopTrain> trains;
     for (size_t i = 0; i < kept.size(); ++i) {
         if (i == 0) {
-            trains.push_back(LoopTrain{kept[i], {}, {}});
+            trains.push_back(LoopTrain{kept[i], {}, {}, {}});
             continue;
         }
         const double gapMs = static_cast<double>(kept[i] - kept[i - 1]) * 1000.0 / rate;
         const float now = peakAfter(heard, kept[i - 1], burstFrames);
         const float next = peakAfter(heard, kept[i], burstFrames);
         if (gapMs > 1000.0 || next > now) {
-            trains.push_back(LoopTrain{kept[i], {}, {}});
+            trains.push_back(LoopTrain{kept[i], {}, {}, {}});
             continue;
         }
-        trains.back().rounds.push_back(LoopRound{kept[i - 1], kept[i], gapMs, now > 0.0f ? next / now : 0.0, 0});
+        trains.back().rounds.push_back(LoopRound{kept[i - 1], kept[i], gapMs, now > 0.0f ? next / now : 0.0, 0, 0});
     }
     for (size_t d : doubled) {
         LoopTrain* owner = nullptr;
@@ -127,6 +140,13 @@ std::vector<LoopTrain> loopTrains(const std::vector<float>& heard, double rate) 
         for (LoopRound& round : owner->rounds)
             if (d > round.from && d <= round.to + (round.to - round.from)) ++round.doubled;
     }
+    for (size_t piece : split)
+        for (LoopTrain& t : trains)
+            for (LoopRound& round : t.rounds)
+                if (piece > round.from && piece < round.to) {
+                    t.split.push_back(piece);
+                    ++round.split;
+                }
     return trains;
 }
 
@@ -229,7 +249,7 @@ Verdict trainVerdict(const LoopTrain& train, const LoopExpectation& expected, si
     bool previousExcused = false;
     for (size_t i = 0; i < train.rounds.size(); ++i) {
         const LoopRound& r = train.rounds[i];
-        if (roundCorrect(r, expected)) {
+        if (roundCorrect(r, expected) && r.split == 0) {
             previousExcused = false;
             continue;
         }
@@ -239,12 +259,12 @@ Verdict trainVerdict(const LoopTrain& train, const LoopExpectation& expected, si
         // A piece of the echo a disturbed round ended on: it came sooner
         // than any loop of the train could bring it.
         const bool fragment = previousExcused && anyCorrect && r.loopMs < kFragmentOfLoop * shortest;
-        const bool stalled = stalledHere || r.doubled > 0 || lost > 0 || fragment;
+        const bool stalled = stalledHere || r.doubled > 0 || r.split > 0 || lost > 0 || fragment;
         std::snprintf(why, whySize,
                       "round %zu took %.1f ms with %.3f of the level before (stall %.1f ms%s%s, %d echoes doubled, %d "
-                      "lost)",
+                      "split, %d lost)",
                       i, r.loopMs, r.ratio, stall, stalledHere ? " in " : "", stalledHere ? roundStalls[i].source : "",
-                      r.doubled, lost);
+                      r.doubled, r.split, lost);
         if (!stalled) return Verdict::Fault;
         verdict = Verdict::Stalled;
         previousExcused = true;

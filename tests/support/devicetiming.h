@@ -70,6 +70,7 @@ struct LoopRound {
     double loopMs = 0.0;
     double ratio = 0.0;  // the later peak over the earlier one
     int doubled = 0;     // echoes heard twice during it or within a loop after it
+    int split = 0;       // echoes that came in two pieces during it
 };
 
 // A burst and the rounds of its echoes.
@@ -77,6 +78,7 @@ struct LoopTrain {
     size_t burst = 0;
     std::vector<LoopRound> rounds;
     std::vector<size_t> doubled;  // onsets that repeated an echo heard before
+    std::vector<size_t> split;    // onsets that were only the first piece of an echo
 };
 
 // Every echo of a train is half as loud as the one before; an onset as loud
@@ -84,12 +86,21 @@ struct LoopTrain {
 // same audio reached the output twice (the mixer took a block of the
 // output ring before the streaming thread had rewritten it, or the thread
 // read a capture block the device had not refilled), a glitch of the
-// real-time path like an under-run. It is no echo of its own.
+// real-time path like an under-run. It is no echo of its own. A repeat
+// partly overwritten by then is quieter: down to kDoubledLevel of the echo,
+// which stands clear of the loop's gain and its tolerance.
 constexpr double kDoubledWithinMs = 500.0;
+constexpr float kDoubledLevel = 0.6f;
+
+// An onset louder than the one just before it, this soon after it, and no
+// louder than the echo before that, is the rest of an echo whose first
+// piece the sound system let through on time before it fell behind (the
+// loop is longer from then on). The piece is no echo of its own.
+constexpr double kSplitWithinMs = 150.0;
 
 // Splits a recording at `rate` into trains: an onset louder than the one
 // before, or more than a second after it, begins a train. Doubled echoes
-// are set apart.
+// and the first pieces of split ones are set apart.
 std::vector<LoopTrain> loopTrains(const std::vector<float>& heard, double rate);
 
 // What every round must show: the loop's gain and how late the loop may
@@ -148,7 +159,8 @@ constexpr double kFragmentOfLoop = 0.75;
 
 // A whole train judged: Good when it has at least `minRounds` rounds and
 // each is correct. A wrong round is Stalled only when a stall was measured
-// during it (`roundStalls`, one per round), a doubled echo was heard in it,
+// during it (`roundStalls`, one per round), a doubled echo was heard in it
+// or one of its echoes came in two pieces (such a round is never Good),
 // it lost echoes while another round of the train came back correct (a
 // wrong gain is wrong in every round, so it never passes as lost echoes),
 // or it is a piece of the echo an excused round just before it ended on
