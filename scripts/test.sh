@@ -69,6 +69,14 @@ while [ $# -gt 0 ]; do
   shift
 done
 
+# The failures once more, last, where a log shown only in part still has
+# them: the test programs that failed and every end-to-end check that did.
+recap=$( {
+  awk '/The following tests FAILED/ { on = 1; next } on && /^[[:space:]]+[0-9]+ - / { sub(/^[[:space:]]+/, ""); print "failed: " $0; next } { on = 0 }' "$log"
+  grep -h '^FAIL ' "$e2elog" | cut -c1-400 | head -n 40
+} )
+[ -z "$recap" ] || printf '== failures\n%s\n' "$recap"
+
 # One closing line over the three test runs and the end-to-end checks.
 read -r passed failed < <(awk '/tests passed, .* tests failed out of/ {
     total += $NF; failed += $(NF-5) } END { print total - failed, failed + 0 }' "$log")
