@@ -73,7 +73,7 @@ done
 # them: the test programs that failed and every end-to-end check that did.
 recap=$( {
   awk '/The following tests FAILED/ { on = 1; next } on && /^[[:space:]]+[0-9]+ - / { sub(/^[[:space:]]+/, ""); print "failed: " $0; next } { on = 0 }' "$log"
-  grep -h '^FAIL ' "$e2elog" | cut -c1-400 | head -n 40
+  grep -h '^FAIL ' "$e2elog" | cut -c1-700 | head -n 40
 } )
 [ -z "$recap" ] || printf '== failures\n%s\n' "$recap"
 

@@ -18,10 +18,14 @@ qv_test_asio_register QvSurvivalDriver
 
 # The driver and recorder values are read back: a take that starts without
 # them fails far from the cause.
+# SEED_NOTE says what was wrong, for the take's first check to report.
 seed_settings() {  # ST003-HEX
+  SEED_NOTE=
   seed_values "$1"
-  [ "$(qv_reg_get "$QV_KEY" AsioDevice)" = "$driver_name" ] && [ "$(qv_reg_get "$QV_KEY" st003)" = "$1" ] ||
-    echo "the seeded settings did not hold: $(qv_reg query "$QV_KEY" | tr '\n' '|')"
+  [ "$(qv_reg_get "$QV_KEY" AsioDevice)" = "$driver_name" ] && [ "$(qv_reg_get "$QV_KEY" st001)" = 0128050202 ] &&
+    [ "$(qv_reg_get "$QV_KEY" st003)" = "$1" ] ||
+    SEED_NOTE="the seeded settings did not hold: $(qv_reg query "$QV_KEY" | tr '\n' '|')"
+  [ -z "$SEED_NOTE" ] || echo "$SEED_NOTE"
 }
 seed_values() {
   qv_reg_delete_key "$QV_KEY"
@@ -103,8 +107,15 @@ take() {
   TAKE_SECONDS=$(echo "$stopped - $started" | bc)
   sleep 2
   echo "$mode: test driver log: $(tr -d '\r' <"$asio_log" 2>/dev/null | tr '\n' '|'); boxes: $(tr '\n' '|' <"$QV_WATCH_LOG")"
-  check_eq "3 3" "$(asio_calls start) $(asio_calls stop)" \
-    "$mode: the size change and the rate change each restarted live input (three starts, three stops)"
+  # When live input did not run as it should, the check says what the
+  # program found: its messages, the stored driver and the registration.
+  local calls why=
+  calls="$(asio_calls start) $(asio_calls stop)"
+  [ "$calls" = "3 3" ] || why=" (${SEED_NOTE:-seeded}; boxes: $(tr '\n' '|' <"$QV_WATCH_LOG"); driver log:\
+ $([ -f "$asio_log" ] && echo present || echo absent); AsioDevice [$(qv_reg_get "$QV_KEY" AsioDevice)];\
+ registered [$(qv_reg_get 'HKLM\Software\ASIO\QvSurvivalDriver' Description)])"
+  check_eq "3 3" "$calls" \
+    "$mode: the size change and the rate change each restarted live input (three starts, three stops)$why"
   check_eq "Start Recording" "$(text_of 1109)" "$mode: the take stopped when asked"
   qvd post-command "$REC" 1102 >/dev/null
   qvd wait-gone "$REC" 10 >/dev/null
