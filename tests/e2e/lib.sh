@@ -117,28 +117,44 @@ qv_services_stop() {
 # qvd COMMAND ARGS...: runs qvdrive under a time limit (QV_DRIVE_LIMIT,
 # default 60 s beyond which a command is taken as hung), prints its result
 # lines and returns its exit code (0 ok, 1 failed, 2 timed out).
-# A posted command whose driver printed nothing (the driver itself did not
-# run) is posted again, up to twice; one the window refused is not.
+# The driver makes its output file before it does anything, so a command
+# whose driver left none never ran (Wine did not start it) and is run
+# again, up to twice; so is a posted command whose driver printed nothing.
+# One the window refused is not. Each repeat is reported.
 qvd() {
   local out rc try
-  out=$(mktemp "$QV_E2E_DIR/qvd.XXXXXX")
+  out=$(mktemp -u "$QV_E2E_DIR/qvd.XXXXXX")
   for try in 1 2 3; do
+    rm -f "$out"
     timeout -k 5 "${QV_DRIVE_LIMIT:-60}" wine "$QV_DRIVE" --out "$(qv_winpath "$out")" "$@" >/dev/null 2>&1 </dev/null
     rc=$?
-    [ "$1" = post-command ] && [ ! -s "$out" ] || break
-    echo "qvd $*: the driver printed nothing (exit $rc, try $try)" >&2
+    if [ ! -e "$out" ]; then
+      echo "qvd $*: the driver never ran (exit $rc, try $try)" >&2
+    elif [ "$1" = post-command ] && [ ! -s "$out" ]; then
+      echo "qvd $*: the driver printed nothing (exit $rc, try $try)" >&2
+    else
+      break
+    fi
     sleep 0.5
   done
-  tr -d '\r' <"$out"
+  [ ! -e "$out" ] || tr -d '\r' <"$out"
   rm -f "$out"
   [ "$rc" -eq 124 ] && rc=2
   return "$rc"
 }
 
 # qv_wait_window CLASS TITLE SECONDS: the window's handle (hex) on stdout.
+# Anything but a plain time-out (a driver that printed nothing, or warned
+# that it could not reach the desktop) is reported.
 qv_wait_window() {
-  local line
-  line=$(QV_DRIVE_LIMIT=$((${3%.*} + 30)) qvd wait-window "$@") || return $?
+  local line rc
+  line=$(QV_DRIVE_LIMIT=$((${3%.*} + 30)) qvd wait-window "$@")
+  rc=$?
+  if [ "$rc" -ne 0 ]; then
+    [[ "$line" == "timeout waiting for window"* ]] ||
+      echo "qv_wait_window $*: the driver said [$(printf '%s' "$line" | tr '\n' '|')] (exit $rc)" >&2
+    return "$rc"
+  fi
   printf '%s\n' "${line%%$'\t'*}"
 }
 

@@ -1523,6 +1523,11 @@ int main() {
         else rest.push_back(s);
     }
 
+    // The output file is made before anything is done: a caller that finds
+    // none knows the driver never ran.
+    if (!g_out.empty())
+        if (FILE* f = _wfopen(wide(g_out).c_str(), L"ab")) fclose(f);
+
     // Windows of a virtual desktop are only seen from a thread on it.
     if (useDesktop && cmd != "run" && cmd != "kill" && cmd != "exit-code") {
         // The desktop comes with the program's explorer; give it a moment.
