@@ -57,7 +57,7 @@ load_row() {
 # ---- one run: loopback, start/stop, accompaniment ---------------------------------
 
 seed_settings QvOutA "Monitor of QvOutB"
-sox -n -r 44100 -c 2 -b 16 "$work/tone.wav" synth 3 sine 1000 vol 0.5 2>/dev/null
+sox -n -r 44100 -c 2 -b 16 "$work/tone.wav" synth 5 sine 1000 vol 0.5 2>/dev/null
 sox -n -r 44100 -c 2 -b 16 "$work/backing.wav" synth 20 sine 330 vol 0.4 2>/dev/null
 printf 'RIFX\x24\x00\x00\x00WAVEfmt \x10\x00\x00\x00' >"$work/damaged.wav"
 
@@ -88,12 +88,12 @@ play_pid=$!
 sleep 1.5
 in_lit=$(lit_segments "Input VU Meter")
 out_lit=$(lit_segments "Output VU Meter")
+qv_shot liveinput_meters_tone
 load_changed=0
 for _ in 1 2 3 4; do
   [ "$(load_row)" != "$load_idle" ] && load_changed=$((load_changed + 1))
   sleep 0.3
 done
-qv_shot liveinput_meters_tone
 wait "$play_pid"
 sleep 1
 kill "$rec_pid" "$rec_in_pid" 2>/dev/null
