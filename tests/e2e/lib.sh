@@ -119,8 +119,8 @@ qv_services_stop() {
 # lines and returns its exit code (0 ok, 1 failed, 2 timed out).
 # The driver makes its output file before it does anything, so a command
 # whose driver left none never ran (Wine did not start it) and is run
-# again, up to twice; so is a posted command whose driver printed nothing.
-# One the window refused is not. Each repeat is reported.
+# again, up to twice, and reported. One that ran is never repeated: it
+# may have acted.
 qvd() {
   local out rc try
   out=$(mktemp -u "$QV_E2E_DIR/qvd.XXXXXX")
@@ -128,13 +128,8 @@ qvd() {
     rm -f "$out"
     timeout -k 5 "${QV_DRIVE_LIMIT:-60}" wine "$QV_DRIVE" --out "$(qv_winpath "$out")" "$@" >/dev/null 2>&1 </dev/null
     rc=$?
-    if [ ! -e "$out" ]; then
-      echo "qvd $*: the driver never ran (exit $rc, try $try)" >&2
-    elif [ "$1" = post-command ] && [ ! -s "$out" ]; then
-      echo "qvd $*: the driver printed nothing (exit $rc, try $try)" >&2
-    else
-      break
-    fi
+    [ ! -e "$out" ] || break
+    echo "qvd $*: the driver never ran (exit $rc, try $try)" >&2
     sleep 0.5
   done
   [ ! -e "$out" ] || tr -d '\r' <"$out"
@@ -144,8 +139,8 @@ qvd() {
 }
 
 # qv_wait_window CLASS TITLE SECONDS: the window's handle (hex) on stdout.
-# Anything but a plain time-out (a driver that printed nothing, or warned
-# that it could not reach the desktop) is reported.
+# Anything but a plain time-out (a driver that never ran, or warned that
+# it could not reach the desktop) is reported.
 qv_wait_window() {
   local line rc
   line=$(QV_DRIVE_LIMIT=$((${3%.*} + 30)) qvd wait-window "$@")

@@ -16,9 +16,9 @@ driver_name=$QV_TEST_ASIO_NAME
 asio_cleanup() { qv_test_asio_remove QvSurvivalDriver; }
 qv_test_asio_register QvSurvivalDriver
 
-# The driver and recorder values are read back: a take that starts without
-# them fails far from the cause.
-# SEED_NOTE says what was wrong, for the take's first check to report.
+# The driver, audio system and recorder values are read back: a take that
+# starts without them fails far from the cause. SEED_NOTE says what was
+# wrong, for the take's first check to report.
 seed_settings() {  # ST003-HEX
   SEED_NOTE=
   seed_values "$1"
